@@ -1,0 +1,17 @@
+// Process-wide state of the control channel. Defined in KESOApi.cpp. It has no lock: the
+// control functions run on one application thread at a time.
+#ifndef TARN_CONTROL_CONTROL_STATE_H
+#define TARN_CONTROL_CONTROL_STATE_H
+
+#include <cstdint>
+
+constexpr uint32_t kInitialMaxPkgLen = 1024;
+
+// Control connection's TCP socket; -1 when there is none.
+extern int sock_ctrl;
+// True from a successful link until the link is broken.
+extern bool g_link_net;
+// Negotiated maximum package size; the reply buffer is max(g_max_pkg_len, 1024) bytes.
+extern uint32_t g_max_pkg_len;
+
+#endif  // TARN_CONTROL_CONTROL_STATE_H

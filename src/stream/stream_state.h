@@ -1,0 +1,65 @@
+// Process-wide state of the measurement data path. Defined in KESOApi.cpp.
+#ifndef TARN_STREAM_STREAM_STATE_H
+#define TARN_STREAM_STREAM_STATE_H
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <mutex>
+#include <string>
+
+#include <readerwriterqueue/readerwriterqueue.h>
+
+#include "KESOApi.h"
+
+constexpr int kRingSlots = 4000;
+constexpr std::size_t kMaxDatagramBytes = 1472;
+constexpr std::size_t kOriginQueueCapacity = 4480;
+constexpr std::size_t kFrameQueueCapacity = 200;
+constexpr std::size_t kQueueBlockSize = 512;
+
+// One received datagram in a ring slot.
+struct OriginDataPack {
+    uint16_t len;                     // valid bytes in data, 1 to 1472
+    uint8_t data[kMaxDatagramBytes];  // the datagram as received; bytes past len are stale
+};
+static_assert(sizeof(OriginDataPack) == 1474, "a ring slot is 1474 bytes");
+
+using OriginDataQueue = moodycamel::ReaderWriterQueue<OriginDataPack*, kQueueBlockSize>;
+using PackgedDataQueue = moodycamel::ReaderWriterQueue<std::list<std::string>, kQueueBlockSize>;
+
+// Measurement UDP socket; -1 when there is none. Written by connect/disconnect on the
+// application thread, read by the receiver on every receive.
+extern int sockfd;
+// True while a connection is up: the only stop signal of the workers (seq_cst stores,
+// plain loads).
+extern std::atomic<bool> linkDeviceFlag;
+
+// Frame queue, assembler -> decoder (single producer, single consumer).
+extern PackgedDataQueue packgedDataQueue;
+// Datagram queue, receiver -> assembler (single producer, single consumer).
+extern OriginDataQueue originDataQueue;
+// Receive ring of kRingSlots slots, allocated at load and never freed. Slots are written by
+// the receiver and read by the assembler after it takes their pointer from originDataQueue.
+extern OriginDataPack* m_big_buffer;
+// Next ring slot to fill. Receiver thread only.
+extern uint64_t m_big_buffer_index;
+// Pixel size in bytes (4, 8 or 10), 0 until the first point datagram. Written by the
+// assembler, read by the decode workers (relaxed).
+extern std::atomic<int32_t> m_one_pixel_len;
+
+// Decode grid. Written by the decode workers (disjoint cells, or one after the other), read by
+// the decoder thread and the frame callback after both workers are joined.
+extern KESOPointData frame_[KESO_ROWS][KESO_COLUMNS];
+// Published grid and its flag, guarded by realTimeDataMutex_ (the flag is also cleared
+// without the mutex by KESODisconnectDevice).
+extern KESOPointData realTimeData_[KESO_ROWS][KESO_COLUMNS];
+extern std::atomic<bool> realTimeDataFlag_;
+extern std::mutex realTimeDataMutex_;
+
+// Application callbacks. Written by the registration functions only while no connection is
+// up; read by the decoder and the assembler.
+extern std::atomic<KESOFrameCallback> frameUpdateFunc;
+extern std::atomic<KESOImuCallback> imuUpdateFunc;
+
+#endif  // TARN_STREAM_STREAM_STATE_H
