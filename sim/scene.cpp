@@ -58,6 +58,8 @@ RawPoint Scene::point(int row, int column, uint64_t frameIndex) const {
     return p;
 }
 
-float Scene::decode(int16_t raw) { return static_cast<float>(raw) / 10.0f * 2.0f; }
+float Scene::decode(int16_t raw) {
+    return static_cast<float>(raw) / 10.0f * 2.0f;
+}
 
 }  // namespace tarn::sim

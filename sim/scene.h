@@ -33,7 +33,7 @@ struct RawPoint {
 };
 
 class Scene {
-public:
+  public:
     explicit Scene(const SceneConfig& config);
 
     const SceneConfig& config() const { return config_; }
@@ -44,7 +44,7 @@ public:
     // Coordinates the library decodes from a raw value (raw / 10 * 2 in single precision).
     static float decode(int16_t raw);
 
-private:
+  private:
     SceneConfig config_;
     float slope_;  // dx/dy of the wall
 };

@@ -94,6 +94,9 @@ class StreamSender {
 
   private:
     bool sendFrom(int socket, const Datagram& datagram);
+    bool sendOutgoing(const Outgoing& outgoing);
+    // Applies the faults to a frame's datagrams and counts the frame.
+    std::vector<Outgoing> prepareFrame(const std::vector<Datagram>& datagrams);
     int openForeignSocket();
 
     int socket_ = -1;
