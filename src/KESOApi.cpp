@@ -3,7 +3,11 @@
 
 #include <mutex>
 
+#include "angle/angle_result.h"
+#include "angle/angle_state.h"
 #include "control/control_state.h"
+#include "geometry/point_cloud.h"
+#include "geometry/rotation.h"
 #include "stream/stream_state.h"
 
 // ---- Measurement data path state (created at load in this order) --------------------------
@@ -31,10 +35,44 @@ uint32_t g_max_pkg_len = kInitialMaxPkgLen;
 // ---- Angle measurement state --------------------------------------------------------------
 // (pAngleMeasure_ and angleMeasureMutex_ are defined here with the angle functions.)
 
+// The measurement object, null while disabled. Replaced by KESOEnableAngleMeasure and used by
+// KESOGetPlaneAngle on any application thread, only with angleMeasureMutex_ held.
+AngleMeasure* pAngleMeasure_ = nullptr;
+// Guards pAngleMeasure_ and the object it points to, for whole calls; taken with no other lock.
+std::mutex angleMeasureMutex_;
+
 // ---- Connection and frames ----------------------------------------------------------------
 
 // ---- Control channel ----------------------------------------------------------------------
 
 // ---- Geometry -----------------------------------------------------------------------------
 
+int KESOGetRotatePointcloudData(KESOPointData (*grid)[KESO_COLUMNS], KESORotateInfo info) {
+    std::unique_ptr<PointcloudData> cloud = gridToPointcloudData(grid);
+    rotatePointcloudData(*cloud, info);
+    writePointcloudToGrid(*cloud, grid);
+    return 0;
+}
+
 // ---- Plane angle measurement --------------------------------------------------------------
+
+bool KESOEnableAngleMeasure(bool enable, KESOAngleMeasureParam param) {
+    std::lock_guard<std::mutex> lock(angleMeasureMutex_);
+    delete pAngleMeasure_;
+    pAngleMeasure_ = nullptr;
+    if (enable) {
+        pAngleMeasure_ = new AngleMeasure(param);
+    }
+    return enable;
+}
+
+KESOAngleResult KESOGetPlaneAngle(KESOPointData (*frame)[KESO_COLUMNS], float* angle) {
+    std::lock_guard<std::mutex> lock(angleMeasureMutex_);
+    if (pAngleMeasure_ == nullptr) {
+        return angleNotEnabledResult();
+    }
+    std::unique_ptr<PointcloudData> cloud = gridToPointcloudData(frame);
+    const std::pair<float, int> measured = pAngleMeasure_->getPlaneAngle(*cloud);
+    *angle = measured.first;
+    return angleResultForStatus(measured.second);
+}

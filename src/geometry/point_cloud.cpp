@@ -1,0 +1,30 @@
+#include "geometry/point_cloud.h"
+
+#include <utility>
+
+std::unique_ptr<PointcloudData> gridToPointcloudData(const KESOPointData (*grid)[KESO_COLUMNS]) {
+    auto gathered = std::make_unique<std::vector<PointXYZ>>();
+    gathered->reserve(kGridPoints);
+    for (int column = 0; column < KESO_COLUMNS; ++column) {
+        for (int row = 0; row < KESO_ROWS; ++row) {
+            const KESOPointData& cell = grid[row][column];
+            gathered->push_back(PointXYZ{cell.x, cell.y, cell.z});
+        }
+    }
+    auto cloud = std::make_unique<PointcloudData>();
+    cloud->points = std::move(*gathered);
+    return cloud;
+}
+
+void writePointcloudToGrid(const PointcloudData& cloud, KESOPointData (*grid)[KESO_COLUMNS]) {
+    std::size_t index = 0;
+    for (int column = 0; column < KESO_COLUMNS; ++column) {
+        for (int row = 0; row < KESO_ROWS; ++row) {
+            const PointXYZ& point = cloud.points.at(index++);
+            KESOPointData& cell = grid[row][column];
+            cell.x = point.x;
+            cell.y = point.y;
+            cell.z = point.z;
+        }
+    }
+}
