@@ -117,12 +117,15 @@ typedef void (*KESOImuCallback)(KESOImuData sample);
 // Binds localPort on all local IPv4 addresses and starts streaming frames from the sensor at
 // deviceIp (dotted decimal, not null), accepting datagrams from its source port devicePort or
 // 6301. Returns 0, -2000 (localPort 0), -1999 (empty deviceIp or devicePort 0) or -1998 (bind
-// failed; the connection is then closed). Waits until the workers of a previous connection have
-// returned. Call from one application thread at a time, never from a callback.
+// failed; the connection is then closed; also while already connected). Blocks until the workers
+// of a previous connection have returned (a slow frame callback delays it). Call from one
+// application thread at a time. Inside a callback it cannot wait for the workers: there it starts
+// nothing, leaves the connection as it is and returns -1998 ("bind error!" with EDEADLK).
 int KESOConnectDevice(int localPort, const char* deviceIp, int devicePort);
 
 // Ends the measurement connection (also when there is none), then pauses 100 ms. Always 0.
-// Call from one application thread at a time, never from a callback.
+// Does not wait for the workers, so it may also be called inside a callback. Call from one
+// application thread at a time.
 int KESODisconnectDevice();
 
 // Copies a whole grid into the published buffer; while connected, KESOGetFrame then returns it.

@@ -8,11 +8,13 @@
 #include "control/control_state.h"
 #include "geometry/point_cloud.h"
 #include "geometry/rotation.h"
+#include "stream/connection.h"
+#include "stream/publication.h"
 #include "stream/stream_state.h"
 
 // ---- Measurement data path state (created at load in this order) --------------------------
 
-int sockfd = -1;
+std::atomic<int> sockfd{-1};
 std::atomic<bool> linkDeviceFlag{false};
 PackgedDataQueue packgedDataQueue(kFrameQueueCapacity);
 OriginDataQueue originDataQueue(kOriginQueueCapacity);
@@ -42,6 +44,26 @@ AngleMeasure* pAngleMeasure_ = nullptr;
 std::mutex angleMeasureMutex_;
 
 // ---- Connection and frames ----------------------------------------------------------------
+
+int KESOConnectDevice(int localPort, const char* deviceIp, int devicePort) {
+    return tarn::stream::connectDevice(localPort, deviceIp, devicePort);
+}
+
+int KESODisconnectDevice() { return tarn::stream::disconnectDevice(); }
+
+void KESOSetFrame(KESOPointData (*grid)[KESO_COLUMNS]) { tarn::stream::publishFrame(grid); }
+
+int KESOGetFrame(KESOPointData (*grid)[KESO_COLUMNS]) {
+    return tarn::stream::copyPublishedFrame(grid);
+}
+
+int KESORegisterCallbackUpdateFrame(void (*func)(KESOPointData (*)[KESO_COLUMNS])) {
+    return tarn::stream::registerFrameCallback(func);
+}
+
+int KESORegisterCallbackUpdateImu(void (*func)(KESOImuData)) {
+    return tarn::stream::registerImuCallback(func);
+}
 
 // ---- Control channel ----------------------------------------------------------------------
 

@@ -29,8 +29,9 @@ using OriginDataQueue = moodycamel::ReaderWriterQueue<OriginDataPack*, kQueueBlo
 using PackgedDataQueue = moodycamel::ReaderWriterQueue<std::list<std::string>, kQueueBlockSize>;
 
 // Measurement UDP socket; -1 when there is none. Written by connect/disconnect on the
-// application thread, read by the receiver on every receive.
-extern int sockfd;
+// application thread, read by the receiver on every receive (atomic, since the receiver of an
+// ending connection may still read it while disconnect writes it).
+extern std::atomic<int> sockfd;
 // True while a connection is up: the only stop signal of the workers (seq_cst stores,
 // plain loads).
 extern std::atomic<bool> linkDeviceFlag;

@@ -1,0 +1,133 @@
+#include "stream/connection.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "stream/assembler.h"
+#include "stream/decoder.h"
+#include "stream/pause.h"
+#include "stream/receiver.h"
+#include "stream/stream_state.h"
+#include "stream/workers.h"
+
+namespace tarn::stream {
+
+namespace {
+
+// Asked for as a 64-bit value; the system takes the low 32 bits and caps it at its own limit.
+constexpr int64_t kReceiveBufferBytes = 0x4B000000;
+constexpr const char* kAnyLocalAddress = "0.0.0.0";
+
+void launchDetached(std::function<void()> body) {
+    std::thread(std::move(body)).detach();
+}
+
+// Written only while disconnected, by the application thread.
+WorkerLauncher workerLauncher = launchDetached;
+
+void setNonBlocking(int socket) {
+    const int flags = fcntl(socket, F_GETFL);
+    if (flags != -1) {
+        fcntl(socket, F_SETFL, flags | O_NONBLOCK);
+    }
+}
+
+void enlargeReceiveBuffer(int socket) {
+    const int64_t size = kReceiveBufferBytes;
+    if (setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size) != 0) {
+        std::puts("socket option  SO_RCVBUF not support");
+        std::fflush(stdout);
+    }
+}
+
+sockaddr_in anyAddressWithPort(int localPort) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(localPort));
+    address.sin_addr.s_addr = inet_addr(kAnyLocalAddress);
+    return address;
+}
+
+void closeConnection() {
+    linkDeviceFlag.store(false);
+    realTimeDataFlag_.store(false);
+    close(sockfd.load());
+}
+
+// Starts one worker; when it cannot be started, the connection is undone before the error
+// reaches the caller, so the workers already started end by themselves.
+void startWorker(std::function<void()> body) {
+    workerStarting();
+    try {
+        workerLauncher([body = std::move(body)] {
+            WorkerScope scope;
+            body();
+        });
+    } catch (...) {
+        workerReturned();
+        closeConnection();
+        sockfd.store(-1);
+        throw;
+    }
+}
+
+}  // namespace
+
+int connectDevice(int localPort, const char* deviceIp, int devicePort) {
+    const std::string deviceAddress(deviceIp);
+    if (sockfd.load() == -1) {
+        sockfd.store(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    }
+    if (localPort == 0) {
+        return KESO_ERR_LOCAL_PORT;
+    }
+    if (deviceAddress.empty() || devicePort == 0) {
+        return KESO_ERR_DEVICE_ADDRESS;
+    }
+    if (onWorkerThread()) {
+        errno = EDEADLK;
+        std::perror("bind error!");
+        return KESO_ERR_BIND;
+    }
+    const int socket = sockfd.load();
+    const sockaddr_in local = anyAddressWithPort(localPort);
+    setNonBlocking(socket);
+    enlargeReceiveBuffer(socket);
+    if (bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        const int bindError = errno;
+        disconnectDevice();
+        errno = bindError;
+        std::perror("bind error!");
+        return KESO_ERR_BIND;
+    }
+
+    waitForWorkersToReturn();
+    linkDeviceFlag.store(true);
+    const auto port = static_cast<unsigned short>(devicePort);
+    startWorker([deviceAddress, port] { threadReceiveData(deviceAddress, port); });
+    startWorker(threadDataPacking);
+    startWorker(threadGetPointCloud);
+    return KESO_OK;
+}
+
+int disconnectDevice() {
+    closeConnection();
+    pauseMicroseconds(kDisconnectPauseMicroseconds);
+    sockfd.store(-1);
+    return KESO_OK;
+}
+
+void setWorkerLauncher(WorkerLauncher launcher) {
+    workerLauncher = launcher != nullptr ? launcher : launchDetached;
+}
+
+}  // namespace tarn::stream

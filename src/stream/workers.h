@@ -1,0 +1,36 @@
+// Bookkeeping of the data path's long-lived workers (receiver, assembler, decoder), so that a new
+// connection starts its workers only after every worker of the previous one has returned.
+#ifndef TARN_STREAM_WORKERS_H
+#define TARN_STREAM_WORKERS_H
+
+namespace tarn::stream {
+
+// Counts a worker that is about to be started. Called by the connecting thread before it starts
+// the worker, so the count never misses a worker that has not run yet.
+void workerStarting();
+
+// Uncounts a worker: at the end of its body, or when it could not be started.
+void workerReturned();
+
+// Blocks until every counted worker has returned.
+void waitForWorkersToReturn();
+
+// Number of counted workers that have not returned yet.
+int runningWorkers();
+
+// True on a worker's own thread, that is also inside a callback called by a worker.
+bool onWorkerThread();
+
+// Held by a worker body for its whole run: marks the thread as a worker thread and uncounts the
+// worker when the body returns or throws.
+class WorkerScope {
+  public:
+    WorkerScope();
+    ~WorkerScope();
+    WorkerScope(const WorkerScope&) = delete;
+    WorkerScope& operator=(const WorkerScope&) = delete;
+};
+
+}  // namespace tarn::stream
+
+#endif  // TARN_STREAM_WORKERS_H
