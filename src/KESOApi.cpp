@@ -6,6 +6,8 @@
 #include "angle/angle_result.h"
 #include "angle/angle_state.h"
 #include "control/control_state.h"
+#include "control/ip_format.h"
+#include "control/net_settings.h"
 #include "geometry/point_cloud.h"
 #include "geometry/rotation.h"
 #include "stream/connection.h"
@@ -66,6 +68,28 @@ int KESORegisterCallbackUpdateImu(void (*func)(KESOImuData)) {
 }
 
 // ---- Control channel ----------------------------------------------------------------------
+
+// KESOCrc8 lives in control/crc8.cpp, the link calls in control/link.cpp.
+
+int KESOSetNetInfo(const char* ip, int timeoutMs, KESOIpInfo info) {
+    if (KESOLinkDeviceNetControl(std::string(ip), static_cast<uint32_t>(timeoutMs)) != KESO_OK) {
+        return KESO_ERR_SET_NET_LINK;
+    }
+    const bool applied = set_ipport(info);
+    KESOBreakLinkDeviceNetControl();
+    return applied ? KESO_OK : KESO_ERR_SET_NET_COMMAND;
+}
+
+int KESOGetNetInfo(const char* ip, int timeoutMs, KESOIpInfo* info) {
+    if (KESOLinkDeviceNetControl(std::string(ip), static_cast<uint32_t>(timeoutMs)) != KESO_OK) {
+        return KESO_ERR_GET_NET_LINK;
+    }
+    const bool received = get_ipport(info);
+    KESOBreakLinkDeviceNetControl();
+    return received ? KESO_OK : KESO_ERR_GET_NET_COMMAND;
+}
+
+bool KESOCheckIpFormat(const std::string& ip) { return tarn::control::isDottedQuad(ip); }
 
 // ---- Geometry -----------------------------------------------------------------------------
 

@@ -1,0 +1,14 @@
+// The sensor's network settings commands. The 44-byte record is moved as opaque bytes.
+#ifndef TARN_CONTROL_NET_SETTINGS_H
+#define TARN_CONTROL_NET_SETTINGS_H
+
+#include "KESOApi.h"
+
+// Writes info to the sensor (command 0x0201); true when the sensor confirmed with status 0.
+bool set_ipport(KESOIpInfo info);
+
+// Reads the sensor's settings (command 0x0202) into *info; true when the sensor answered with
+// status 0 and exactly 44 bytes. *info is untouched otherwise.
+bool get_ipport(KESOIpInfo* info);
+
+#endif  // TARN_CONTROL_NET_SETTINGS_H
