@@ -22,6 +22,8 @@ constexpr uint8_t kLoopbackFirstOctet = 127;
 constexpr std::size_t kDatagramsPerBurst = 8;
 constexpr float kGravity = 9.80665f;
 constexpr double kNanosecondsPerSecond = 1e9;
+// So that 5 s at 15 fps make 75 frames, not 76 by rounding.
+constexpr double kEpsilon = 1e-9;
 
 // The address in network byte order; only loopback addresses are accepted.
 uint32_t loopbackAddress(const std::string& text) {
@@ -159,7 +161,6 @@ void StreamSender::stream(const Scene& scene, const StreamPlan& plan) {
         plan.imuRate > 0.0
             ? std::chrono::duration_cast<Clock::duration>(Seconds(1.0 / plan.imuRate))
             : Clock::duration::zero();
-    const auto limit = std::chrono::duration_cast<Clock::duration>(Seconds(plan.seconds));
     const Clock::time_point start = Clock::now();
     Clock::time_point nextImu = start;
 
@@ -180,8 +181,9 @@ void StreamSender::stream(const Scene& scene, const StreamPlan& plan) {
 
     for (uint64_t k = 0; plan.frames == 0 || k < plan.frames; ++k) {
         const Clock::time_point frameStart = start + period * static_cast<long>(k);
-        if ((plan.seconds > 0.0 && frameStart - start >= limit) || stopped() ||
-            (plan.frames == 0 && plan.seconds <= 0.0)) {
+        const bool pastLimit =
+            plan.seconds > 0.0 && static_cast<double>(k) / plan.fps >= plan.seconds - kEpsilon;
+        if (pastLimit || stopped() || (plan.frames == 0 && plan.seconds <= 0.0)) {
             break;
         }
         const uint64_t number = plan.firstFrame + k;
