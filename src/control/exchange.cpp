@@ -1,5 +1,6 @@
 #include "control/exchange.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -16,8 +17,14 @@ using tarn::control::Reply;
 
 namespace {
 
-bool sendWhole(int fd, const std::vector<unsigned char>& request) {
-    const ssize_t sent = send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+// Sends the whole request in one call. A sensor that stops reading cannot hold the call up
+// beyond wait_ms, and a closed connection fails the send instead of raising SIGPIPE.
+bool sendWhole(int fd, const std::vector<unsigned char>& request, uint32_t wait_ms) {
+    if (tarn::control::waitFor(fd, POLLOUT, tarn::control::deadlineAfter(wait_ms)) !=
+        tarn::control::WaitResult::ready) {
+        return false;
+    }
+    const ssize_t sent = send(fd, request.data(), request.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     return sent == static_cast<ssize_t>(request.size());
 }
 
@@ -60,7 +67,7 @@ uint32_t send_cmd_tcp(uint16_t command, const unsigned char* data, uint16_t data
     for (uint16_t attempt = 0; attempt < attempts; ++attempt) {
         // Leftovers of an earlier invalid or late reply must not pass for this one.
         tarn::control::discardPending(sock_ctrl);
-        if (!sendWhole(sock_ctrl, request)) {
+        if (!sendWhole(sock_ctrl, request, wait_ms)) {
             tarn::control::pauseMilliseconds(kCtrlPauseMs);
             continue;
         }

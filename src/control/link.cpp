@@ -78,7 +78,8 @@ int KESOLinkDeviceNetControl(std::string ip, uint32_t timeoutMs) {
     peer.sin_port = htons(kCtrlPort);
     peer.sin_addr.s_addr = inet_addr(ip.c_str());
 
-    if (!UnblockConnect(sock_ctrl, &peer, timeoutMs)) {
+    // A socket that could not be made keeps the errno of its failure for the message.
+    if (sock_ctrl == -1 || !UnblockConnect(sock_ctrl, &peer, timeoutMs)) {
         printf("connect to ctrl-server error %d\n", errno);
         if (sock_ctrl != -1) {
             close(sock_ctrl);
