@@ -57,23 +57,26 @@ sockaddr_in anyAddressWithPort(int localPort) {
     return address;
 }
 
+// The socket is closed only after the receiver has returned: a descriptor closed under a running
+// receive could be reused by another socket of the process and read by the ending receiver.
 void closeConnection() {
     linkDeviceFlag.store(false);
     realTimeDataFlag_.store(false);
+    waitForReceiverToReturn();
     close(sockfd.load());
 }
 
 // Starts one worker; when it cannot be started, the connection is undone before the error
 // reaches the caller, so the workers already started end by themselves.
-void startWorker(std::function<void()> body) {
-    workerStarting();
+void startWorker(WorkerRole role, std::function<void()> body) {
+    workerStarting(role);
     try {
-        workerLauncher([body = std::move(body)] {
-            WorkerScope scope;
+        workerLauncher([role, body = std::move(body)] {
+            WorkerScope scope(role);
             body();
         });
     } catch (...) {
-        workerReturned();
+        workerReturned(role);
         closeConnection();
         sockfd.store(-1);
         throw;
@@ -113,9 +116,10 @@ int connectDevice(int localPort, const char* deviceIp, int devicePort) {
     waitForWorkersToReturn();
     linkDeviceFlag.store(true);
     const auto port = static_cast<unsigned short>(devicePort);
-    startWorker([deviceAddress, port] { threadReceiveData(deviceAddress, port); });
-    startWorker(threadDataPacking);
-    startWorker(threadGetPointCloud);
+    startWorker(WorkerRole::kReceiver,
+                [deviceAddress, port] { threadReceiveData(deviceAddress, port); });
+    startWorker(WorkerRole::kOther, threadDataPacking);
+    startWorker(WorkerRole::kOther, threadGetPointCloud);
     return KESO_OK;
 }
 

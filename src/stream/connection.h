@@ -12,8 +12,9 @@ namespace tarn::stream {
 // it then returns -1998 after the argument checks and leaves the connection as it is.
 int connectDevice(int localPort, const char* deviceIp, int devicePort);
 
-// Ends the connection: clears the flags, closes the socket, pauses 100 ms. Always 0. Does not wait
-// for the workers, so it is safe inside a callback.
+// Ends the connection: clears the flags, lets the receiver return (about 1 ms), closes the socket
+// and pauses 100 ms. Always 0. Does not wait for the assembler or the decoder, so it is safe
+// inside a callback.
 int disconnectDevice();
 
 // Starts a detached thread running body; throws std::system_error when it cannot.

@@ -6,30 +6,40 @@
 namespace tarn::stream {
 
 namespace {
-// Running worker count, guarded by workersMutex; any thread.
+// Running worker counts, guarded by workersMutex; any thread.
 std::mutex workersMutex;
 std::condition_variable workersReturned;
 int workerCount = 0;
+int receiverCount = 0;
 // Set on the worker threads only.
 thread_local bool isWorkerThread = false;
 }  // namespace
 
-void workerStarting() {
+void workerStarting(WorkerRole role) {
     std::lock_guard<std::mutex> lock(workersMutex);
     ++workerCount;
+    if (role == WorkerRole::kReceiver) {
+        ++receiverCount;
+    }
 }
 
-void workerReturned() {
+void workerReturned(WorkerRole role) {
     std::lock_guard<std::mutex> lock(workersMutex);
     --workerCount;
-    if (workerCount == 0) {
-        workersReturned.notify_all();
+    if (role == WorkerRole::kReceiver) {
+        --receiverCount;
     }
+    workersReturned.notify_all();
 }
 
 void waitForWorkersToReturn() {
     std::unique_lock<std::mutex> lock(workersMutex);
     workersReturned.wait(lock, [] { return workerCount == 0; });
+}
+
+void waitForReceiverToReturn() {
+    std::unique_lock<std::mutex> lock(workersMutex);
+    workersReturned.wait(lock, [] { return receiverCount == 0; });
 }
 
 int runningWorkers() {
@@ -41,13 +51,13 @@ bool onWorkerThread() {
     return isWorkerThread;
 }
 
-WorkerScope::WorkerScope() {
+WorkerScope::WorkerScope(WorkerRole role) : role_(role) {
     isWorkerThread = true;
 }
 
 WorkerScope::~WorkerScope() {
     isWorkerThread = false;
-    workerReturned();
+    workerReturned(role_);
 }
 
 }  // namespace tarn::stream

@@ -5,15 +5,23 @@
 
 namespace tarn::stream {
 
+// The receiver is the only worker that uses the socket; it is also counted on its own, so that
+// the socket is closed only once it has returned.
+enum class WorkerRole { kReceiver, kOther };
+
 // Counts a worker that is about to be started. Called by the connecting thread before it starts
 // the worker, so the count never misses a worker that has not run yet.
-void workerStarting();
+void workerStarting(WorkerRole role);
 
 // Uncounts a worker: at the end of its body, or when it could not be started.
-void workerReturned();
+void workerReturned(WorkerRole role);
 
 // Blocks until every counted worker has returned.
 void waitForWorkersToReturn();
+
+// Blocks until the receiver has returned. The receiver never waits for anything but its 1 ms
+// pauses, so after linkDeviceFlag went false this takes about a millisecond.
+void waitForReceiverToReturn();
 
 // Number of counted workers that have not returned yet.
 int runningWorkers();
@@ -25,10 +33,13 @@ bool onWorkerThread();
 // worker when the body returns or throws.
 class WorkerScope {
   public:
-    WorkerScope();
+    explicit WorkerScope(WorkerRole role);
     ~WorkerScope();
     WorkerScope(const WorkerScope&) = delete;
     WorkerScope& operator=(const WorkerScope&) = delete;
+
+  private:
+    WorkerRole role_;
 };
 
 }  // namespace tarn::stream

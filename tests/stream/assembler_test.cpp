@@ -173,7 +173,8 @@ TEST_F(AssemblerTest, ImuSampleCarriesTheRecordWithItsTimestampInMilliseconds) {
     datagram[sim::kOffsetVersionMinor] = 0x11;  // not examined for IMU datagrams
 
     ASSERT_EQ(assemble(datagram), AssemblyResult::kImuSample);
-    EXPECT_EQ(sample.timestamp, 5000u);
+    const uint64_t timestamp = sample.timestamp;  // packed: copy before binding a reference
+    EXPECT_EQ(timestamp, 5000u);
     EXPECT_EQ(sample.sampleFlag, 1);
     EXPECT_EQ(sample.header[0], 0x11);
     EXPECT_EQ(std::memcmp(sample.sample, fields.sample.data(), sizeof sample.sample), 0);

@@ -48,8 +48,9 @@ void recordFrame(KESOPointData (*grid)[KESO_COLUMNS]) {
 }
 
 void recordImu(KESOImuData sample) {
+    const uint64_t timestamp = sample.timestamp;  // packed: copy before binding a reference
     std::lock_guard<std::mutex> lock(observed->mutex);
-    observed->imuTimestamps.push_back(sample.timestamp);
+    observed->imuTimestamps.push_back(timestamp);
     observed->imuSamples.fetch_add(1);
 }
 
