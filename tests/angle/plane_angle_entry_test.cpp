@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "angle/angle_result.h"
+#include "angle_test_support.h"
+
+namespace {
+
+using angle_test::addPlane;
+using angle_test::angleOfSlope;
+using angle_test::emptyGrid;
+using angle_test::Grid;
+using angle_test::planeParam;
+
+// A grid holding the given points in its first cells; the other cells have no measurement
+// (x = 0 lies outside every box used here).
+Grid gridOf(const std::vector<PointXYZ>& points) {
+    Grid grid = emptyGrid();
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        KESOPointData& cell = grid[i / KESO_COLUMNS][i % KESO_COLUMNS];
+        cell.x = points[i].x;
+        cell.y = points[i].y;
+        cell.z = points[i].z;
+    }
+    return grid;
+}
+
+Grid planeGrid(float slope) {
+    std::vector<PointXYZ> points;
+    addPlane(points, slope, {15, 25, 35});
+    return gridOf(points);
+}
+
+bool isQuietNaN(float value) {
+    uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits == 0x7FC00000u;
+}
+
+TEST(KESOGetPlaneAngle, RefusesWhileDisabledAndLeavesTheAngleAlone) {
+    Grid grid = planeGrid(-0.5f);
+    float angle = 123.0f;
+    KESOAngleResult result = KESOGetPlaneAngle(grid.get(), &angle);
+    EXPECT_EQ(result.code, -100);
+    EXPECT_STREQ(result.message, "Do not init algotithm module");
+    EXPECT_EQ(angle, 123.0f);
+
+    KESOEnableAngleMeasure(true, planeParam());
+    KESOEnableAngleMeasure(false, planeParam());
+    result = KESOGetPlaneAngle(grid.get(), &angle);
+    EXPECT_EQ(result.code, -100);
+    EXPECT_EQ(angle, 123.0f);
+}
+
+TEST(KESOGetPlaneAngle, MeasuresAnExactPlane) {
+    ASSERT_TRUE(KESOEnableAngleMeasure(true, planeParam()));
+    Grid grid = planeGrid(-0.5f);
+    float angle = 0.0f;
+    const KESOAngleResult result = KESOGetPlaneAngle(grid.get(), &angle);
+    EXPECT_EQ(result.code, 0);
+    EXPECT_STREQ(result.message, "OK");
+    EXPECT_EQ(angle, angleOfSlope(-0.5f));
+    KESOEnableAngleMeasure(false, planeParam());
+}
+
+TEST(KESOGetPlaneAngle, ReportsEveryFailureWithItsTextAndNaN) {
+    ASSERT_TRUE(KESOEnableAngleMeasure(true, planeParam()));
+    float angle = 5.0f;
+
+    Grid nothing = emptyGrid();
+    KESOAngleResult result = KESOGetPlaneAngle(nothing.get(), &angle);
+    EXPECT_EQ(result.code, -99);
+    EXPECT_STREQ(result.message, "Hashmap is empty");
+    EXPECT_TRUE(isQuietNaN(angle));
+
+    Grid lonely = gridOf({{1000, 0, 15}, {1000, 8, 25}, {1000, 16, 35}});
+    angle = 5.0f;
+    result = KESOGetPlaneAngle(lonely.get(), &angle);
+    EXPECT_EQ(result.code, -99);
+    EXPECT_STREQ(result.message, "Hashmap is error");
+    EXPECT_TRUE(isQuietNaN(angle));
+
+    KESOAngleMeasureParam demanding = planeParam();
+    demanding.minFitPoints = 100000;
+    ASSERT_TRUE(KESOEnableAngleMeasure(true, demanding));
+    Grid plane = planeGrid(-0.5f);
+    angle = 5.0f;
+    result = KESOGetPlaneAngle(plane.get(), &angle);
+    EXPECT_EQ(result.code, -99);
+    EXPECT_STREQ(result.message, "Angle data is error");
+    EXPECT_TRUE(isQuietNaN(angle));
+
+    ASSERT_TRUE(KESOEnableAngleMeasure(true, planeParam()));
+    for (int frame = 1; frame <= 5; ++frame) {
+        ASSERT_EQ(KESOGetPlaneAngle(plane.get(), &angle).code, 0) << frame;
+    }
+    angle = 5.0f;
+    result = KESOGetPlaneAngle(plane.get(), &angle);
+    EXPECT_EQ(result.code, -98);
+    EXPECT_STREQ(result.message, "History data is error");
+    EXPECT_TRUE(isQuietNaN(angle));
+    KESOEnableAngleMeasure(false, planeParam());
+}
+
+TEST(AngleResultForStatus, UnknownStatusesAreErrors) {
+    for (int status : {-1, 5, 1000}) {
+        const KESOAngleResult result = angleResultForStatus(status);
+        EXPECT_EQ(result.code, -99);
+        EXPECT_STREQ(result.message, "Error return code");
+    }
+}
+
+}  // namespace
