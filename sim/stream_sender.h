@@ -51,6 +51,7 @@ struct SenderCounters {
     FaultCounters faults;
 };
 
+// Not thread-safe: one thread at a time sends and reads the counters.
 class StreamSender {
   public:
     // Opens the socket bound to the source address and port. Throws std::invalid_argument for

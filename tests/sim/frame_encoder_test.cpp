@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <string>
 #include <vector>
 
 namespace tarn::sim {
@@ -75,7 +76,10 @@ TEST_P(FrameEncoderTest, StripsCoverEveryCellExactlyOnce) {
 }
 
 INSTANTIATE_TEST_SUITE_P(PixelTypes, FrameEncoderTest,
-                         ::testing::Values(kPixelType4Bytes, kPixelType8Bytes, kPixelType10Bytes));
+                         ::testing::Values(kPixelType4Bytes, kPixelType8Bytes, kPixelType10Bytes),
+                         [](const ::testing::TestParamInfo<uint8_t>& info) {
+                             return "PixelType" + std::to_string(info.param);
+                         });
 
 TEST(FrameEncoder, DatagramsAreAsFullAsTheSizeLimitAllows) {
     EXPECT_EQ(rowsPerDatagram(kPixelType4Bytes), 89);
