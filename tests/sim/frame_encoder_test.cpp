@@ -77,8 +77,8 @@ TEST_P(FrameEncoderTest, StripsCoverEveryCellExactlyOnce) {
 
 INSTANTIATE_TEST_SUITE_P(PixelTypes, FrameEncoderTest,
                          ::testing::Values(kPixelType4Bytes, kPixelType8Bytes, kPixelType10Bytes),
-                         [](const ::testing::TestParamInfo<uint8_t>& info) {
-                             return "PixelType" + std::to_string(info.param);
+                         [](const ::testing::TestParamInfo<uint8_t>& param) {
+                             return "PixelType" + std::to_string(param.param);
                          });
 
 TEST(FrameEncoder, DatagramsAreAsFullAsTheSizeLimitAllows) {
