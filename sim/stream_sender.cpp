@@ -155,6 +155,9 @@ void StreamSender::stream(const Scene& scene, const StreamPlan& plan) {
     if (!(plan.fps > 0.0) || plan.spread < 0.0 || plan.spread > 1.0) {
         throw std::invalid_argument("fps must be positive and spread within 0 to 1");
     }
+    if (plan.frames == 0 && !(plan.seconds > 0.0)) {
+        throw std::invalid_argument("a stream needs a number of frames or of seconds");
+    }
     using Seconds = std::chrono::duration<double>;
     const auto period = std::chrono::duration_cast<Clock::duration>(Seconds(1.0 / plan.fps));
     const auto imuPeriod =
@@ -183,7 +186,7 @@ void StreamSender::stream(const Scene& scene, const StreamPlan& plan) {
         const Clock::time_point frameStart = start + period * static_cast<long>(k);
         const bool pastLimit =
             plan.seconds > 0.0 && static_cast<double>(k) / plan.fps >= plan.seconds - kEpsilon;
-        if (pastLimit || stopped() || (plan.frames == 0 && plan.seconds <= 0.0)) {
+        if (pastLimit || stopped()) {
             break;
         }
         const uint64_t number = plan.firstFrame + k;

@@ -83,7 +83,8 @@ class StreamSender {
     void sendFrames(const Scene& scene, uint64_t count, double fps,
                     uint8_t pixelType = kPixelType10Bytes);
     // A paced stream of frames and IMU datagrams. Each frame's timestamp is its frame number;
-    // each IMU timestamp is the time since the start of the stream in nanoseconds.
+    // each IMU timestamp is the time since the start of the stream in nanoseconds. Throws
+    // std::invalid_argument for fps <= 0, spread outside 0 to 1, or neither frames nor seconds.
     void stream(const Scene& scene, const StreamPlan& plan);
 
     // Faults for the frames sent from now on.

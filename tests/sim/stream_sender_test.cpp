@@ -193,9 +193,15 @@ TEST(StreamSender, PacedStreamStampsFrameNumbersAndSendsImu) {
     EXPECT_EQ(lastStamps, (std::vector<uint64_t>{7, 8}));
 }
 
-TEST(StreamSender, RefusesAddressesOutsideLoopback) {
+TEST(StreamSender, RefusesAddressesOutsideLoopbackAndEndlessStreams) {
     EXPECT_THROW(StreamSender({"127.0.0.1", 0, "10.0.0.1", 5000}), std::invalid_argument);
     EXPECT_THROW(StreamSender({"0.0.0.0", 0, "127.0.0.1", 5000}), std::invalid_argument);
+
+    Receiver receiver;
+    StreamSender sender({"127.0.0.1", 0, "127.0.0.1", receiver.port()});
+    StreamPlan endless;
+    EXPECT_THROW(sender.stream(Scene(SceneConfig{}), endless), std::invalid_argument);
+    EXPECT_EQ(sender.counters().datagramsSent, 0u);
 }
 
 }  // namespace
