@@ -17,6 +17,8 @@
 #include "sim/frame_encoder.h"
 #include "sim/scene.h"
 #include "sim/stream_sender.h"
+#include "stream/assembler.h"
+#include "stream/receiver.h"
 #include "stream/stream_state.h"
 #include "stream/workers.h"
 #include "stream_test_support.h"
@@ -59,6 +61,10 @@ class ConnectionTest : public ::testing::Test {
     void SetUp() override {
         KESODisconnectDevice();
         waitForWorkersToReturn();
+        // Queued datagrams and frames outlive a connection; start every test without them.
+        ClearOringinDataQueue();
+        while (!FrontPackgedData().empty()) {
+        }
         observedState = std::make_unique<Observed>();
         observed = observedState.get();
         ASSERT_EQ(KESORegisterCallbackUpdateFrame(recordFrame), 0);
@@ -251,6 +257,7 @@ void connectingImuCallback(KESOImuData sample) {
 }
 
 TEST_F(ConnectionTest, ConnectInsideACallbackIsRefusedAndKeepsTheConnection) {
+    connectResultInCallback.store(1);
     ASSERT_EQ(KESORegisterCallbackUpdateImu(connectingImuCallback), 0);
     connectPortInCallback = test::freeUdpPort();
     ASSERT_EQ(connect(), 0);
@@ -274,6 +281,7 @@ void disconnectingImuCallback(KESOImuData sample) {
 }
 
 TEST_F(ConnectionTest, DisconnectInsideACallbackEndsTheConnectionAndAllowsANewOne) {
+    disconnectsInCallback.store(0);
     ASSERT_EQ(KESORegisterCallbackUpdateImu(disconnectingImuCallback), 0);
     ASSERT_EQ(connect(), 0);
     sender->send(imuDatagram(1000000));
@@ -295,6 +303,7 @@ void launchFailingSecond(std::function<void()> body) {
 }
 
 TEST_F(ConnectionTest, WorkerThatCannotStartUndoesTheConnection) {
+    launches.store(0);
     setWorkerLauncher(launchFailingSecond);
     EXPECT_THROW(connect(), std::system_error);
     setWorkerLauncher(nullptr);
@@ -322,6 +331,8 @@ void slowFrameCallback(KESOPointData (*)[KESO_COLUMNS]) {
 
 TEST_F(ConnectionTest, ReconnectsNeverRunTwoGenerationsOfWorkers) {
     constexpr int kCycles = 50;
+    mostCallbacksAtOnce.store(0);
+    mostWorkersAtOnce.store(0);
     ASSERT_EQ(KESORegisterCallbackUpdateFrame(slowFrameCallback), 0);
     std::atomic<bool> stop{false};
     std::thread feeder([&] {
