@@ -124,8 +124,8 @@ typedef void (*KESOImuCallback)(KESOImuData sample);
 int KESOConnectDevice(int localPort, const char* deviceIp, int devicePort);
 
 // Ends the measurement connection (also when there is none), then pauses 100 ms. Always 0.
-// Does not wait for the workers, so it may also be called inside a callback. Call from one
-// application thread at a time.
+// Waits only for the receiver (about 1 ms) before closing the socket, never for a callback, so it
+// may also be called inside a callback. Call from one application thread at a time.
 int KESODisconnectDevice();
 
 // Copies a whole grid into the published buffer; while connected, KESOGetFrame then returns it.

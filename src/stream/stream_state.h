@@ -41,7 +41,9 @@ extern PackgedDataQueue packgedDataQueue;
 // Datagram queue, receiver -> assembler (single producer, single consumer).
 extern OriginDataQueue originDataQueue;
 // Receive ring of kRingSlots slots, allocated at load and never freed. Slots are written by
-// the receiver and read by the assembler after it takes their pointer from originDataQueue.
+// the receiver and read by the assembler after it takes their pointer from originDataQueue. The
+// receiver never refills a slot that is still queued or still held by the assembler (the ring
+// counts as full with kRingSlots - 1 pointers queued; see stream/receiver.h).
 extern OriginDataPack* m_big_buffer;
 // Next ring slot to fill. Receiver thread only.
 extern uint64_t m_big_buffer_index;
