@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <thread>
 
 #include "angle/angle_result.h"
 #include "angle_test_support.h"
@@ -101,6 +102,28 @@ TEST(KESOGetPlaneAngle, ReportsEveryFailureWithItsTextAndNaN) {
     EXPECT_EQ(result.code, -98);
     EXPECT_STREQ(result.message, "History data is error");
     EXPECT_TRUE(isQuietNaN(angle));
+    KESOEnableAngleMeasure(false, planeParam());
+}
+
+// Measurements and reconfigurations from two threads are serialised by the lock.
+TEST(KESOGetPlaneAngle, MeasuresWhileAnotherThreadReconfigures) {
+    constexpr int kRounds = 30;
+    Grid grid = planeGrid(-0.5f);
+    int unknownCodes = 0;
+    std::thread measurer([&] {
+        for (int round = 0; round < kRounds; ++round) {
+            float angle = 0.0f;
+            const int32_t code = KESOGetPlaneAngle(grid.get(), &angle).code;
+            if (code != 0 && code != -98 && code != -99 && code != -100) {
+                ++unknownCodes;
+            }
+        }
+    });
+    for (int round = 0; round < kRounds; ++round) {
+        KESOEnableAngleMeasure(round % 3 != 2, planeParam());
+    }
+    measurer.join();
+    EXPECT_EQ(unknownCodes, 0);
     KESOEnableAngleMeasure(false, planeParam());
 }
 
