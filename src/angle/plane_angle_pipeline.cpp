@@ -94,7 +94,8 @@ bool isAngle(float angle) {
 }
 
 // Measures in the current windows and in the windows moved down and up by windowStep, and
-// keeps the best. When all three fail the previous mean stands in for the current angle.
+// keeps the best. When all three fail the previous mean stands in for the current angle and the
+// next call runs the initial search.
 void runTrackingStep(AngleMeasure& measure, const BinMap& bins) {
     const float reference = measure.angleHistory.back();
     const float step = static_cast<float>(measure.param.windowStep);
@@ -115,6 +116,9 @@ void runTrackingStep(AngleMeasure& measure, const BinMap& bins) {
         measure.currentAngle = upAngle;
     } else if (!isAngle(upAngle) && !isAngle(baseAngle)) {
         measure.currentAngle = measure.meanAngle;
+        // The plane left the windows or turned further than angleTolerance: tracking cannot
+        // find it again by itself, so the next call searches afresh.
+        measure.needInit = true;
     }
 }
 

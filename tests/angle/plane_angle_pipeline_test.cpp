@@ -229,6 +229,10 @@ TEST_F(GetPlaneAngle, WhenEveryTrialFailsThePreviousMeanStandsIn) {
     EXPECT_EQ(measure.currentAngle, 37.0f);
     EXPECT_EQ(result.first, 43.5f);
     EXPECT_EQ(measure.windows, (Windows{{-200.0f, 200.0f}}));
+    // The plane is lost to tracking: the next call finds it with the initial search.
+    EXPECT_TRUE(measure.needInit);
+    ASSERT_EQ(measure.getPlaneAngle(cloud).second, kPlaneMeasured);
+    EXPECT_EQ(measure.currentAngle, angleOfSlope(-0.5f));
 }
 
 TEST_F(GetPlaneAngle, TrackingMovesTheWindowsDownFirstThenUp) {

@@ -56,6 +56,26 @@ TEST_P(SimulatedWall, MeasuresTheTiltFrameAfterFrame) {
     KESOEnableAngleMeasure(false, wallParam());
 }
 
+// A turn larger than angleTolerance between two frames loses the plane for one frame; the
+// measurement then finds it again and the history moves over to the new tilt.
+TEST(SimulatedWallJump, FollowsATurnLargerThanTheTolerance) {
+    ASSERT_TRUE(KESOEnableAngleMeasure(true, wallParam()));
+    Grid grid = emptyGrid();
+    float angle = 0.0f;
+    uint64_t frame = 0;
+    for (float tilt : {12.0f, 30.0f}) {
+        tarn::sim::SceneConfig config;
+        config.tiltDegrees = tilt;
+        const tarn::sim::Scene scene(config);
+        for (int i = 0; i < kFrames; ++i) {
+            fillFromScene(grid.get(), scene, frame++);
+            ASSERT_EQ(KESOGetPlaneAngle(grid.get(), &angle).code, 0) << "frame " << frame;
+        }
+        EXPECT_NEAR(angle, tilt, kToleranceDegrees);
+    }
+    KESOEnableAngleMeasure(false, wallParam());
+}
+
 INSTANTIATE_TEST_SUITE_P(Tilts, SimulatedWall, testing::Values(-30.0f, -5.0f, 0.0f, 12.0f, 40.0f));
 
 }  // namespace
