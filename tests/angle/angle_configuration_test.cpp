@@ -75,7 +75,9 @@ TEST(KESOEnableAngleMeasure, ReplacesAndRemovesTheMeasurement) {
     // Re-enabling with the same record starts over: search pending, no history.
     pAngleMeasure_->needInit = false;
     pAngleMeasure_->angleHistory.push_back(12.0f);
+    testing::internal::CaptureStderr();
     EXPECT_TRUE(KESOEnableAngleMeasure(true, zeroWidth));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Bin width must not be zero\n");
     ASSERT_NE(pAngleMeasure_, nullptr);
     EXPECT_TRUE(pAngleMeasure_->needInit);
     EXPECT_TRUE(pAngleMeasure_->angleHistory.empty());
