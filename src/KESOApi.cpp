@@ -18,8 +18,10 @@
 
 std::atomic<int> sockfd{-1};
 std::atomic<bool> linkDeviceFlag{false};
-PackgedDataQueue packgedDataQueue(kFrameQueueCapacity);
-OriginDataQueue originDataQueue(kOriginQueueCapacity);
+// The queues are never destroyed, like the ring: a worker still ending at process exit must not
+// find them gone.
+PackgedDataQueue& packgedDataQueue = *new PackgedDataQueue(kFrameQueueCapacity);
+OriginDataQueue& originDataQueue = *new OriginDataQueue(kOriginQueueCapacity);
 OriginDataPack* m_big_buffer = new OriginDataPack[kRingSlots];
 uint64_t m_big_buffer_index = 0;
 std::atomic<int32_t> m_one_pixel_len{0};

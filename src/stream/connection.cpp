@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -82,6 +83,21 @@ void startWorker(WorkerRole role, std::function<void()> body) {
         throw;
     }
 }
+
+// An application that exits without disconnecting leaves the workers running while the process
+// tears down its static objects. This stops them first, within a bound, so that a worker does not
+// meet a half-destroyed process; a callback that never returns cannot hold up the exit for good.
+constexpr std::chrono::milliseconds kExitStopLimit{2000};
+
+struct StopWorkersAtExit {
+    ~StopWorkersAtExit() {
+        if (onWorkerThread() || runningWorkers() == 0) {
+            return;
+        }
+        linkDeviceFlag.store(false);
+        waitForWorkersToReturnFor(kExitStopLimit);
+    }
+} stopWorkersAtExit;
 
 }  // namespace
 

@@ -37,9 +37,9 @@ extern std::atomic<int> sockfd;
 extern std::atomic<bool> linkDeviceFlag;
 
 // Frame queue, assembler -> decoder (single producer, single consumer).
-extern PackgedDataQueue packgedDataQueue;
+extern PackgedDataQueue& packgedDataQueue;
 // Datagram queue, receiver -> assembler (single producer, single consumer).
-extern OriginDataQueue originDataQueue;
+extern OriginDataQueue& originDataQueue;
 // Receive ring of kRingSlots slots, allocated at load and never freed. Slots are written by
 // the receiver and read by the assembler after it takes their pointer from originDataQueue. The
 // receiver never refills a slot that is still queued or still held by the assembler (the ring

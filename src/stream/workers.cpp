@@ -1,14 +1,16 @@
 #include "stream/workers.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
 namespace tarn::stream {
 
 namespace {
-// Running worker counts, guarded by workersMutex; any thread.
-std::mutex workersMutex;
-std::condition_variable workersReturned;
+// Running worker counts, guarded by workersMutex; any thread. The mutex and the condition
+// variable are never destroyed, so a worker that is still ending at process exit finds them.
+std::mutex& workersMutex = *new std::mutex;
+std::condition_variable& workersReturned = *new std::condition_variable;
 int workerCount = 0;
 int receiverCount = 0;
 // Set on the worker threads only.
@@ -35,6 +37,11 @@ void workerReturned(WorkerRole role) {
 void waitForWorkersToReturn() {
     std::unique_lock<std::mutex> lock(workersMutex);
     workersReturned.wait(lock, [] { return workerCount == 0; });
+}
+
+bool waitForWorkersToReturnFor(std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(workersMutex);
+    return workersReturned.wait_for(lock, limit, [] { return workerCount == 0; });
 }
 
 void waitForReceiverToReturn() {

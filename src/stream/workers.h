@@ -3,6 +3,8 @@
 #ifndef TARN_STREAM_WORKERS_H
 #define TARN_STREAM_WORKERS_H
 
+#include <chrono>
+
 namespace tarn::stream {
 
 // The receiver is the only worker that uses the socket; it is also counted on its own, so that
@@ -18,6 +20,9 @@ void workerReturned(WorkerRole role);
 
 // Blocks until every counted worker has returned.
 void waitForWorkersToReturn();
+
+// Blocks until every counted worker has returned or limit has passed; true if they returned.
+bool waitForWorkersToReturnFor(std::chrono::milliseconds limit);
 
 // Blocks until the receiver has returned. The receiver never waits for anything but its 1 ms
 // pauses, so after linkDeviceFlag went false this takes about a millisecond.
