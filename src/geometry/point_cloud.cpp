@@ -2,7 +2,7 @@
 
 #include <utility>
 
-std::unique_ptr<PointcloudData> gridToPointcloudData(const KESOPointData (*grid)[KESO_COLUMNS]) {
+std::unique_ptr<PointcloudData> gridToPointcloudData(KESOPointData (*grid)[KESO_COLUMNS]) {
     auto gathered = std::make_unique<std::vector<PointXYZ>>();
     gathered->reserve(kGridPoints);
     for (int column = 0; column < KESO_COLUMNS; ++column) {

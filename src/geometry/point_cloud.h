@@ -23,9 +23,9 @@ struct PointcloudData {
 // Every grid cell becomes one point, none skipped.
 constexpr std::size_t kGridPoints = static_cast<std::size_t>(KESO_ROWS) * KESO_COLUMNS;
 
-// Gathers all cells of grid column by column (the point of row r, column c has index
+// Gathers all cells of grid (only read) column by column (the point of row r, column c has index
 // c * KESO_ROWS + r).
-std::unique_ptr<PointcloudData> gridToPointcloudData(const KESOPointData (*grid)[KESO_COLUMNS]);
+std::unique_ptr<PointcloudData> gridToPointcloudData(KESOPointData (*grid)[KESO_COLUMNS]);
 
 // Writes the points back into the x, y, z of the grid cells in the order gridToPointcloudData
 // gathered them; throws std::out_of_range when the cloud holds fewer points than the grid.
