@@ -63,25 +63,6 @@ inline float angleOfSlope(float slope) {
     return static_cast<float>(static_cast<double>(-std::atan(slope)) * 180.0 / 3.141592653589793);
 }
 
-// Frame frameIndex of the simulated wall, decoded as the library decodes a sensor frame.
-inline void fillFromScene(KESOPointData (*grid)[KESO_COLUMNS], const tarn::sim::Scene& scene,
-                          uint64_t frameIndex) {
-    for (int row = 0; row < KESO_ROWS; ++row) {
-        for (int column = 0; column < KESO_COLUMNS; ++column) {
-            const tarn::sim::RawPoint raw = scene.point(row, column, frameIndex);
-            KESOPointData& cell = grid[row][column];
-            cell = KESOPointData{};
-            cell.row = static_cast<uint16_t>(row);
-            cell.column = static_cast<uint16_t>(column);
-            cell.distance = static_cast<float>(raw.distance);
-            cell.intensity = raw.intensity;
-            cell.x = tarn::sim::Scene::decode(raw.x);
-            cell.y = tarn::sim::Scene::decode(raw.y);
-            cell.z = tarn::sim::Scene::decode(raw.z);
-        }
-    }
-}
-
 }  // namespace angle_test
 
 #endif  // TARN_TESTS_ANGLE_ANGLE_TEST_SUPPORT_H

@@ -6,32 +6,16 @@
 
 #include "angle_test_support.h"
 #include "sim/scene.h"
+#include "sim/wall_frame.h"
 
 namespace {
 
 using angle_test::emptyGrid;
-using angle_test::fillFromScene;
 using angle_test::Grid;
 
 // The wall spans y of about -900 to 900 and z of about -372 to 372 at x = 2000 - tan(tilt) * y;
-// the box takes all of it for tilts up to 45 degrees.
-KESOAngleMeasureParam wallParam() {
-    KESOAngleMeasureParam param{};
-    param.xLower = -1000;
-    param.xUpper = 1000;
-    param.yLower = -400;
-    param.yUpper = 400;
-    param.windowWidth = 200;
-    param.windowStep = 10;
-    param.binWidth = 50;
-    param.zUpper = 3000;
-    param.zLower = 1000;
-    param.minFitPoints = 100;
-    param.angleTolerance = 5.0f;
-    param.extendAngle = 60.0f;
-    param.resetAngle = 0.5f;
-    return param;
-}
+// tarn::sim::wallAngleParam() takes all of it for tilts up to 45 degrees.
+using tarn::sim::wallAngleParam;
 
 constexpr int kFrames = 8;
 constexpr float kToleranceDegrees = 0.5f;
@@ -42,10 +26,10 @@ TEST_P(SimulatedWall, MeasuresTheTiltFrameAfterFrame) {
     tarn::sim::SceneConfig config;
     config.tiltDegrees = GetParam();
     const tarn::sim::Scene scene(config);
-    ASSERT_TRUE(KESOEnableAngleMeasure(true, wallParam()));
+    ASSERT_TRUE(KESOEnableAngleMeasure(true, wallAngleParam()));
     Grid grid = emptyGrid();
     for (int frame = 0; frame < kFrames; ++frame) {
-        fillFromScene(grid.get(), scene, static_cast<uint64_t>(frame));
+        tarn::sim::fillGrid(scene, static_cast<uint64_t>(frame), grid.get());
         float angle = 0.0f;
         const KESOAngleResult result = KESOGetPlaneAngle(grid.get(), &angle);
         ASSERT_EQ(result.code, 0) << "frame " << frame << ": " << result.message;
@@ -53,13 +37,13 @@ TEST_P(SimulatedWall, MeasuresTheTiltFrameAfterFrame) {
         std::printf("tilt %6.2f frame %d measured %9.4f\n", static_cast<double>(config.tiltDegrees),
                     frame, static_cast<double>(angle));
     }
-    KESOEnableAngleMeasure(false, wallParam());
+    KESOEnableAngleMeasure(false, wallAngleParam());
 }
 
 // A turn larger than angleTolerance between two frames loses the plane for one frame; the
 // measurement then finds it again and the history moves over to the new tilt.
 TEST(SimulatedWallJump, FollowsATurnLargerThanTheTolerance) {
-    ASSERT_TRUE(KESOEnableAngleMeasure(true, wallParam()));
+    ASSERT_TRUE(KESOEnableAngleMeasure(true, wallAngleParam()));
     Grid grid = emptyGrid();
     float angle = 0.0f;
     uint64_t frame = 0;
@@ -68,12 +52,12 @@ TEST(SimulatedWallJump, FollowsATurnLargerThanTheTolerance) {
         config.tiltDegrees = tilt;
         const tarn::sim::Scene scene(config);
         for (int i = 0; i < kFrames; ++i) {
-            fillFromScene(grid.get(), scene, frame++);
+            tarn::sim::fillGrid(scene, frame++, grid.get());
             ASSERT_EQ(KESOGetPlaneAngle(grid.get(), &angle).code, 0) << "frame " << frame;
         }
         EXPECT_NEAR(angle, tilt, kToleranceDegrees);
     }
-    KESOEnableAngleMeasure(false, wallParam());
+    KESOEnableAngleMeasure(false, wallAngleParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(Tilts, SimulatedWall, testing::Values(-30.0f, -5.0f, 0.0f, 12.0f, 40.0f));

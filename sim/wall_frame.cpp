@@ -1,0 +1,41 @@
+#include "sim/wall_frame.h"
+
+namespace tarn::sim {
+
+void fillGrid(const Scene& scene, uint64_t frameIndex, KESOPointData (*grid)[KESO_COLUMNS]) {
+    for (int row = 0; row < KESO_ROWS; ++row) {
+        for (int column = 0; column < KESO_COLUMNS; ++column) {
+            const RawPoint raw = scene.point(row, column, frameIndex);
+            KESOPointData& cell = grid[row][column];
+            cell = KESOPointData{};
+            cell.row = static_cast<uint16_t>(row);
+            cell.column = static_cast<uint16_t>(column);
+            cell.distance = static_cast<float>(raw.distance);
+            cell.intensity = raw.intensity;
+            cell.x = Scene::decode(raw.x);
+            cell.y = Scene::decode(raw.y);
+            cell.z = Scene::decode(raw.z);
+            cell.timestamp = frameIndex;
+        }
+    }
+}
+
+KESOAngleMeasureParam wallAngleParam() {
+    KESOAngleMeasureParam param{};
+    param.xLower = -1000;
+    param.xUpper = 1000;
+    param.yLower = -400;
+    param.yUpper = 400;
+    param.windowWidth = 200;
+    param.windowStep = 10;
+    param.binWidth = 50;
+    param.zUpper = 3000;
+    param.zLower = 1000;
+    param.minFitPoints = 100;
+    param.angleTolerance = 5.0f;
+    param.extendAngle = 60.0f;
+    param.resetAngle = 0.5f;
+    return param;
+}
+
+}  // namespace tarn::sim
