@@ -47,7 +47,8 @@ static_assert(sizeof(KESOPointData) == 40, "KESOPointData is 40 bytes");
 
 #pragma pack(push, 1)
 // One inertial sample (40 bytes, byte-packed). The library interprets only sampleFlag and
-// timestamp; the other bytes come from the sensor unchanged.
+// timestamp; the other bytes come from the sensor unchanged. Read timestamp by value: a reference
+// or pointer to it would be misaligned.
 struct KESOImuData {
     uint8_t header[2];      // sensor-defined
     uint8_t sampleFlag;     // always 1 for a delivered sample
