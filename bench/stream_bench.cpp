@@ -1,0 +1,334 @@
+// The measurement data path: per-frame assembly and decoding against copying the same bytes, and
+// frames over loopback through the library against a bare UDP receive loop.
+#include <benchmark/benchmark.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <list>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "KESOApi.h"
+#include "sim/frame_encoder.h"
+#include "sim/scene.h"
+#include "sim/stream_sender.h"
+#include "stream/assembler.h"
+#include "stream/decoder.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Frame = std::vector<tarn::sim::Datagram>;
+using Grid = std::unique_ptr<KESOPointData[][KESO_COLUMNS]>;
+
+constexpr int64_t kGridPoints = static_cast<int64_t>(KESO_ROWS) * KESO_COLUMNS;
+constexpr std::size_t kTimestampOffset = 37;
+constexpr int kTimestampBytes = 8;
+// Frames sent per iteration of a loopback benchmark, and iterations per run.
+constexpr uint64_t kLoopbackFrames = 40;
+constexpr int kLoopbackIterations = 3;
+// A wait for datagrams or frames ends when nothing arrived for this long, or at the hard limit.
+constexpr auto kQuietPeriod = std::chrono::milliseconds(300);
+constexpr auto kWaitLimit = std::chrono::seconds(10);
+constexpr auto kPollInterval = std::chrono::milliseconds(1);
+// The receive buffer the library asks for; the system caps it at net.core.rmem_max.
+constexpr int kReceiveBufferBytes = 0x4B000000;
+
+Frame wallFrame(uint8_t pixelType) {
+    const tarn::sim::Scene scene(tarn::sim::SceneConfig{});
+    return tarn::sim::encodeFrame(scene, 0, {pixelType, 0, 0});
+}
+
+int64_t frameBytes(const Frame& frame) {
+    int64_t bytes = 0;
+    for (const auto& datagram : frame) {
+        bytes += static_cast<int64_t>(datagram.size());
+    }
+    return bytes;
+}
+
+void assembleFrame(const Frame& frame, std::list<std::string>& workingList) {
+    KESOImuData unused{};
+    for (const auto& datagram : frame) {
+        tarn::stream::assembleDatagram(datagram.data(), datagram.size(), workingList, &unused);
+    }
+}
+
+void setFrameCounters(benchmark::State& state, const Frame& frame) {
+    const auto iterations = static_cast<int64_t>(state.iterations());
+    state.SetBytesProcessed(iterations * frameBytes(frame));
+    state.SetItemsProcessed(iterations * kGridPoints);
+    state.counters["datagrams"] = static_cast<double>(frame.size());
+    state.counters["frames"] =
+        benchmark::Counter(static_cast<double>(iterations), benchmark::Counter::kIsRate);
+}
+
+// Baseline: the frame's datagram bytes copied once, as the receiver copies them into its ring.
+void BM_StreamFrameMemcpy(benchmark::State& state) {
+    const Frame frame = wallFrame(static_cast<uint8_t>(state.range(0)));
+    std::vector<uint8_t> buffer(static_cast<std::size_t>(frameBytes(frame)));
+    for (auto _ : state) {
+        uint8_t* target = buffer.data();
+        for (const auto& datagram : frame) {
+            std::memcpy(target, datagram.data(), datagram.size());
+            target += datagram.size();
+        }
+        benchmark::DoNotOptimize(buffer.data());
+        benchmark::ClobberMemory();
+    }
+    setFrameCounters(state, frame);
+}
+
+// Baseline: one decoded grid copied once, as publication copies it.
+void BM_StreamGridMemcpy(benchmark::State& state) {
+    Grid source = std::make_unique<KESOPointData[][KESO_COLUMNS]>(KESO_ROWS);
+    Grid target = std::make_unique<KESOPointData[][KESO_COLUMNS]>(KESO_ROWS);
+    for (auto _ : state) {
+        std::memcpy(target.get(), source.get(), sizeof(KESOPointData) * kGridPoints);
+        benchmark::DoNotOptimize(target.get());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(sizeof(KESOPointData)) * kGridPoints);
+}
+
+void BM_StreamAssemble(benchmark::State& state) {
+    const Frame frame = wallFrame(static_cast<uint8_t>(state.range(0)));
+    std::list<std::string> workingList;
+    for (auto _ : state) {
+        assembleFrame(frame, workingList);
+        benchmark::DoNotOptimize(workingList.size());
+    }
+    setFrameCounters(state, frame);
+}
+
+// Real time: decodeFrame hands the halves to two threads of its own.
+void BM_StreamDecode(benchmark::State& state) {
+    const Frame frame = wallFrame(static_cast<uint8_t>(state.range(0)));
+    std::list<std::string> assembled;
+    assembleFrame(frame, assembled);  // also records the pixel size the decoder reads
+    Grid grid = std::make_unique<KESOPointData[][KESO_COLUMNS]>(KESO_ROWS);
+    for (auto _ : state) {
+        tarn::stream::decodeFrame(assembled, grid.get());
+        benchmark::ClobberMemory();
+    }
+    setFrameCounters(state, frame);
+}
+
+void BM_StreamAssembleAndDecode(benchmark::State& state) {
+    const Frame frame = wallFrame(static_cast<uint8_t>(state.range(0)));
+    std::list<std::string> workingList;
+    Grid grid = std::make_unique<KESOPointData[][KESO_COLUMNS]>(KESO_ROWS);
+    for (auto _ : state) {
+        assembleFrame(frame, workingList);
+        tarn::stream::decodeFrame(workingList, grid.get());
+        benchmark::ClobberMemory();
+    }
+    setFrameCounters(state, frame);
+}
+
+// Pixel types 0, 1 and 2: 4, 8 and 10 bytes a pixel.
+BENCHMARK(BM_StreamFrameMemcpy)->DenseRange(0, 2);
+BENCHMARK(BM_StreamGridMemcpy);
+BENCHMARK(BM_StreamAssemble)->DenseRange(0, 2);
+BENCHMARK(BM_StreamDecode)->DenseRange(0, 2)->UseRealTime();
+BENCHMARK(BM_StreamAssembleAndDecode)->DenseRange(0, 2)->UseRealTime();
+
+// ---- Loopback ---------------------------------------------------------------------------------
+
+// How frames are sent: all back to back, or each only once the previous one has arrived.
+enum SendMode { kBurst = 0, kLockstep = 1 };
+
+int64_t nowNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+        .count();
+}
+
+// Arrivals counted by a receiving thread, with the time of the last one.
+struct Arrivals {
+    std::atomic<uint64_t> count{0};
+    std::atomic<int64_t> lastNanoseconds{0};  // steady clock
+
+    void record() {
+        lastNanoseconds.store(nowNanoseconds());
+        count.fetch_add(1);
+    }
+};
+
+// Polls until count reaches target, nothing arrived for kQuietPeriod, or kWaitLimit passed.
+void waitForArrivals(const Arrivals& arrivals, uint64_t target) {
+    const auto limit = Clock::now() + kWaitLimit;
+    uint64_t seen = arrivals.count.load();
+    auto lastChange = Clock::now();
+    while (seen < target && Clock::now() < limit && Clock::now() - lastChange < kQuietPeriod) {
+        std::this_thread::sleep_for(kPollInterval);
+        const uint64_t now = arrivals.count.load();
+        if (now != seen) {
+            seen = now;
+            lastChange = Clock::now();
+        }
+    }
+}
+
+// Writes frame number `index` into the timestamp of every datagram of the frame.
+void stampFrame(Frame& frame, uint64_t index) {
+    for (auto& datagram : frame) {
+        for (int byte = 0; byte < kTimestampBytes; ++byte) {
+            datagram[kTimestampOffset + static_cast<std::size_t>(byte)] =
+                static_cast<uint8_t>(index >> (8 * byte));
+        }
+    }
+}
+
+// A local UDP port that was free a moment ago.
+uint16_t freeLocalPort() {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+// Sends kLoopbackFrames frames per iteration and reports what `arrivals` counted, in units of
+// `perFrame` arrivals per frame. Each iteration's time runs from its first send to its last
+// arrival, so the quiet period that ends a lossy wait is not counted.
+void runLoopback(benchmark::State& state, tarn::sim::StreamSender& sender, Frame& frame,
+                 Arrivals& arrivals, uint64_t perFrame) {
+    const auto mode = static_cast<SendMode>(state.range(0));
+    uint64_t sentFrames = 0;
+    uint64_t arrived = 0;
+    double seconds = 0.0;
+    for (auto _ : state) {
+        const uint64_t before = arrivals.count.load();
+        const int64_t start = nowNanoseconds();
+        for (uint64_t i = 0; i < kLoopbackFrames; ++i) {
+            stampFrame(frame, ++sentFrames);
+            sender.sendFrame(frame);
+            if (mode == kLockstep) {
+                waitForArrivals(arrivals, before + (i + 1) * perFrame);
+            }
+        }
+        waitForArrivals(arrivals, before + kLoopbackFrames * perFrame);
+        const int64_t last = std::max(arrivals.lastNanoseconds.load(), start);
+        const double iterationSeconds = static_cast<double>(last - start) / 1e9;
+        state.SetIterationTime(std::max(iterationSeconds, 1e-9));
+        seconds += iterationSeconds;
+        arrived += arrivals.count.load() - before;
+    }
+    const double arrivedFrames = static_cast<double>(arrived) / static_cast<double>(perFrame);
+    const double sent = static_cast<double>(sentFrames);
+    state.counters["frames_per_s"] = arrivedFrames / seconds;
+    state.counters["datagrams_per_s"] = arrivedFrames * static_cast<double>(frame.size()) / seconds;
+    state.counters["lost"] = 1.0 - arrivedFrames / sent;
+}
+
+// Frames delivered by the library's frame callback. Written by the decoder thread, which may
+// still finish a frame after disconnecting, so it lives as long as the process.
+Arrivals libraryFrames;
+// Delivered frames in which some datagram's cells still hold an older frame. Decoder thread.
+std::atomic<uint64_t> partialFrames{0};
+// Rows per datagram of the frames being sent; set before connecting.
+int sampleRowStep = 1;
+
+// Looks at the first cell of every datagram's strip piece: a frame is whole when all carry the
+// newest timestamp.
+void countFrame(KESOPointData (*grid)[KESO_COLUMNS]) {
+    uint64_t newest = 0;
+    uint64_t oldest = std::numeric_limits<uint64_t>::max();
+    for (int row = 0; row < KESO_ROWS; row += sampleRowStep) {
+        for (int column = 0; column < KESO_COLUMNS; column += tarn::sim::kStripColumns) {
+            newest = std::max(newest, grid[row][column].timestamp);
+            oldest = std::min(oldest, grid[row][column].timestamp);
+        }
+    }
+    partialFrames.fetch_add(newest == oldest ? 0 : 1);
+    libraryFrames.record();
+}
+
+// Args: send mode, pixel type. Connects once per run; connect and disconnect are not timed.
+void BM_StreamLoopbackLibrary(benchmark::State& state) {
+    const auto pixelType = static_cast<uint8_t>(state.range(1));
+    Frame frame = wallFrame(pixelType);
+    const uint16_t localPort = freeLocalPort();
+    tarn::sim::StreamSender sender({"127.0.0.1", 0, "127.0.0.1", localPort});
+    const uint64_t framesBefore = libraryFrames.count.load();
+    partialFrames.store(0);
+    sampleRowStep = tarn::sim::rowsPerDatagram(pixelType);
+    KESORegisterCallbackUpdateFrame(countFrame);
+    if (KESOConnectDevice(localPort, "127.0.0.1", sender.sourcePort()) != 0) {
+        state.SkipWithError("KESOConnectDevice failed");
+        return;
+    }
+    runLoopback(state, sender, frame, libraryFrames, 1);
+    KESODisconnectDevice();
+    const uint64_t delivered = libraryFrames.count.load() - framesBefore;
+    state.counters["partial"] = static_cast<double>(partialFrames.load()) /
+                                static_cast<double>(std::max<uint64_t>(delivered, 1));
+}
+
+// Baseline: a blocking recvfrom loop on a plain UDP socket with the library's buffer request.
+void BM_StreamLoopbackRecvfrom(benchmark::State& state) {
+    Frame frame = wallFrame(static_cast<uint8_t>(state.range(1)));
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    const int bufferBytes = kReceiveBufferBytes;
+    const timeval receiveTimeout{0, 50000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &receiveTimeout, sizeof receiveTimeout);
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        close(fd);
+        state.SkipWithError("bind failed");
+        return;
+    }
+    tarn::sim::StreamSender sender({"127.0.0.1", 0, "127.0.0.1", ntohs(address.sin_port)});
+    Arrivals arrivals;
+    std::atomic<bool> stop{false};
+    std::thread receiver([&] {
+        uint8_t buffer[tarn::sim::kMaxDatagramBytes];
+        while (!stop.load()) {
+            sockaddr_in source{};
+            socklen_t sourceLength = sizeof source;
+            if (recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&source),
+                         &sourceLength) > 0) {
+                arrivals.record();
+            }
+        }
+    });
+    runLoopback(state, sender, frame, arrivals, frame.size());
+    stop.store(true);
+    receiver.join();
+    close(fd);
+}
+
+// Args: send mode (0 burst, 1 lockstep), pixel type.
+BENCHMARK(BM_StreamLoopbackRecvfrom)
+    ->ArgsProduct({{kBurst, kLockstep}, {0, 1, 2}})
+    ->Iterations(kLoopbackIterations)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StreamLoopbackLibrary)
+    ->ArgsProduct({{kBurst, kLockstep}, {0, 1, 2}})
+    ->Iterations(kLoopbackIterations)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
