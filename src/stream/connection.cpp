@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -60,9 +61,15 @@ sockaddr_in anyAddressWithPort(int localPort) {
 
 // The socket is closed only after the receiver has returned: a descriptor closed under a running
 // receive could be reused by another socket of the process and read by the ending receiver.
+// The frame-available flag is cleared under the publication mutex: a publication that tested
+// linkDeviceFlag just before it went down has then finished, and every later one sees it down,
+// so no frame of this connection can raise the flag again after the disconnect.
 void closeConnection() {
     linkDeviceFlag.store(false);
-    realTimeDataFlag_.store(false);
+    {
+        std::lock_guard<std::mutex> lock(realTimeDataMutex_);
+        realTimeDataFlag_.store(false);
+    }
     waitForReceiverToReturn();
     close(sockfd.load());
 }
