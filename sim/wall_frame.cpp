@@ -34,7 +34,7 @@ KESOAngleMeasureParam wallAngleParam() {
     param.minFitPoints = 100;
     param.angleTolerance = 5.0f;
     param.extendAngle = 60.0f;
-    param.resetAngle = 0.5f;
+    param.resetAngle = 0.0f;
     return param;
 }
 

@@ -27,7 +27,9 @@
 //   flat wall has no such face, so extendAngle stays above the tilts expected (60) unless the
 //   scene has a perpendicular face to use.
 // - resetAngle: a mean angle below it restarts the measurement with a fresh initial search at the
-//   next frame. Keep it small (0.5), so a nearly level plane is not searched afresh each frame.
+//   next frame. 0 switches that off. A level plane searched afresh every frame reports the median
+//   over its slices, which on quantised coordinates is often exactly 0; five such frames in a row
+//   trip the stale-data guard (-98).
 #include "tools/stream_example/angle_setup.h"
 
 #include <cstdint>
@@ -59,7 +61,7 @@ const char* const kAngleUsage = R"(plane angle measurement (defaults suit the si
   --window-width V         width of the edge window [200]
   --angle-tolerance D      degrees a fit may differ from the last angle [5]
   --extend-angle D         degrees above which an edge window is added [60]
-  --reset-angle D          degrees below which the measurement restarts [0.5]
+  --reset-angle D          degrees below which the measurement restarts [0]
 )";
 
 KESOAngleMeasureParam readAngleParam(CommandLine& line) {
@@ -76,7 +78,7 @@ KESOAngleMeasureParam readAngleParam(CommandLine& line) {
     p.windowWidth = readInt(line, "window-width", 200);
     p.angleTolerance = readFloat(line, "angle-tolerance", 5.0);
     p.extendAngle = readFloat(line, "extend-angle", 60.0);
-    p.resetAngle = readFloat(line, "reset-angle", 0.5);
+    p.resetAngle = readFloat(line, "reset-angle", 0.0);
     return p;
 }
 
