@@ -12,8 +12,22 @@ constexpr float kRightAngle = 90.0f;
 constexpr std::size_t kPlaneWindow = 0;
 constexpr std::size_t kFaceWindow = 1;
 
+// A face's angle folded back by a right angle towards the sign of the reference, or the other
+// way when that would leave -90 to 90 (a face near 90 degrees seen from a level reference).
+float foldedFace(float angle, float refAngle) {
+    const float towardsReference = refAngle < 0.0f ? angle - kRightAngle : angle + kRightAngle;
+    if (std::fabs(towardsReference) <= kRightAngle) {
+        return towardsReference;
+    }
+    return refAngle < 0.0f ? angle + kRightAngle : angle - kRightAngle;
+}
+
+// A failed fit is no angle at all: it is never accepted, whatever the reference and tolerance.
 void acceptFit(const AngleFit& fit, std::size_t position, float refAngle, float tolerance,
                std::vector<AngleFit>& accepted) {
+    if (fit.first == kNoAngle) {
+        return;
+    }
     const float deviation = std::fabs(fit.first - refAngle);
     if (position == kPlaneWindow) {
         if (tolerance > deviation) {
@@ -21,9 +35,7 @@ void acceptFit(const AngleFit& fit, std::size_t position, float refAngle, float 
         }
     } else if (position == kFaceWindow) {
         if (tolerance > std::fabs(deviation - kRightAngle)) {
-            const float folded =
-                refAngle < 0.0f ? fit.first - kRightAngle : fit.first + kRightAngle;
-            accepted.emplace_back(folded, fit.second);
+            accepted.emplace_back(foldedFace(fit.first, refAngle), fit.second);
         }
     }
 }

@@ -65,23 +65,28 @@ bool enoughPointsToFit(const XZPoint& bin, int32_t minFitPoints) {
     return bin.pointCount >= static_cast<uint64_t>(static_cast<int64_t>(minFitPoints));
 }
 
-// Fits every slice over its whole extent and starts tracking from their median angle. False
-// when no slice had enough points to fit; the object then only leaves the initial search.
+// Fits every slice over its whole extent and starts tracking from the median angle of the fits
+// that found a line. False when no slice gave a line; the object is then left as it was, with
+// the initial search still pending, so a failed fit never passes for a measurement.
 bool runInitialSearch(AngleMeasure& measure, const BinMap& bins) {
-    measure.needInit = false;
     const RansacSettings settings = ransacSettingsOf(measure);
     std::vector<float> angles;
     for (const auto& [key, bin] : bins) {
         if (enoughPointsToFit(bin, measure.param.minFitPoints)) {
-            angles.push_back(
-                fitLine(bin.yValues.data(), bin.xValues.data(), bin.pointCount, settings).first);
+            const float angle =
+                fitLine(bin.yValues.data(), bin.xValues.data(), bin.pointCount, settings).first;
+            if (angle != kNoAngle) {
+                angles.push_back(angle);
+            }
         }
     }
     if (angles.empty()) {
+        measure.needInit = true;
         return false;
     }
+    measure.needInit = false;
     measure.windows.assign(1, Window{smallestY(bins), largestY(bins)});
-    // A fit's angle is finite or 404, never NaN, so the ordinary less-than is a valid order.
+    // A line's angle is finite, so the ordinary less-than is a valid order.
     std::sort(angles.begin(), angles.end());
     const float median = angles[angles.size() / 2];
     measure.currentAngle = median;

@@ -76,6 +76,10 @@ TEST_F(ProcessAngleCal, SecondWindowIsAFaceFoldedTowardsTheReference) {
     const std::map<int, XZPoint> steep{{0, slice(100.0f)}};  // fits -89.4 degrees
     EXPECT_FLOAT_EQ(measure.processAngleCal(steep, second, 0.0f).first,
                     angleOfSlope(100.0f) + 90.0f);
+    // Folding up would leave -90 to 90: the face folds the other way.
+    const std::map<int, XZPoint> upright{{0, slice(-100.0f)}};  // fits 89.4 degrees
+    EXPECT_FLOAT_EQ(measure.processAngleCal(upright, second, 0.0f).first,
+                    angleOfSlope(-100.0f) - 90.0f);
 }
 
 TEST_F(ProcessAngleCal, LaterWindowsNeverCount) {
@@ -132,15 +136,20 @@ TEST_F(ProcessAngleCal, NothingToFitOrAcceptGivesTheFailurePair) {
     EXPECT_EQ(measure.processAngleCal(map, {kEmptyWindow}, 45.0f), failure);
 }
 
-// A failed fit is the pair (404, 404) and passes the acceptance test like any other.
-TEST_F(ProcessAngleCal, AFailedFitIsJudgedLikeAnyOther) {
-    const std::map<int, XZPoint> map{{0, slice(-1.0f)}};
+// A failed fit (404, 404) is no angle, even where the tolerance would admit it.
+TEST_F(ProcessAngleCal, AFailedFitIsNeverAccepted) {
+    XZPoint pair;  // the whole window holds one sample of it: its fit fails
+    pair.yValues = {0.0f, 100.0f};
+    pair.xValues = {1000.0f, 1000.0f};
+    pair.pointCount = 2;
+    const std::map<int, XZPoint> map{{0, slice(-1.0f)}, {1, pair}};
+    const std::pair<float, float> failure{kNoAngle, kNoAngle};
+    measure.param.minFitPoints = 1;
+    measure.param.angleTolerance = 1000.0f;
+    EXPECT_EQ(measure.processAngleCal(map, kWholeData, 0.0f).first, 45.0f);
+    // 404 is 90 degrees from a reference of 314, so as a face it would have been folded in.
     measure.ransacIterations = 0;
-    // 404 is 90 degrees from a reference of 314: as a face it is folded up to 494.
-    const std::pair<float, float> folded =
-        measure.processAngleCal(map, {kWholeData[0], kWholeData[0]}, 314.0f);
-    EXPECT_EQ(folded.first, 494.0f);
-    EXPECT_EQ(folded.second, kNoAngle);
+    EXPECT_EQ(measure.processAngleCal(map, {kWholeData[0], kWholeData[0]}, 314.0f), failure);
 }
 
 // Windows of 0 or 1 samples (allowed by a small minFitPoints) give the failure pair; a window

@@ -105,6 +105,26 @@ TEST(KESOGetPlaneAngle, ReportsEveryFailureWithItsTextAndNaN) {
     KESOEnableAngleMeasure(false, planeParam());
 }
 
+// Every slice fit fails when all points share one y: that is no measurement, however often.
+TEST(KESOGetPlaneAngle, SlicesWithoutALineNeverGiveAnAngle) {
+    ASSERT_TRUE(KESOEnableAngleMeasure(true, planeParam()));
+    std::vector<PointXYZ> points;
+    for (float z : {15.0f, 25.0f, 35.0f}) {
+        for (int i = 0; i < 10; ++i) {
+            points.push_back(PointXYZ{1000.0f + static_cast<float>(8 * i), 7.0f, z});
+        }
+    }
+    Grid grid = gridOf(points);
+    for (int frame = 1; frame <= 6; ++frame) {
+        float angle = 5.0f;
+        const KESOAngleResult result = KESOGetPlaneAngle(grid.get(), &angle);
+        EXPECT_EQ(result.code, -99) << "frame " << frame << " angle " << angle;
+        EXPECT_STREQ(result.message, "Angle data is error");
+        EXPECT_TRUE(isQuietNaN(angle));
+    }
+    KESOEnableAngleMeasure(false, planeParam());
+}
+
 // Measurements and reconfigurations from two threads are serialised by the lock.
 TEST(KESOGetPlaneAngle, MeasuresWhileAnotherThreadReconfigures) {
     constexpr int kRounds = 30;

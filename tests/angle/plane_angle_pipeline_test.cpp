@@ -81,7 +81,7 @@ TEST_F(GetPlaneAngle, EmptyOrSparseMapsLeaveTheObjectAlone) {
     EXPECT_TRUE(Snapshot(measure) == before);
 }
 
-TEST_F(GetPlaneAngle, NothingToFitEndsTheSearchAndTheNextCallSearchesAgain) {
+TEST_F(GetPlaneAngle, NothingToFitLeavesTheSearchPending) {
     PointcloudData cloud = planeCloud(-0.5f);
     for (int minimum : {1000, -1}) {  // a negative minimum admits no slice either
         AngleMeasure fresh(planeParam());
@@ -89,7 +89,7 @@ TEST_F(GetPlaneAngle, NothingToFitEndsTheSearchAndTheNextCallSearchesAgain) {
         const std::pair<float, int> result = fresh.getPlaneAngle(cloud);
         EXPECT_EQ(result.second, kPlaneNothingToFit);
         EXPECT_EQ(bitsOf(result.first), kQuietNaNBits);
-        EXPECT_FALSE(fresh.needInit);
+        EXPECT_TRUE(fresh.needInit);
         EXPECT_TRUE(fresh.windows.empty());
         EXPECT_TRUE(fresh.angleHistory.empty());
         EXPECT_EQ(fresh.meanAngle, 0.0f);
@@ -125,18 +125,20 @@ TEST_F(GetPlaneAngle, InitialSearchTakesTheUpperMedianOfTheSlices) {
     EXPECT_EQ(even.getPlaneAngle(odd).first, angleOfSlope(-0.75f));
 }
 
-TEST_F(GetPlaneAngle, AMedianOf404IsReportedAndStartsAfresh) {
+// Slices with one y only fit no line; half of the slices failing must not make 404 the median.
+TEST_F(GetPlaneAngle, FailedSliceFitsStayOutOfTheMedian) {
     PointcloudData cloud;
     addPlane(cloud.points, -0.5f, {15, 25});
-    for (float z : {45.0f, 55.0f}) {  // slices with one y only: no line fits
+    for (float z : {45.0f, 55.0f, 65.0f}) {
         for (int i = 0; i < 10; ++i) {
             cloud.points.push_back(PointXYZ{1000.0f + static_cast<float>(i), 7.0f, z});
         }
     }
     const std::pair<float, int> result = measure.getPlaneAngle(cloud);
     EXPECT_EQ(result.second, kPlaneMeasured);
-    EXPECT_EQ(result.first, kNoAngle);
-    EXPECT_TRUE(measure.needInit);
+    EXPECT_EQ(result.first, angleOfSlope(-0.5f));
+    EXPECT_EQ(measure.angleHistory, std::vector<float>{angleOfSlope(-0.5f)});
+    EXPECT_FALSE(measure.needInit);
 }
 
 TEST_F(GetPlaneAngle, SteepPlanesGainAnEdgeWindowOnTheSideTheyFallTowards) {

@@ -60,6 +60,44 @@ TEST(SimulatedWallJump, FollowsATurnLargerThanTheTolerance) {
     KESOEnableAngleMeasure(false, wallAngleParam());
 }
 
+// A one-column object (every point at the same y, so no slice has a line) after a tracked wall:
+// the failed fits never pass for a measurement, and the wall is found again when it returns.
+TEST(SimulatedWallLost, AnObjectWithoutALineIsNoMeasurement) {
+    KESOAngleMeasureParam param = wallAngleParam();
+    param.minFitPoints = 5;
+    ASSERT_TRUE(KESOEnableAngleMeasure(true, param));
+    tarn::sim::SceneConfig config;
+    config.tiltDegrees = 12.0f;
+    const tarn::sim::Scene scene(config);
+    Grid grid = emptyGrid();
+    float angle = 0.0f;
+    uint64_t frame = 0;
+    for (; frame < kFrames; ++frame) {
+        tarn::sim::fillGrid(scene, frame, grid.get());
+        ASSERT_EQ(KESOGetPlaneAngle(grid.get(), &angle).code, 0);
+    }
+
+    Grid column = emptyGrid();
+    for (int row = 0; row < KESO_ROWS; ++row) {
+        column[row][180].x = 2000.0f;
+        column[row][180].z = static_cast<float>(5 * row - 372);
+    }
+    // Tracking finds nothing in its windows: the previous mean stands in once.
+    KESOAngleResult result = KESOGetPlaneAngle(column.get(), &angle);
+    ASSERT_EQ(result.code, 0);
+    EXPECT_NEAR(angle, 12.0f, kToleranceDegrees);
+    for (int i = 0; i < 6; ++i) {
+        result = KESOGetPlaneAngle(column.get(), &angle);
+        EXPECT_EQ(result.code, -99) << "frame " << i << " angle " << angle;
+        EXPECT_STREQ(result.message, "Angle data is error");
+    }
+
+    tarn::sim::fillGrid(scene, frame, grid.get());
+    ASSERT_EQ(KESOGetPlaneAngle(grid.get(), &angle).code, 0);
+    EXPECT_NEAR(angle, 12.0f, kToleranceDegrees);
+    KESOEnableAngleMeasure(false, param);
+}
+
 INSTANTIATE_TEST_SUITE_P(Tilts, SimulatedWall, testing::Values(-30.0f, -5.0f, 0.0f, 12.0f, 40.0f));
 
 }  // namespace
