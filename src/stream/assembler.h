@@ -3,21 +3,25 @@
 #ifndef TARN_STREAM_ASSEMBLER_H
 #define TARN_STREAM_ASSEMBLER_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <list>
 #include <string>
 
 #include "KESOApi.h"
+#include "stream/counters.h"
+#include "stream/stream_state.h"
 
-// The assembler's thread body; returns once linkDeviceFlag is false.
+// The default stream's assembler thread body; returns once linkDeviceFlag is false.
 void threadDataPacking();
 
-// Queues a frame for the decoder; false when the frame queue is full (the frame is then lost).
-// Assembler side only.
+// Queues a frame for the default stream's decoder; false when the frame queue is full (the frame is
+// then lost). Assembler side only.
 bool PushPackgedData(std::list<std::string> frame);
 
-// Takes the oldest queued frame; an empty list when none is queued. Decoder side only.
+// Takes the oldest frame queued for the default stream's decoder; an empty list when none is
+// queued. Decoder side only.
 std::list<std::string> FrontPackgedData();
 
 namespace tarn::stream {
@@ -34,11 +38,34 @@ enum class AssemblyResult {
     kWorkingListFull,  // the working list would have grown too long and was discarded
 };
 
-// Handles one received datagram of `length` bytes: checks its header, records the pixel size in
-// m_one_pixel_len, and updates workingList; for an IMU datagram fills *imuSample instead. Prints
-// the assembler's messages to standard output.
+// The frame being gathered.
+struct WorkingFrame {
+    std::list<std::string> datagrams;
+    // Its datagrams already went out as a frame at a last datagram, and no first datagram came
+    // since: what is appended now belongs to a frame whose first datagram was lost.
+    bool queued = false;
+    bool merged = false;  // it holds a queued frame's datagrams and newer ones
+};
+
+// What one assembler works with besides its working frame.
+struct AssemblyContext {
+    std::atomic<int32_t>& pixelBytes;  // the latest accepted pixel size (m_one_pixel_len)
+    StreamCounters* counters;          // may be null
+    tarn_stream* logStream;            // the stream its messages belong to
+};
+
+// Handles one received datagram of `length` bytes: checks its header, records the pixel size, and
+// updates the working frame; for an IMU datagram fills *imuSample instead. Prints the assembler's
+// messages and counts what it drops.
+AssemblyResult assembleDatagram(const uint8_t* datagram, std::size_t length, WorkingFrame& frame,
+                                KESOImuData* imuSample, const AssemblyContext& context);
+
+// The same for the default stream's pixel size and messages, on a bare working list.
 AssemblyResult assembleDatagram(const uint8_t* datagram, std::size_t length,
                                 std::list<std::string>& workingList, KESOImuData* imuSample);
+
+// A copy of the working frame's datagrams, as the decoder receives it.
+QueuedFrame frameToQueue(const WorkingFrame& frame, const ReceiveTime& lastReceived);
 
 }  // namespace tarn::stream
 

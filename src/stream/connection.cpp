@@ -9,13 +9,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 
-#include "stream/assembler.h"
-#include "stream/decoder.h"
+#include "api/log.h"
+#include "stream/engine.h"
 #include "stream/pause.h"
 #include "stream/receiver.h"
 #include "stream/stream_state.h"
@@ -28,13 +26,16 @@ namespace {
 // Asked for as a 64-bit value; the system takes the low 32 bits and caps it at its own limit.
 constexpr int64_t kReceiveBufferBytes = 0x4B000000;
 constexpr const char* kAnyLocalAddress = "0.0.0.0";
+constexpr int kHighestPort = 65535;
 
-void launchDetached(std::function<void()> body) {
-    std::thread(std::move(body)).detach();
+bool isPort(int port) {
+    return port >= 1 && port <= kHighestPort;
 }
 
-// Written only while disconnected, by the application thread.
-WorkerLauncher workerLauncher = launchDetached;
+bool isDottedQuad(const std::string& address) {
+    in_addr parsed{};
+    return inet_pton(AF_INET, address.c_str(), &parsed) == 1;
+}
 
 void setNonBlocking(int socket) {
     const int flags = fcntl(socket, F_GETFL);
@@ -46,8 +47,8 @@ void setNonBlocking(int socket) {
 void enlargeReceiveBuffer(int socket) {
     const int64_t size = kReceiveBufferBytes;
     if (setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size) != 0) {
-        std::puts("socket option  SO_RCVBUF not support");
-        std::fflush(stdout);
+        log::line(defaultStream().handle(), log::Destination::kStandardOutput,
+                  "socket option  SO_RCVBUF not support");
     }
 }
 
@@ -59,36 +60,18 @@ sockaddr_in anyAddressWithPort(int localPort) {
     return address;
 }
 
-// The socket is closed only after the receiver has returned: a descriptor closed under a running
-// receive could be reused by another socket of the process and read by the ending receiver.
-// The frame-available flag is cleared under the publication mutex: a publication that tested
-// linkDeviceFlag just before it went down has then finished, and every later one sees it down,
-// so no frame of this connection can raise the flag again after the disconnect.
-void closeConnection() {
-    linkDeviceFlag.store(false);
-    {
-        std::lock_guard<std::mutex> lock(realTimeDataMutex_);
-        realTimeDataFlag_.store(false);
-    }
-    waitForReceiverToReturn();
-    close(sockfd.load());
+// The default stream lives for the whole process; its workers hold it without owning it.
+std::shared_ptr<Engine> defaultStreamShared() {
+    return std::shared_ptr<Engine>(&defaultStream(), [](Engine*) {});
 }
 
-// Starts one worker; when it cannot be started, the connection is undone before the error
-// reaches the caller, so the workers already started end by themselves.
-void startWorker(WorkerRole role, std::function<void()> body) {
-    workerStarting(role);
-    try {
-        workerLauncher([role, body = std::move(body)] {
-            WorkerScope scope(role);
-            body();
-        });
-    } catch (...) {
-        workerReturned(role);
-        closeConnection();
-        sockfd.store(-1);
-        throw;
-    }
+// The socket is closed only after the receiver has returned: a descriptor closed under a running
+// receive could be reused by another socket of the process and read by the ending receiver.
+void closeConnection() {
+    Engine& engine = defaultStream();
+    engine.stop();
+    engine.workers().waitForReceiver();
+    close(sockfd.load());
 }
 
 // An application that exits without disconnecting leaves the workers running while the process
@@ -98,30 +81,40 @@ constexpr std::chrono::milliseconds kExitStopLimit{2000};
 
 struct StopWorkersAtExit {
     ~StopWorkersAtExit() {
-        if (onWorkerThread() || runningWorkers() == 0) {
+        Engine& engine = defaultStream();
+        if (onWorkerThread() || engine.workers().running() == 0) {
             return;
         }
-        linkDeviceFlag.store(false);
-        waitForWorkersToReturnFor(kExitStopLimit);
+        engine.stop();
+        engine.workers().waitForAllFor(kExitStopLimit);
     }
 } stopWorkersAtExit;
+
+int boundPort(int socket) {
+    sockaddr_in bound{};
+    socklen_t length = sizeof bound;
+    if (getsockname(socket, reinterpret_cast<sockaddr*>(&bound), &length) != 0) {
+        return 0;
+    }
+    return ntohs(bound.sin_port);
+}
 
 }  // namespace
 
 int connectDevice(int localPort, const char* deviceIp, int devicePort) {
-    const std::string deviceAddress(deviceIp);
+    const std::string deviceAddress(deviceIp != nullptr ? deviceIp : "");
     if (sockfd.load() == -1) {
         sockfd.store(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
     }
-    if (localPort == 0) {
+    if (!isPort(localPort)) {
         return KESO_ERR_LOCAL_PORT;
     }
-    if (deviceAddress.empty() || devicePort == 0) {
+    if (!isPort(devicePort) || !isDottedQuad(deviceAddress)) {
         return KESO_ERR_DEVICE_ADDRESS;
     }
+    Engine& engine = defaultStream();
     if (onWorkerThread()) {
-        errno = EDEADLK;
-        std::perror("bind error!");
+        log::systemError(engine.handle(), "bind error!", EDEADLK);
         return KESO_ERR_BIND;
     }
     const int socket = sockfd.load();
@@ -131,18 +124,25 @@ int connectDevice(int localPort, const char* deviceIp, int devicePort) {
     if (bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
         const int bindError = errno;
         disconnectDevice();
-        errno = bindError;
-        std::perror("bind error!");
+        log::systemError(engine.handle(), "bind error!", bindError);
         return KESO_ERR_BIND;
     }
 
-    waitForWorkersToReturn();
-    linkDeviceFlag.store(true);
-    const auto port = static_cast<unsigned short>(devicePort);
-    startWorker(WorkerRole::kReceiver,
-                [deviceAddress, port] { threadReceiveData(deviceAddress, port); });
-    startWorker(WorkerRole::kOther, threadDataPacking);
-    startWorker(WorkerRole::kOther, threadGetPointCloud);
+    engine.workers().waitForAll();
+    engine.discardLeftovers();
+    engine.setUpReceiveBuffer(socket);
+    engine.setLocalPort(boundPort(socket));
+    const auto port = static_cast<uint16_t>(devicePort);
+    try {
+        engine.start(defaultStreamShared(),
+                     SourceFilter::forAddressText(deviceAddress.c_str(), port,
+                                                  kAlternateDevicePort));
+    } catch (...) {
+        // The workers already started end by themselves once the connection is undone.
+        closeConnection();
+        sockfd.store(-1);
+        throw;
+    }
     return KESO_OK;
 }
 
@@ -150,11 +150,8 @@ int disconnectDevice() {
     closeConnection();
     pauseMicroseconds(kDisconnectPauseMicroseconds);
     sockfd.store(-1);
+    defaultStream().setLocalPort(0);
     return KESO_OK;
-}
-
-void setWorkerLauncher(WorkerLauncher launcher) {
-    workerLauncher = launcher != nullptr ? launcher : launchDetached;
 }
 
 }  // namespace tarn::stream

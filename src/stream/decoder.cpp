@@ -1,22 +1,19 @@
 #include "stream/decoder.h"
 
-#include <bitset>
 #include <cstdint>
-#include <cstdio>
 #include <iterator>
 #include <system_error>
 #include <thread>
 
-#include "stream/assembler.h"
+#include "api/log.h"
+#include "stream/cell_coverage.h"
 #include "stream/datagram_format.h"
-#include "stream/pause.h"
-#include "stream/stream_state.h"
+#include "stream/engine.h"
 
 namespace tarn::stream {
 
 namespace {
 
-constexpr std::size_t kGridCells = static_cast<std::size_t>(KESO_ROWS) * KESO_COLUMNS;
 constexpr float kRawCoordinateDivisor = 10.0f;
 constexpr float kRawCoordinateFactor = 2.0f;
 
@@ -48,52 +45,36 @@ void readPixel(const uint8_t* pixel, int pixelBytes, KESOPointData& point) {
     }
 }
 
-// Row and column of point `index` of a datagram whose strip starts at (firstRow, firstColumn).
-struct Cell {
-    std::size_t row;
-    std::size_t column;
-    bool insideGrid() const { return row < KESO_ROWS && column < KESO_COLUMNS; }
-    std::size_t flatIndex() const { return row * KESO_COLUMNS + column; }
-};
-
-Cell cellOfPoint(const PointHeader& header, std::size_t index) {
-    return Cell{header.firstRow + index / kStripColumns,
-                header.firstColumn + index % kStripColumns};
-}
-
 const uint8_t* bytesOf(const std::string& datagram) {
     return reinterpret_cast<const uint8_t*>(datagram.data());
 }
 
-// Calls visit(header, cell, pointIndex) for each point of a datagram that lies inside the grid.
-template <typename Visit>
-void forEachCell(const std::string& datagram, int pixelBytes, Visit visit) {
-    const std::size_t points = pixelCount(datagram.size(), pixelBytes);
-    if (points == 0) {
-        return;
-    }
-    const PointHeader header = readPointHeader(bytesOf(datagram));
-    for (std::size_t i = 0; i < points; ++i) {
-        const Cell cell = cellOfPoint(header, i);
-        if (cell.insideGrid()) {
-            visit(header, cell, i);
-        }
+bool isPointDatagram(const std::string& datagram) {
+    return datagram.size() >= kCommonHeaderBytes &&
+           bytesOf(datagram)[kDataTypeOffset] == kPointDataType;
+}
+
+// Adds the cells of [begin, end) up to the first datagram that is not a point datagram, as
+// decodeHalf writes them.
+void coverHalf(FrameIterator begin, FrameIterator end, CellCoverage& coverage) {
+    for (FrameIterator it = begin; it != end && isPointDatagram(*it); ++it) {
+        coverage.add(*it);
     }
 }
 
-void runHalvesInParallel(FrameIterator begin, FrameIterator middle, FrameIterator end,
-                         int pixelBytes, Grid grid) {
+void runHalvesInParallel(FrameIterator begin, FrameIterator middle, FrameIterator end, Grid grid,
+                         tarn_stream* logStream) {
     std::thread worker0;
     std::thread worker1;
     try {
-        worker0 = std::thread(decodeHalf, begin, middle, pixelBytes, grid);
-        worker1 = std::thread(decodeHalf, middle, end, pixelBytes, grid);
+        worker0 = std::thread(decodeHalf, begin, middle, grid, logStream);
+        worker1 = std::thread(decodeHalf, middle, end, grid, logStream);
     } catch (const std::system_error&) {
         // Without a thread the decoder does the work itself; the halves share no cell.
         if (!worker0.joinable()) {
-            decodeHalf(begin, middle, pixelBytes, grid);
+            decodeHalf(begin, middle, grid, logStream);
         }
-        decodeHalf(middle, end, pixelBytes, grid);
+        decodeHalf(middle, end, grid, logStream);
     }
     if (worker0.joinable()) {
         worker0.join();
@@ -103,88 +84,120 @@ void runHalvesInParallel(FrameIterator begin, FrameIterator middle, FrameIterato
     }
 }
 
+// Pixel type, timestamps and count of the frame's point datagrams with a known pixel type.
+void describeDatagrams(const std::list<std::string>& datagrams, tarn_frame_info& info) {
+    bool first = true;
+    for (const std::string& datagram : datagrams) {
+        if (!isPointDatagram(datagram) || datagram.size() < kPointHeaderBytes) {
+            continue;
+        }
+        const PointHeader header = readPointHeader(bytesOf(datagram));
+        if (first) {
+            info.first_timestamp = header.timestamp;
+        } else if (header.pixelType != info.pixel_type) {
+            info.mixed_pixel_types = 1;
+        }
+        info.pixel_type = header.pixelType;
+        info.last_timestamp = header.timestamp;
+        first = false;
+    }
+}
+
 }  // namespace
 
-bool decodeDatagram(const std::string& datagram, int pixelBytes, Grid grid) {
+bool decodeDatagram(const std::string& datagram, Grid grid, tarn_stream* logStream) {
     if (datagram.size() < kCommonHeaderBytes) {
         return true;
     }
-    if (bytesOf(datagram)[kDataTypeOffset] != kPointDataType) {
-        std::puts("head->dataType != 0x01");
-        std::fflush(stdout);
+    if (!isPointDatagram(datagram)) {
+        log::line(logStream, log::Destination::kStandardOutput, "head->dataType != 0x01");
         return false;
     }
+    if (datagram.size() < kPointHeaderBytes) {
+        return true;
+    }
+    const PointHeader header = readPointHeader(bytesOf(datagram));
+    const int pixelBytes = pixelBytesOfType(header.pixelType);
+    const std::size_t points = pixelCount(datagram.size(), pixelBytes);
     const uint8_t* pixels = bytesOf(datagram) + kPointHeaderBytes;
-    forEachCell(
-        datagram, pixelBytes, [&](const PointHeader& header, const Cell& cell, std::size_t index) {
-            KESOPointData point{};
-            point.row = static_cast<uint16_t>(cell.row);
-            point.column = static_cast<uint16_t>(cell.column);
-            point.timestamp = header.timestamp;
-            point.tag = header.tag;
-            readPixel(pixels + index * static_cast<std::size_t>(pixelBytes), pixelBytes, point);
-            grid[cell.row][cell.column] = point;
-        });
+    for (std::size_t i = 0; i < points; ++i) {
+        const std::size_t row = header.firstRow + i / kStripColumns;
+        const std::size_t column = header.firstColumn + i % kStripColumns;
+        if (row >= KESO_ROWS || column >= KESO_COLUMNS) {
+            continue;
+        }
+        KESOPointData point{};
+        point.row = static_cast<uint16_t>(row);
+        point.column = static_cast<uint16_t>(column);
+        point.timestamp = header.timestamp;
+        point.tag = header.tag;
+        readPixel(pixels + i * static_cast<std::size_t>(pixelBytes), pixelBytes, point);
+        grid[row][column] = point;
+    }
     return true;
 }
 
-void decodeHalf(FrameIterator begin, FrameIterator end, int pixelBytes, Grid grid) {
+void decodeHalf(FrameIterator begin, FrameIterator end, Grid grid, tarn_stream* logStream) {
     for (FrameIterator it = begin; it != end; ++it) {
-        if (!decodeDatagram(*it, pixelBytes, grid)) {
+        if (!decodeDatagram(*it, grid, logStream)) {
             return;
         }
     }
 }
 
-bool halvesShareCells(FrameIterator begin, FrameIterator middle, FrameIterator end,
-                      int pixelBytes) {
-    std::bitset<kGridCells> firstHalfCells;
-    for (FrameIterator it = begin; it != middle; ++it) {
-        forEachCell(*it, pixelBytes, [&](const PointHeader&, const Cell& cell, std::size_t) {
-            firstHalfCells.set(cell.flatIndex());
-        });
-    }
-    if (firstHalfCells.none()) {
+bool halvesShareCells(FrameIterator begin, FrameIterator middle, FrameIterator end) {
+    CellCoverage firstHalf;
+    coverHalf(begin, middle, firstHalf);
+    if (firstHalf.empty()) {
         return false;
     }
-    bool shared = false;
-    for (FrameIterator it = middle; it != end && !shared; ++it) {
-        forEachCell(*it, pixelBytes, [&](const PointHeader&, const Cell& cell, std::size_t) {
-            shared = shared || firstHalfCells.test(cell.flatIndex());
-        });
+    for (FrameIterator it = middle; it != end && isPointDatagram(*it); ++it) {
+        if (firstHalf.overlaps(*it)) {
+            return true;
+        }
     }
-    return shared;
+    return false;
+}
+
+tarn_frame_info decodeFrame(const QueuedFrame& frame, Grid grid, tarn_stream* logStream) {
+    const std::list<std::string>& datagrams = frame.datagrams;
+    const FrameIterator middle =
+        std::next(datagrams.begin(), static_cast<long>(datagrams.size() / 2));
+
+    CellCoverage coverage;
+    coverHalf(datagrams.begin(), middle, coverage);
+    const CellCoverage firstHalf = coverage;
+    bool shared = false;
+    for (FrameIterator it = middle; it != datagrams.end() && isPointDatagram(*it); ++it) {
+        shared = shared || firstHalf.overlaps(*it);
+        coverage.add(*it);
+    }
+    if (shared) {
+        decodeHalf(datagrams.begin(), middle, grid, logStream);
+        decodeHalf(middle, datagrams.end(), grid, logStream);
+    } else {
+        runHalvesInParallel(datagrams.begin(), middle, datagrams.end(), grid, logStream);
+    }
+
+    tarn_frame_info info{};
+    info.datagrams = static_cast<uint32_t>(datagrams.size());
+    info.cells_written = coverage.count();
+    info.complete = info.cells_written == TARN_CELLS ? 1 : 0;
+    info.merged = frame.merged ? 1 : 0;
+    info.receive_monotonic_ns = frame.lastReceived.monotonicNs;
+    info.receive_realtime_ns = frame.lastReceived.realtimeNs;
+    describeDatagrams(datagrams, info);
+    return info;
 }
 
 void decodeFrame(const std::list<std::string>& frame, Grid grid) {
-    // One pixel size for the whole frame, so that the overlap check and both workers agree on
-    // which cells each datagram addresses.
-    const int pixelBytes = m_one_pixel_len.load(std::memory_order_relaxed);
-    if (pixelBytes == 0) {
-        return;
-    }
-    const FrameIterator middle = std::next(frame.begin(), static_cast<long>(frame.size() / 2));
-    if (halvesShareCells(frame.begin(), middle, frame.end(), pixelBytes)) {
-        decodeHalf(frame.begin(), middle, pixelBytes, grid);
-        decodeHalf(middle, frame.end(), pixelBytes, grid);
-        return;
-    }
-    runHalvesInParallel(frame.begin(), middle, frame.end(), pixelBytes, grid);
+    QueuedFrame queued;
+    queued.datagrams = frame;
+    decodeFrame(queued, grid, defaultStream().handle());
 }
 
 }  // namespace tarn::stream
 
 void threadGetPointCloud() {
-    while (linkDeviceFlag.load()) {
-        const std::list<std::string> frame = FrontPackgedData();
-        if (frame.empty()) {
-            tarn::stream::pauseMicroseconds(tarn::stream::kDecoderIdleMicroseconds);
-            continue;
-        }
-        tarn::stream::decodeFrame(frame, frame_);
-        KESOSetFrame(frame_);
-        if (KESOFrameCallback callback = frameUpdateFunc.load()) {
-            callback(frame_);
-        }
-    }
+    tarn::stream::defaultStream().runDecoder();
 }

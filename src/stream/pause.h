@@ -7,9 +7,6 @@ namespace tarn::stream {
 // Sleeps for the given time; a signal that interrupts the sleep does not shorten it.
 void pauseMicroseconds(long microseconds);
 
-constexpr long kReceiverIdleMicroseconds = 1000;
-constexpr long kAssemblerIdleMicroseconds = 2000;
-constexpr long kDecoderIdleMicroseconds = 2000;
 constexpr long kDisconnectPauseMicroseconds = 100000;
 
 }  // namespace tarn::stream

@@ -6,11 +6,12 @@
 
 namespace tarn::stream {
 
-// Copies grid into realTimeData_; while connected also marks a grid as published.
+// Copies grid into realTimeData_; while connected also marks a grid as published. A null grid is
+// ignored.
 void publishFrame(KESOPointData (*grid)[KESO_COLUMNS]);
 
 // Copies the published grid into grid: 0, or -1992 when nothing was published during the current
-// connection (grid untouched).
+// connection (grid untouched) or when grid is null.
 int copyPublishedFrame(KESOPointData (*grid)[KESO_COLUMNS]);
 
 // Store the callback unless connected (-1995); a null callback keeps the registered one.

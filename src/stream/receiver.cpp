@@ -1,94 +1,230 @@
 #include "stream/receiver.h"
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
-#include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <ctime>
 
-#include "stream/pause.h"
-
-namespace {
-// Pointers ever pushed into originDataQueue: written by the receiver (PushOringinDataPack).
-std::atomic<uint64_t> pushedPointers{0};
-// Pointers ever taken from originDataQueue: written by the assembler (FrontOringinDataPack).
-// Its release order tells the receiver that the slot taken before is no longer read.
-std::atomic<uint64_t> takenPointers{0};
-
-constexpr std::size_t kAddressTextBytes = 16;
-}  // namespace
-
-bool PushOringinDataPack(OriginDataPack* pack) {
-    if (!originDataQueue.try_enqueue(pack)) {
-        return false;
-    }
-    pushedPointers.fetch_add(1, std::memory_order_relaxed);
-    return true;
-}
-
-bool FrontOringinDataPack(OriginDataPack** pack) {
-    if (!originDataQueue.try_dequeue(*pack)) {
-        return false;
-    }
-    takenPointers.fetch_add(1, std::memory_order_release);
-    return true;
-}
-
-bool ClearOringinDataQueue() {
-    const std::size_t queued = originDataQueue.size_approx();
-    OriginDataPack* discarded = nullptr;
-    for (std::size_t i = 0; i < queued && FrontOringinDataPack(&discarded); ++i) {
-    }
-    return true;
-}
+#include "stream/engine.h"
 
 namespace tarn::stream {
 
-uint64_t queuedDatagramPointers() {
-    const uint64_t taken = takenPointers.load(std::memory_order_acquire);
-    return pushedPointers.load(std::memory_order_relaxed) - taken;
+namespace {
+
+constexpr std::size_t kAddressTextBytes = 16;
+constexpr int64_t kNanosecondsPerSecond = 1000000000;
+
+int64_t nanoseconds(clockid_t clock) {
+    timespec now{};
+    clock_gettime(clock, &now);
+    return static_cast<int64_t>(now.tv_sec) * kNanosecondsPerSecond + now.tv_nsec;
 }
 
-bool isDeviceSource(const sockaddr_in& source, const std::string& deviceIp, uint16_t devicePort) {
-    char addressText[kAddressTextBytes] = {};
-    inet_ntop(AF_INET, &source.sin_addr, addressText, sizeof addressText);
-    if (deviceIp != addressText) {
+// What the kernel tells beside a datagram: its drop counter and the local address it came to.
+struct ReceiveControl {
+    alignas(cmsghdr) char bytes[CMSG_SPACE(sizeof(uint32_t)) + CMSG_SPACE(sizeof(in_pktinfo))];
+};
+
+void readControl(msghdr& message, Counter& kernelDrops, tarn_datagram_meta& meta) {
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
+         header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SO_RXQ_OVFL) {
+            uint32_t drops = 0;
+            std::memcpy(&drops, CMSG_DATA(header), sizeof drops);
+            kernelDrops.store(drops, std::memory_order_relaxed);
+        } else if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(header), sizeof info);
+            meta.destination_address = ntohl(info.ipi_addr.s_addr);
+        }
+    }
+}
+
+}  // namespace
+
+ReceiveTime receiveTimeNow() {
+    return ReceiveTime{nanoseconds(CLOCK_MONOTONIC), nanoseconds(CLOCK_REALTIME)};
+}
+
+bool SourceFilter::accepts(const sockaddr_in& source) const {
+    if (acceptsNothing || source.sin_addr.s_addr != address) {
         return false;
     }
     const uint16_t sourcePort = ntohs(source.sin_port);
-    return sourcePort == devicePort || sourcePort == kAlternateDevicePort;
+    return sourcePort == port || (alternatePort != 0 && sourcePort == alternatePort);
 }
 
-bool storeDatagram(const uint8_t* bytes, std::size_t length) {
+SourceFilter SourceFilter::forAddressText(const char* address, uint16_t port,
+                                          uint16_t alternatePort) {
+    SourceFilter filter;
+    filter.port = port;
+    filter.alternatePort = alternatePort;
+    in_addr parsed{};
+    char printed[kAddressTextBytes] = {};
+    if (address != nullptr && inet_pton(AF_INET, address, &parsed) == 1 &&
+        inet_ntop(AF_INET, &parsed, printed, sizeof printed) != nullptr &&
+        std::strcmp(printed, address) == 0) {
+        filter.address = parsed.s_addr;
+        filter.acceptsNothing = false;
+    }
+    return filter;
+}
+
+bool isDeviceSource(const sockaddr_in& source, const std::string& deviceIp, uint16_t devicePort) {
+    return SourceFilter::forAddressText(deviceIp.c_str(), devicePort, kAlternateDevicePort)
+        .accepts(source);
+}
+
+bool Engine::pushDatagram(OriginDataPack* pack) {
+    if (!storage_.datagramQueue.try_enqueue(pack)) {
+        return false;
+    }
+    pushedPointers_.fetch_add(1, std::memory_order_relaxed);
+    datagramsReady_.signal();
+    return true;
+}
+
+bool Engine::takeDatagram(OriginDataPack** pack) {
+    if (!storage_.datagramQueue.try_dequeue(*pack)) {
+        return false;
+    }
+    datagramsReady_.tryWait();
+    takenPointers_.fetch_add(1, std::memory_order_release);
+    return true;
+}
+
+void Engine::clearDatagrams() {
+    const std::size_t queued = storage_.datagramQueue.size_approx();
+    OriginDataPack* discarded = nullptr;
+    for (std::size_t i = 0; i < queued && takeDatagram(&discarded); ++i) {
+    }
+}
+
+uint64_t Engine::queuedDatagramPointers() const {
+    const uint64_t taken = takenPointers_.load(std::memory_order_acquire);
+    return pushedPointers_.load(std::memory_order_relaxed) - taken;
+}
+
+bool Engine::storeDatagram(const uint8_t* bytes, std::size_t length,
+                           const ReceiveTime& received) {
     if (queuedDatagramPointers() >= kRingFullQueuedPointers) {
         return false;
     }
-    OriginDataPack* slot = &m_big_buffer[m_big_buffer_index];
+    const uint64_t index = storage_.ringIndex;
+    OriginDataPack* slot = &storage_.ring[index];
     std::memcpy(slot->data, bytes, length);
     slot->len = static_cast<uint16_t>(length);
-    if (!PushOringinDataPack(slot)) {
+    slotTimes_[index] = received;
+    if (!pushDatagram(slot)) {
         return false;
     }
-    m_big_buffer_index = m_big_buffer_index + 1 >= kRingSlots ? 0 : m_big_buffer_index + 1;
+    storage_.ringIndex = index + 1 >= kRingSlots ? 0 : index + 1;
     return true;
+}
+
+// Reads what the socket holds, up to kDatagramsPerWake datagrams, each straight into the next
+// ring slot (or, with the ring full, into a scratch buffer so that it can still be counted).
+std::size_t Engine::drainSocket(int socket, const SourceFilter& filter) {
+    static thread_local uint8_t scratch[kMaxDatagramBytes];
+    std::size_t read = 0;
+    for (; read < kDatagramsPerWake; ++read) {
+        const bool ringFull = queuedDatagramPointers() >= kRingFullQueuedPointers;
+        const uint64_t index = storage_.ringIndex;
+        OriginDataPack* slot = &storage_.ring[index];
+        uint8_t* target = ringFull ? scratch : slot->data;
+
+        iovec buffer{target, kMaxDatagramBytes};
+        sockaddr_in source{};
+        ReceiveControl control;
+        msghdr message{};
+        message.msg_name = &source;
+        message.msg_namelen = sizeof source;
+        message.msg_iov = &buffer;
+        message.msg_iovlen = 1;
+        message.msg_control = control.bytes;
+        message.msg_controllen = sizeof control.bytes;
+        const ssize_t received = recvmsg(socket, &message, MSG_DONTWAIT);
+        if (received < 0) {
+            break;
+        }
+        const ReceiveTime now = receiveTimeNow();
+        bump(counters_.datagramsRead);
+        tarn_datagram_meta meta{};
+        readControl(message, counters_.kernelDrops, meta);
+        if (received == 0 || !filter.accepts(source)) {
+            bump(counters_.datagramsRejected);
+            continue;
+        }
+        if (callbacks_.datagram != nullptr) {
+            meta.source_address = ntohl(source.sin_addr.s_addr);
+            meta.source_port = ntohs(source.sin_port);
+            meta.destination_port = static_cast<uint16_t>(localPort_.load());
+            meta.receive_monotonic_ns = now.monotonicNs;
+            meta.receive_realtime_ns = now.realtimeNs;
+            callbacks_.datagram(target, static_cast<std::size_t>(received), &meta,
+                                callbacks_.datagramUser);
+        }
+        if (ringFull) {
+            bump(counters_.datagramsQueueFull);
+            continue;
+        }
+        slot->len = static_cast<uint16_t>(received);
+        slotTimes_[index] = now;
+        if (!pushDatagram(slot)) {
+            bump(counters_.datagramsQueueFull);
+            continue;
+        }
+        storage_.ringIndex = index + 1 >= kRingSlots ? 0 : index + 1;
+    }
+    return read;
+}
+
+void Engine::runReceiver(const SourceFilter& filter) {
+    const int socket = storage_.socket.load();
+    while (storage_.running.load()) {
+        pollfd waits[2] = {{socket, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        const nfds_t count = wakeFd_ != -1 ? 2 : 1;
+        if (poll(waits, count, kIdleWakeMilliseconds) <= 0 || !storage_.running.load()) {
+            continue;
+        }
+        if (waits[0].revents != 0) {
+            drainSocket(socket, filter);
+        }
+        uint64_t wakeups = 0;
+        if (count == 2 && waits[1].revents != 0 && read(wakeFd_, &wakeups, sizeof wakeups) < 0) {
+            // Another wake-up consumed it first.
+        }
+    }
+}
+
+uint64_t queuedDatagramPointers() {
+    return defaultStream().queuedDatagramPointers();
+}
+
+bool storeDatagram(const uint8_t* bytes, std::size_t length) {
+    return defaultStream().storeDatagram(bytes, length, receiveTimeNow());
 }
 
 }  // namespace tarn::stream
 
+bool PushOringinDataPack(OriginDataPack* pack) {
+    return tarn::stream::defaultStream().pushDatagram(pack);
+}
+
+bool FrontOringinDataPack(OriginDataPack** pack) {
+    return tarn::stream::defaultStream().takeDatagram(pack);
+}
+
+bool ClearOringinDataQueue() {
+    tarn::stream::defaultStream().clearDatagrams();
+    return true;
+}
+
 void threadReceiveData(std::string deviceIp, unsigned short devicePort) {
-    while (linkDeviceFlag.load()) {
-        uint8_t buffer[kMaxDatagramBytes] = {};
-        sockaddr_in source{};
-        socklen_t sourceLength = sizeof source;
-        const ssize_t received = recvfrom(sockfd.load(), buffer, sizeof buffer, 0,
-                                          reinterpret_cast<sockaddr*>(&source), &sourceLength);
-        if (received < 0) {
-            tarn::stream::pauseMicroseconds(tarn::stream::kReceiverIdleMicroseconds);
-            continue;
-        }
-        if (received == 0 || !tarn::stream::isDeviceSource(source, deviceIp, devicePort)) {
-            continue;
-        }
-        tarn::stream::storeDatagram(buffer, static_cast<std::size_t>(received));
-    }
+    tarn::stream::defaultStream().runReceiver(tarn::stream::SourceFilter::forAddressText(
+        deviceIp.c_str(), devicePort, tarn::stream::kAlternateDevicePort));
 }

@@ -11,15 +11,18 @@
 
 #include "stream/stream_state.h"
 
-// The receiver's thread body; returns once linkDeviceFlag is false. Accepts datagrams whose
-// source address prints exactly as deviceIp and whose source port is devicePort or 6301.
+// The default stream's receiver thread body; returns once linkDeviceFlag is false. Accepts
+// datagrams whose source address prints exactly as deviceIp and whose source port is devicePort or
+// 6301.
 void threadReceiveData(std::string deviceIp, unsigned short devicePort);
 
-// Queues a slot pointer for the assembler; false when the queue is full. Receiver side only.
+// Queues a slot pointer for the default stream's assembler; false when the queue is full.
+// Receiver side only.
 bool PushOringinDataPack(OriginDataPack* pack);
 
-// Takes the oldest queued slot pointer into *pack; false when none is queued. Assembler side
-// only. Taking a pointer also hands the previously taken slot back to the receiver.
+// Takes the oldest slot pointer queued for the default stream's assembler into *pack; false when
+// none is queued. Assembler side only. Taking a pointer also hands the previously taken slot back
+// to the receiver.
 bool FrontOringinDataPack(OriginDataPack** pack);
 
 // Discards the pointers queued at the moment of the call. Assembler side only: never while an
@@ -35,16 +38,20 @@ constexpr uint16_t kAlternateDevicePort = 6301;
 // this many pointers queued every ring slot is in use and the ring counts as full.
 constexpr uint64_t kRingFullQueuedPointers = kRingSlots - 1;
 
-// True when a datagram from `source` belongs to the connection's device.
+// A receiver reads at most this many datagrams in a row before it looks at its stop flag again.
+constexpr std::size_t kDatagramsPerWake = 256;
+
+// True when a datagram from `source` belongs to the device at deviceIp (exact printed form).
 bool isDeviceSource(const sockaddr_in& source, const std::string& deviceIp, uint16_t devicePort);
 
-// Copies one accepted datagram (1 to kMaxDatagramBytes bytes) into the next ring slot and queues
-// the slot. False when the datagram is dropped because the ring is full; the index then stays.
-// Receiver thread only.
+// Stores one accepted datagram in the default stream's ring; see Engine::storeDatagram.
 bool storeDatagram(const uint8_t* bytes, std::size_t length);
 
-// Pointers pushed and not yet taken, as seen from the receiver (never fewer than there are).
+// Pointers pushed and not yet taken in the default stream, as seen from the receiver.
 uint64_t queuedDatagramPointers();
+
+// The host clocks now.
+ReceiveTime receiveTimeNow();
 
 }  // namespace tarn::stream
 

@@ -25,8 +25,27 @@ struct OriginDataPack {
 };
 static_assert(sizeof(OriginDataPack) == 1474, "a ring slot is 1474 bytes");
 
+namespace tarn::stream {
+
+// When the host received a datagram.
+struct ReceiveTime {
+    int64_t monotonicNs = 0;  // CLOCK_MONOTONIC
+    int64_t realtimeNs = 0;   // CLOCK_REALTIME
+};
+
+// A frame on its way from the assembler to the decoder: its datagrams in arrival order, and what
+// the assembler knew of it.
+struct QueuedFrame {
+    std::list<std::string> datagrams;
+    bool merged = false;        // its first datagram was lost; it holds the previous frame's too
+    ReceiveTime lastReceived;   // arrival of its last datagram
+    std::size_t bytes = 0;      // the datagrams' bytes, for the frame queue's byte bound
+};
+
+}  // namespace tarn::stream
+
 using OriginDataQueue = moodycamel::ReaderWriterQueue<OriginDataPack*, kQueueBlockSize>;
-using PackgedDataQueue = moodycamel::ReaderWriterQueue<std::list<std::string>, kQueueBlockSize>;
+using PackgedDataQueue = moodycamel::ReaderWriterQueue<tarn::stream::QueuedFrame, kQueueBlockSize>;
 
 // Measurement UDP socket; -1 when there is none. Written by connect/disconnect on the
 // application thread, read by the receiver on every receive (atomic, since the receiver of an

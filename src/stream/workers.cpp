@@ -1,70 +1,92 @@
 #include "stream/workers.h"
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "stream/engine.h"
 
 namespace tarn::stream {
 
 namespace {
-// Running worker counts, guarded by workersMutex; any thread. The mutex and the condition
-// variable are never destroyed, so a worker that is still ending at process exit finds them.
-std::mutex& workersMutex = *new std::mutex;
-std::condition_variable& workersReturned = *new std::condition_variable;
-int workerCount = 0;
-int receiverCount = 0;
 // Set on the worker threads only.
 thread_local bool isWorkerThread = false;
+
+void launchDetached(std::function<void()> body) {
+    std::thread(std::move(body)).detach();
+}
+
+// Written only while no stream is being started.
+WorkerLauncher currentLauncher = launchDetached;
 }  // namespace
 
-void workerStarting(WorkerRole role) {
-    std::lock_guard<std::mutex> lock(workersMutex);
-    ++workerCount;
+void WorkerSet::starting(WorkerRole role) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++workers_;
     if (role == WorkerRole::kReceiver) {
-        ++receiverCount;
+        ++receivers_;
     }
 }
 
-void workerReturned(WorkerRole role) {
-    std::lock_guard<std::mutex> lock(workersMutex);
-    --workerCount;
+void WorkerSet::returned(WorkerRole role) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --workers_;
     if (role == WorkerRole::kReceiver) {
-        --receiverCount;
+        --receivers_;
     }
-    workersReturned.notify_all();
+    changed_.notify_all();
 }
 
-void waitForWorkersToReturn() {
-    std::unique_lock<std::mutex> lock(workersMutex);
-    workersReturned.wait(lock, [] { return workerCount == 0; });
+void WorkerSet::waitForAll() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return workers_ == 0; });
 }
 
-bool waitForWorkersToReturnFor(std::chrono::milliseconds limit) {
-    std::unique_lock<std::mutex> lock(workersMutex);
-    return workersReturned.wait_for(lock, limit, [] { return workerCount == 0; });
+bool WorkerSet::waitForAllFor(std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, limit, [this] { return workers_ == 0; });
 }
 
-void waitForReceiverToReturn() {
-    std::unique_lock<std::mutex> lock(workersMutex);
-    workersReturned.wait(lock, [] { return receiverCount == 0; });
+void WorkerSet::waitForReceiver() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return receivers_ == 0; });
 }
 
-int runningWorkers() {
-    std::lock_guard<std::mutex> lock(workersMutex);
-    return workerCount;
+int WorkerSet::running() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return workers_;
 }
 
 bool onWorkerThread() {
     return isWorkerThread;
 }
 
-WorkerScope::WorkerScope(WorkerRole role) : role_(role) {
+WorkerScope::WorkerScope(WorkerSet& set, WorkerRole role) : set_(set), role_(role) {
     isWorkerThread = true;
 }
 
 WorkerScope::~WorkerScope() {
     isWorkerThread = false;
-    workerReturned(role_);
+    set_.returned(role_);
+}
+
+void setWorkerLauncher(WorkerLauncher launcher) {
+    currentLauncher = launcher != nullptr ? launcher : launchDetached;
+}
+
+WorkerLauncher workerLauncher() {
+    return currentLauncher;
+}
+
+void waitForWorkersToReturn() {
+    defaultStream().workers().waitForAll();
+}
+
+bool waitForWorkersToReturnFor(std::chrono::milliseconds limit) {
+    return defaultStream().workers().waitForAllFor(limit);
+}
+
+int runningWorkers() {
+    return defaultStream().workers().running();
 }
 
 }  // namespace tarn::stream

@@ -1,9 +1,12 @@
-// Bookkeeping of the data path's long-lived workers (receiver, assembler, decoder), so that a new
+// Bookkeeping of a stream's long-lived workers (receiver, assembler, decoder), so that a new
 // connection starts its workers only after every worker of the previous one has returned.
 #ifndef TARN_STREAM_WORKERS_H
 #define TARN_STREAM_WORKERS_H
 
 #include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 
 namespace tarn::stream {
 
@@ -11,41 +14,59 @@ namespace tarn::stream {
 // the socket is closed only once it has returned.
 enum class WorkerRole { kReceiver, kOther };
 
-// Counts a worker that is about to be started. Called by the connecting thread before it starts
-// the worker, so the count never misses a worker that has not run yet.
-void workerStarting(WorkerRole role);
+// The running workers of one stream. Any thread.
+class WorkerSet {
+  public:
+    // Counts a worker that is about to be started. Called by the starting thread before it starts
+    // the worker, so the count never misses a worker that has not run yet.
+    void starting(WorkerRole role);
+    // Uncounts a worker: at the end of its body, or when it could not be started.
+    void returned(WorkerRole role);
 
-// Uncounts a worker: at the end of its body, or when it could not be started.
-void workerReturned(WorkerRole role);
+    void waitForAll();
+    // True when every worker returned within limit.
+    bool waitForAllFor(std::chrono::milliseconds limit);
+    // The receiver never waits for anything but its socket and its wake-up, so once the stream is
+    // stopped this takes well under a millisecond.
+    void waitForReceiver();
+    int running();
 
-// Blocks until every counted worker has returned.
-void waitForWorkersToReturn();
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int workers_ = 0;
+    int receivers_ = 0;
+};
 
-// Blocks until every counted worker has returned or limit has passed; true if they returned.
-bool waitForWorkersToReturnFor(std::chrono::milliseconds limit);
-
-// Blocks until the receiver has returned. The receiver never waits for anything but its 1 ms
-// pauses, so after linkDeviceFlag went false this takes about a millisecond.
-void waitForReceiverToReturn();
-
-// Number of counted workers that have not returned yet.
-int runningWorkers();
-
-// True on a worker's own thread, that is also inside a callback called by a worker.
+// True on any stream's worker thread, that is also inside a callback called by a worker.
 bool onWorkerThread();
 
 // Held by a worker body for its whole run: marks the thread as a worker thread and uncounts the
 // worker when the body returns or throws.
 class WorkerScope {
   public:
-    explicit WorkerScope(WorkerRole role);
+    WorkerScope(WorkerSet& set, WorkerRole role);
     ~WorkerScope();
     WorkerScope(const WorkerScope&) = delete;
     WorkerScope& operator=(const WorkerScope&) = delete;
 
   private:
+    WorkerSet& set_;
     WorkerRole role_;
 };
+
+// Starts a detached thread running body; throws std::system_error when it cannot.
+using WorkerLauncher = void (*)(std::function<void()> body);
+
+// Replaces the way workers are started (tests use it to make a start fail); null restores the
+// default. Call only while no stream is being opened or connected.
+void setWorkerLauncher(WorkerLauncher launcher);
+WorkerLauncher workerLauncher();
+
+// The default stream's workers.
+void waitForWorkersToReturn();
+bool waitForWorkersToReturnFor(std::chrono::milliseconds limit);
+int runningWorkers();
 
 }  // namespace tarn::stream
 

@@ -65,7 +65,7 @@ TEST_F(DecoderTest, DistancePixelFillsDistanceAndIntensityOnly) {
     const std::string datagram =
         pointDatagramWith(sim::kPixelType4Bytes, {-50, 3, 5, 1234, 200}, 7, 9);
 
-    ASSERT_TRUE(decodeDatagram(datagram, 4, grid.get()));
+    ASSERT_TRUE(decodeDatagram(datagram, grid.get()));
     const KESOPointData& point = grid.at(7, 9);
     EXPECT_EQ(point.row, 7);
     EXPECT_EQ(point.column, 9);
@@ -82,7 +82,7 @@ TEST_F(DecoderTest, CoordinatePixelConvertsRawValuesAndLeavesDistanceZero) {
     const std::string datagram =
         pointDatagramWith(sim::kPixelType8Bytes, {-50, 0, 5, 999, 17}, 0, 0);
 
-    ASSERT_TRUE(decodeDatagram(datagram, 8, grid.get()));
+    ASSERT_TRUE(decodeDatagram(datagram, grid.get()));
     const KESOPointData& point = grid.at(0, 0);
     EXPECT_EQ(point.x, -10.0f);
     EXPECT_EQ(point.y, 0.0f);
@@ -95,7 +95,7 @@ TEST_F(DecoderTest, FullPixelCarriesDistanceCoordinatesAndIntensity) {
     const std::string datagram =
         pointDatagramWith(sim::kPixelType10Bytes, {-32768, 32767, 7, 65535, 255}, 149, 359);
 
-    ASSERT_TRUE(decodeDatagram(datagram, 10, grid.get()));
+    ASSERT_TRUE(decodeDatagram(datagram, grid.get()));
     const KESOPointData& point = grid.at(149, 359);
     EXPECT_EQ(point.distance, 65535.0f);
     EXPECT_EQ(point.x, -32768.0f / 10.0f * 2.0f);
@@ -106,7 +106,7 @@ TEST_F(DecoderTest, FullPixelCarriesDistanceCoordinatesAndIntensity) {
 }
 
 TEST_F(DecoderTest, PointsFillAStripFourColumnsWideRowAfterRow) {
-    ASSERT_TRUE(decodeDatagram(asString(pointDatagram(0, 10, 20, 6, 100)), 10, grid.get()));
+    ASSERT_TRUE(decodeDatagram(asString(pointDatagram(0, 10, 20, 6, 100)), grid.get()));
 
     EXPECT_EQ(grid.at(10, 20).distance, 100.0f);
     EXPECT_EQ(grid.at(10, 23).distance, 103.0f);
@@ -116,7 +116,7 @@ TEST_F(DecoderTest, PointsFillAStripFourColumnsWideRowAfterRow) {
 }
 
 TEST_F(DecoderTest, StripAtTheLastRowsSkipsPointsBelowTheGrid) {
-    ASSERT_TRUE(decodeDatagram(asString(pointDatagram(0, 148, 0, 12, 1)), 10, grid.get()));
+    ASSERT_TRUE(decodeDatagram(asString(pointDatagram(0, 148, 0, 12, 1)), grid.get()));
 
     EXPECT_EQ(grid.at(148, 0).distance, 1.0f);
     EXPECT_EQ(grid.at(149, 3).distance, 8.0f);
@@ -124,7 +124,7 @@ TEST_F(DecoderTest, StripAtTheLastRowsSkipsPointsBelowTheGrid) {
 }
 
 TEST_F(DecoderTest, StripAtTheLastColumnsSkipsPointsRightOfTheGrid) {
-    ASSERT_TRUE(decodeDatagram(asString(pointDatagram(0, 5, 358, 8, 1)), 10, grid.get()));
+    ASSERT_TRUE(decodeDatagram(asString(pointDatagram(0, 5, 358, 8, 1)), grid.get()));
 
     EXPECT_EQ(grid.at(5, 358).distance, 1.0f);
     EXPECT_EQ(grid.at(5, 359).distance, 2.0f);
@@ -140,14 +140,14 @@ TEST_F(DecoderTest, IncompletePixelsAndShortDatagramsAreNeverRead) {
         pointDatagramWith(sim::kPixelType4Bytes, {0, 0, 0, 9, 9}, 0, 0);
     onePointAndThreeBytes.append("\x01\x02\x03", 3);
     ASSERT_EQ(onePointAndThreeBytes.size(), 52u);
-    ASSERT_TRUE(decodeDatagram(onePointAndThreeBytes, 4, grid.get()));
+    ASSERT_TRUE(decodeDatagram(onePointAndThreeBytes, grid.get()));
     EXPECT_EQ(changedCells(), 1);
 
     const std::string headerOnly = onePointAndThreeBytes.substr(0, 45);
     const std::string shorterThanHeader = onePointAndThreeBytes.substr(0, 44);
     const std::string fragment = onePointAndThreeBytes.substr(0, 3);
     for (const std::string& datagram : {headerOnly, shorterThanHeader, fragment}) {
-        EXPECT_TRUE(decodeDatagram(datagram, 4, grid.get()));
+        EXPECT_TRUE(decodeDatagram(datagram, grid.get()));
     }
     EXPECT_EQ(changedCells(), 1);
 }
@@ -159,7 +159,7 @@ TEST_F(DecoderTest, DatagramOfAnotherKindEndsItsHalfWithAMessage) {
                                       asString(pointDatagram(0, 1, 0, 4, 5))};
 
     ::testing::internal::CaptureStdout();
-    decodeHalf(half.begin(), half.end(), 10, grid.get());
+    decodeHalf(half.begin(), half.end(), grid.get());
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "head->dataType != 0x01\n");
     EXPECT_EQ(changedCells(), 4);
 }
@@ -174,7 +174,7 @@ TEST_F(DecoderTest, WholeSimulatedFrameFillsEveryCell) {
         frame.push_back(asString(datagram));
     }
     const auto middle = std::next(frame.cbegin(), static_cast<long>(frame.size() / 2));
-    EXPECT_FALSE(halvesShareCells(frame.cbegin(), middle, frame.cend(), 10));
+    EXPECT_FALSE(halvesShareCells(frame.cbegin(), middle, frame.cend()));
 
     decodeFrame(frame, grid.get());
     for (int row = 0; row < KESO_ROWS; ++row) {
@@ -197,10 +197,23 @@ TEST_F(DecoderTest, FrameOfOneDatagramIsDecodedWhole) {
     EXPECT_EQ(changedCells(), 8);
 }
 
-TEST_F(DecoderTest, NothingIsDecodedBeforeAPixelSizeIsKnown) {
-    m_one_pixel_len.store(0);
-    decodeFrame({asString(pointDatagram(sim::kFrameFlagLast, 0, 0, 8, 1))}, grid.get());
-    EXPECT_EQ(changedCells(), 0);
+TEST_F(DecoderTest, EachDatagramIsDecodedWithItsOwnPixelType) {
+    // The latest accepted pixel size belongs to some other datagram; it must not matter here.
+    m_one_pixel_len.store(4);
+    const std::list<std::string> frame{
+        pointDatagramWith(sim::kPixelType10Bytes, {-50, 5, 10, 1000, 1}, 0, 0),
+        pointDatagramWith(sim::kPixelType8Bytes, {-50, 5, 10, 2000, 2}, 1, 0),
+        pointDatagramWith(sim::kPixelType4Bytes, {-50, 5, 10, 3000, 3}, 2, 0)};
+
+    decodeFrame(frame, grid.get());
+    EXPECT_EQ(grid.at(0, 0).x, -10.0f);
+    EXPECT_EQ(grid.at(0, 0).distance, 1000.0f);
+    EXPECT_EQ(grid.at(1, 0).x, -10.0f);
+    EXPECT_EQ(grid.at(1, 0).z, 2.0f);
+    EXPECT_EQ(grid.at(1, 0).distance, 0.0f);
+    EXPECT_EQ(grid.at(2, 0).x, 0.0f);
+    EXPECT_EQ(grid.at(2, 0).distance, 3000.0f);
+    EXPECT_EQ(changedCells(), 3);
 }
 
 TEST_F(DecoderTest, MergedFrameWritesSharedCellsWholeWithTheLaterDatagramWinning) {
@@ -211,7 +224,7 @@ TEST_F(DecoderTest, MergedFrameWritesSharedCellsWholeWithTheLaterDatagramWinning
                                         asString(pointDatagram(1, 0, 0, 8, 300, 2, 2, 2)),
                                         asString(pointDatagram(2, 2, 0, 4, 400, 2, 2, 2))};
     const auto middle = std::next(merged.cbegin(), 2);
-    ASSERT_TRUE(halvesShareCells(merged.cbegin(), middle, merged.cend(), 10));
+    ASSERT_TRUE(halvesShareCells(merged.cbegin(), middle, merged.cend()));
 
     decodeFrame(merged, grid.get());
     EXPECT_EQ(changedCells(), 12);

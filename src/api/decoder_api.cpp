@@ -1,0 +1,146 @@
+// tarn_decoder_*: assembly and decoding without a socket, for recordings and tests. It runs the
+// streams' own assembly and decoding code, so a recording decodes exactly as the live stream did.
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <unordered_set>
+
+#include "stream/assembler.h"
+#include "stream/counters.h"
+#include "stream/decoder.h"
+#include "stream/engine.h"
+#include "tarn/tarn.h"
+
+struct tarn_decoder {
+    std::atomic<int32_t> pixelBytes{0};
+    tarn::stream::StreamCounters counters;
+    tarn::stream::WorkingFrame working;
+    tarn::stream::GridStorage grid{new KESOPointData[KESO_ROWS][KESO_COLUMNS]()};
+    tarn_frame_info info{};
+    KESOImuData imu{};
+    int ready = TARN_DATAGRAM_TAKEN;  // what the latest push made ready
+    uint64_t sequence = 0;
+};
+
+namespace {
+
+std::mutex& decodersMutex = *new std::mutex;
+std::unordered_set<tarn_decoder*>& openDecoders = *new std::unordered_set<tarn_decoder*>;
+
+bool isOpen(tarn_decoder* decoder) {
+    std::lock_guard<std::mutex> lock(decodersMutex);
+    return decoder != nullptr && openDecoders.count(decoder) != 0;
+}
+
+int decodeCompletedFrame(tarn_decoder& decoder, const tarn::stream::ReceiveTime& received) {
+    using tarn::stream::bump;
+    const tarn::stream::QueuedFrame frame = tarn::stream::frameToQueue(decoder.working, received);
+    decoder.info = tarn::stream::decodeFrame(frame, decoder.grid.get(), nullptr);
+    decoder.info.sequence = ++decoder.sequence;
+    bump(decoder.counters.framesDecoded);
+    if (decoder.info.complete == 0) {
+        bump(decoder.counters.framesIncomplete);
+    }
+    return TARN_FRAME_READY;
+}
+
+}  // namespace
+
+int tarn_decoder_open(tarn_decoder** out) {
+    if (out == nullptr) {
+        return TARN_ERR_NULL_ARGUMENT;
+    }
+    tarn_decoder* decoder = new (std::nothrow) tarn_decoder;
+    if (decoder == nullptr) {
+        return TARN_ERR_NO_MEMORY;
+    }
+    std::lock_guard<std::mutex> lock(decodersMutex);
+    openDecoders.insert(decoder);
+    *out = decoder;
+    return TARN_OK;
+}
+
+int tarn_decoder_close(tarn_decoder* decoder) {
+    {
+        std::lock_guard<std::mutex> lock(decodersMutex);
+        if (decoder == nullptr || openDecoders.erase(decoder) == 0) {
+            return TARN_ERR_INVALID_HANDLE;
+        }
+    }
+    delete decoder;
+    return TARN_OK;
+}
+
+int tarn_decoder_push(tarn_decoder* decoder, const void* datagram, size_t length,
+                      int64_t receive_monotonic_ns, int64_t receive_realtime_ns) {
+    if (datagram == nullptr) {
+        return TARN_ERR_NULL_ARGUMENT;
+    }
+    if (!isOpen(decoder)) {
+        return TARN_ERR_INVALID_HANDLE;
+    }
+    if (length == 0) {
+        return TARN_ERR_DATAGRAM_LENGTH;
+    }
+    using tarn::stream::AssemblyResult;
+    decoder->ready = TARN_DATAGRAM_TAKEN;
+    tarn::stream::bump(decoder->counters.datagramsRead);
+    const tarn::stream::AssemblyContext context{decoder->pixelBytes, &decoder->counters, nullptr};
+    const std::size_t used = std::min<std::size_t>(length, TARN_MAX_DATAGRAM_BYTES);
+    switch (tarn::stream::assembleDatagram(static_cast<const uint8_t*>(datagram), used,
+                                           decoder->working, &decoder->imu, context)) {
+        case AssemblyResult::kFrameCompleted:
+            decoder->ready = decodeCompletedFrame(
+                *decoder, tarn::stream::ReceiveTime{receive_monotonic_ns, receive_realtime_ns});
+            break;
+        case AssemblyResult::kImuSample:
+            decoder->ready = TARN_IMU_READY;
+            break;
+        default:
+            break;
+    }
+    return decoder->ready;
+}
+
+int tarn_decoder_frame(tarn_decoder* decoder, tarn_point* grid, tarn_frame_info* info) {
+    if (!isOpen(decoder)) {
+        return TARN_ERR_INVALID_HANDLE;
+    }
+    if (decoder->ready != TARN_FRAME_READY) {
+        return TARN_ERR_NO_FRAME;
+    }
+    if (grid != nullptr) {
+        std::memcpy(grid, decoder->grid.get(), sizeof(tarn_point) * TARN_CELLS);
+    }
+    if (info != nullptr) {
+        *info = decoder->info;
+    }
+    return TARN_OK;
+}
+
+int tarn_decoder_imu(tarn_decoder* decoder, tarn_imu_sample* sample) {
+    if (sample == nullptr) {
+        return TARN_ERR_NULL_ARGUMENT;
+    }
+    if (!isOpen(decoder)) {
+        return TARN_ERR_INVALID_HANDLE;
+    }
+    if (decoder->ready != TARN_IMU_READY) {
+        return TARN_ERR_NO_FRAME;
+    }
+    std::memcpy(sample, &decoder->imu, sizeof *sample);
+    return TARN_OK;
+}
+
+int tarn_decoder_get_stats(tarn_decoder* decoder, tarn_stream_stats* stats) {
+    if (stats == nullptr) {
+        return TARN_ERR_NULL_ARGUMENT;
+    }
+    if (!isOpen(decoder)) {
+        return TARN_ERR_INVALID_HANDLE;
+    }
+    *stats = decoder->counters.snapshot();
+    return TARN_OK;
+}

@@ -1,0 +1,271 @@
+#include "stream/engine.h"
+
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "api/log.h"
+#include "stream/assembler.h"
+#include "stream/decoder.h"
+
+namespace tarn::stream {
+
+struct Engine::OwnedStorage {
+    std::atomic<int> socket{-1};
+    std::atomic<bool> running{false};
+    OriginDataQueue datagramQueue{kOriginQueueCapacity};
+    PackgedDataQueue frameQueue{kFrameQueueCapacity};
+    std::unique_ptr<OriginDataPack[]> ring{new OriginDataPack[kRingSlots]};
+    uint64_t ringIndex = 0;
+    std::atomic<int32_t> pixelBytes{0};
+    GridStorage decodeGrid{new KESOPointData[KESO_ROWS][KESO_COLUMNS]()};
+    GridStorage publishedGrid{new KESOPointData[KESO_ROWS][KESO_COLUMNS]()};
+    std::atomic<bool> published{false};
+    std::mutex publishedMutex;
+    std::atomic<KESOFrameCallback> kesoFrameCallback{nullptr};
+    std::atomic<KESOImuCallback> kesoImuCallback{nullptr};
+
+    StreamStorage view() {
+        return StreamStorage{socket,           running,          datagramQueue,
+                             frameQueue,       ring.get(),       ringIndex,
+                             pixelBytes,       decodeGrid.get(), publishedGrid.get(),
+                             published,        publishedMutex,   kesoFrameCallback,
+                             kesoImuCallback};
+    }
+};
+
+namespace {
+
+constexpr int64_t kMicrosecondsPerMillisecond = 1000;
+
+// Two frames of the largest pixels, as the kernel counts a receive buffer: it books about twice
+// a datagram's length for each queued datagram.
+constexpr int kKernelBookingFactor = 2;
+constexpr int64_t kTwoFramesOfBuffer = 2 * kKernelBookingFactor * int64_t{kLargestFrameBytes};
+
+}  // namespace
+
+Engine::Engine(const StreamStorage& storage)
+    : storage_(storage), slotTimes_(new ReceiveTime[kRingSlots]()) {
+    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
+
+Engine::Engine() : Engine(std::make_unique<OwnedStorage>()) {}
+
+Engine::Engine(std::unique_ptr<OwnedStorage> owned) : Engine(owned->view()) {
+    owned_ = std::move(owned);
+}
+
+Engine::~Engine() {
+    const int socket = storage_.socket.exchange(-1);
+    if (socket != -1) {
+        close(socket);
+    }
+    if (wakeFd_ != -1) {
+        close(wakeFd_);
+    }
+}
+
+tarn_stream* Engine::handle() {
+    return static_cast<tarn_stream*>(this);
+}
+
+void Engine::discardLeftovers() {
+    clearDatagrams();
+    QueuedFrame frame;
+    while (storage_.frameQueue.try_dequeue(frame)) {
+    }
+    queuedFrameBytes_.store(0);
+    while (datagramsReady_.tryWait()) {
+    }
+    while (framesReady_.tryWait()) {
+    }
+    uint64_t wakeups = 0;
+    if (wakeFd_ != -1 && read(wakeFd_, &wakeups, sizeof wakeups) < 0) {
+        // Nothing was pending.
+    }
+    counters_.reset();
+    sequence_ = 0;
+}
+
+void Engine::wakeWorkers() {
+    const uint64_t one = 1;
+    if (wakeFd_ != -1 && write(wakeFd_, &one, sizeof one) < 0) {
+        // The counter is already non-zero: the receiver wakes anyway.
+    }
+    datagramsReady_.signal();
+    framesReady_.signal();
+}
+
+void Engine::stop() {
+    storage_.running.store(false);
+    {
+        // Under the publication mutex: a publication that saw the stream running has finished,
+        // and every later one sees it stopped, so nothing raises the flag again.
+        std::lock_guard<std::mutex> lock(storage_.publishedMutex);
+        storage_.published.store(false);
+    }
+    publishedChanged_.notify_all();
+    wakeWorkers();
+}
+
+void Engine::startWorker(const std::shared_ptr<Engine>& self, WorkerRole role,
+                         void (*body)(Engine&, const SourceFilter&), const SourceFilter& filter) {
+    workers_.starting(role);
+    try {
+        workerLauncher()([self, role, body, filter] {
+            WorkerScope scope(self->workers_, role);
+            body(*self, filter);
+        });
+    } catch (...) {
+        workers_.returned(role);
+        throw;
+    }
+}
+
+void Engine::start(const std::shared_ptr<Engine>& self, const SourceFilter& filter) {
+    storage_.running.store(true);
+    try {
+        startWorker(self, WorkerRole::kReceiver, [](Engine& engine, const SourceFilter& accepted) {
+            engine.runReceiver(accepted);
+        }, filter);
+        startWorker(self, WorkerRole::kOther,
+                    [](Engine& engine, const SourceFilter&) { engine.runAssembler(); }, filter);
+        startWorker(self, WorkerRole::kOther,
+                    [](Engine& engine, const SourceFilter&) { engine.runDecoder(); }, filter);
+    } catch (...) {
+        stop();
+        throw;
+    }
+}
+
+void Engine::setUpReceiveBuffer(int socket) {
+    const int enable = 1;
+    setsockopt(socket, SOL_SOCKET, SO_RXQ_OVFL, &enable, sizeof enable);
+    int granted = 0;
+    socklen_t length = sizeof granted;
+    if (getsockopt(socket, SOL_SOCKET, SO_RCVBUF, &granted, &length) != 0) {
+        return;
+    }
+    counters_.receiveBufferBytes.store(static_cast<uint64_t>(granted), std::memory_order_relaxed);
+    if (granted < kTwoFramesOfBuffer) {
+        log::format(handle(), log::Destination::kStandardError,
+                    "receive buffer: the kernel granted %d bytes, fewer than two frames need "
+                    "(%lld bytes); raise net.core.rmem_max, for example "
+                    "'sysctl -w net.core.rmem_max=%lld', and connect again",
+                    granted, static_cast<long long>(kTwoFramesOfBuffer),
+                    static_cast<long long>(kTwoFramesOfBuffer));
+    }
+}
+
+// ---- Assembler ----
+
+bool Engine::pushFrame(QueuedFrame frame) {
+    const std::size_t bytes = frame.bytes;
+    if (queuedFrameBytes_.load() + bytes > kMaxQueuedFrameBytes) {
+        bump(counters_.framesQueueFull);
+        return false;
+    }
+    queuedFrameBytes_.fetch_add(bytes);
+    if (!storage_.frameQueue.try_enqueue(std::move(frame))) {
+        queuedFrameBytes_.fetch_sub(bytes);
+        bump(counters_.framesQueueFull);
+        return false;
+    }
+    framesReady_.signal();
+    return true;
+}
+
+bool Engine::takeFrame(QueuedFrame& frame) {
+    if (!storage_.frameQueue.try_dequeue(frame)) {
+        return false;
+    }
+    framesReady_.tryWait();
+    queuedFrameBytes_.fetch_sub(frame.bytes);
+    return true;
+}
+
+void Engine::deliverImu(const KESOImuData& sample) {
+    if (KESOImuCallback callback = storage_.kesoImuCallback.load()) {
+        callback(sample);
+    }
+    if (callbacks_.imu != nullptr) {
+        callbacks_.imu(reinterpret_cast<const tarn_imu_sample*>(&sample), callbacks_.imuUser);
+    }
+}
+
+void Engine::runAssembler() {
+    WorkingFrame frame;
+    const AssemblyContext context{storage_.pixelBytes, &counters_, handle()};
+    const int64_t idleWait = kIdleWakeMilliseconds * kMicrosecondsPerMillisecond;
+    while (storage_.running.load()) {
+        OriginDataPack* pack = nullptr;
+        if (!datagramsReady_.wait(idleWait) || !storage_.datagramQueue.try_dequeue(pack)) {
+            continue;
+        }
+        takenPointers_.fetch_add(1, std::memory_order_release);
+        const std::size_t length = pack->len < kMaxDatagramBytes ? pack->len : kMaxDatagramBytes;
+        const std::ptrdiff_t slot = pack - storage_.ring;
+        const ReceiveTime received =
+            slot >= 0 && slot < kRingSlots ? slotTimes_[slot] : ReceiveTime{};
+        KESOImuData sample{};
+        switch (assembleDatagram(pack->data, length, frame, &sample, context)) {
+            case AssemblyResult::kFrameCompleted:
+                pushFrame(frameToQueue(frame, received));
+                break;
+            case AssemblyResult::kImuSample:
+                deliverImu(sample);
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+// ---- Decoder ----
+
+void Engine::deliverFrame(const tarn_frame_info& info) {
+    if (KESOFrameCallback callback = storage_.kesoFrameCallback.load()) {
+        callback(storage_.decodeGrid);
+    }
+    if (callbacks_.frame != nullptr) {
+        callbacks_.frame(reinterpret_cast<const tarn_point*>(storage_.decodeGrid), &info,
+                         callbacks_.frameUser);
+    }
+}
+
+void Engine::runDecoder() {
+    const int64_t idleWait = kIdleWakeMilliseconds * kMicrosecondsPerMillisecond;
+    while (storage_.running.load()) {
+        QueuedFrame frame;
+        if (!framesReady_.wait(idleWait) || !storage_.frameQueue.try_dequeue(frame)) {
+            continue;
+        }
+        queuedFrameBytes_.fetch_sub(frame.bytes);
+        if (frame.datagrams.empty()) {
+            continue;
+        }
+        tarn_frame_info info = decodeFrame(frame, storage_.decodeGrid, handle());
+        info.sequence = ++sequence_;
+        bump(counters_.framesDecoded);
+        if (info.complete == 0) {
+            bump(counters_.framesIncomplete);
+        }
+        publish(storage_.decodeGrid, &info);
+        deliverFrame(info);
+    }
+}
+
+Engine& defaultStream() {
+    static tarn_stream* const stream = new tarn_stream(StreamStorage{
+        sockfd, linkDeviceFlag, originDataQueue, packgedDataQueue, m_big_buffer,
+        m_big_buffer_index, m_one_pixel_len, frame_, realTimeData_, realTimeDataFlag_,
+        realTimeDataMutex_, frameUpdateFunc, imuUpdateFunc});
+    return *stream;
+}
+
+}  // namespace tarn::stream

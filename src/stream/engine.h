@@ -1,0 +1,189 @@
+// One sensor stream: its socket, receive ring, queues, workers, decode and published grids,
+// callbacks and counters. The default stream, which the KESO functions drive, works on the
+// process-wide objects of stream_state.h; every other stream owns its own.
+#ifndef TARN_STREAM_ENGINE_H
+#define TARN_STREAM_ENGINE_H
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include <readerwriterqueue/atomicops.h>
+
+#include "KESOApi.h"
+#include "stream/counters.h"
+#include "stream/stream_state.h"
+#include "stream/workers.h"
+#include "tarn/tarn.h"
+
+namespace tarn::stream {
+
+using Grid = KESOPointData (*)[KESO_COLUMNS];
+
+// The objects a stream works on.
+struct StreamStorage {
+    std::atomic<int>& socket;               // sockfd
+    std::atomic<bool>& running;             // linkDeviceFlag
+    OriginDataQueue& datagramQueue;         // originDataQueue
+    PackgedDataQueue& frameQueue;           // packgedDataQueue
+    OriginDataPack* ring;                   // m_big_buffer
+    uint64_t& ringIndex;                    // m_big_buffer_index
+    std::atomic<int32_t>& pixelBytes;       // m_one_pixel_len
+    Grid decodeGrid;                        // frame_
+    Grid publishedGrid;                     // realTimeData_
+    std::atomic<bool>& published;           // realTimeDataFlag_
+    std::mutex& publishedMutex;             // realTimeDataMutex_
+    std::atomic<KESOFrameCallback>& kesoFrameCallback;  // frameUpdateFunc
+    std::atomic<KESOImuCallback>& kesoImuCallback;      // imuUpdateFunc
+};
+
+// Which datagrams a stream accepts: those from one IPv4 address and one of two source ports.
+struct SourceFilter {
+    uint32_t address = 0;        // network byte order
+    uint16_t port = 0;
+    uint16_t alternatePort = 0;  // 0: none
+    bool acceptsNothing = true;
+
+    bool accepts(const sockaddr_in& source) const;
+    // The filter for an address text: it accepts nothing unless the text is exactly the standard
+    // printed form of an IPv4 address.
+    static SourceFilter forAddressText(const char* address, uint16_t port, uint16_t alternatePort);
+};
+
+// The callbacks of a handle stream, fixed while it runs.
+struct StreamCallbacks {
+    tarn_frame_callback frame = nullptr;
+    void* frameUser = nullptr;
+    tarn_imu_callback imu = nullptr;
+    void* imuUser = nullptr;
+    tarn_datagram_callback datagram = nullptr;
+    void* datagramUser = nullptr;
+};
+
+// A frame grid on the heap.
+using GridStorage = std::unique_ptr<KESOPointData[][KESO_COLUMNS]>;
+
+class Engine {
+  public:
+    struct OwnedStorage;
+
+    explicit Engine(const StreamStorage& storage);
+    // A stream that owns its storage. Throws std::bad_alloc.
+    Engine();
+    virtual ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    tarn_stream* handle();
+    const StreamStorage& storage() const { return storage_; }
+    StreamCounters& counters() { return counters_; }
+    WorkerSet& workers() { return workers_; }
+    bool running() const { return storage_.running.load(); }
+    // The bound local port; 0 before the first connection.
+    int localPort() const { return localPort_.load(); }
+    void setLocalPort(int port) { localPort_.store(port); }
+
+    // ---- Lifecycle: one application thread at a time ----
+    // Drops what an earlier connection left: queued datagrams and frames, pending wake-ups; resets
+    // the counters and the frame sequence. Only while no worker runs.
+    void discardLeftovers();
+    void setCallbacks(const StreamCallbacks& callbacks) { callbacks_ = callbacks; }
+    // Marks the stream running and starts its three workers, each holding `self`. When a worker
+    // cannot start, the stream is stopped again and the error is rethrown.
+    void start(const std::shared_ptr<Engine>& self, const SourceFilter& filter);
+    // Marks the stream stopped, withdraws the published frame and wakes every worker and waiter.
+    void stop();
+    // Asks the kernel for a receive buffer of `bytes`, counts what it granted and warns when that
+    // holds fewer than two of the largest frames. Also turns on the kernel's drop counter.
+    void setUpReceiveBuffer(int socket);
+
+    // ---- Worker bodies ----
+    void runReceiver(const SourceFilter& filter);
+    void runAssembler();
+    void runDecoder();
+
+    // ---- Datagram queue (receiver to assembler) ----
+    bool pushDatagram(OriginDataPack* pack);
+    bool takeDatagram(OriginDataPack** pack);
+    void clearDatagrams();
+    uint64_t queuedDatagramPointers() const;
+    // Copies an accepted datagram into the next ring slot and queues it; false when the ring is
+    // full. Receiver thread only.
+    bool storeDatagram(const uint8_t* bytes, std::size_t length, const ReceiveTime& received);
+
+    // ---- Frame queue (assembler to decoder) ----
+    // False when the queue is full or would hold more than kMaxQueuedFrameBytes; counted.
+    bool pushFrame(QueuedFrame frame);
+    bool takeFrame(QueuedFrame& frame);
+
+    // ---- Publication ----
+    void publish(Grid grid, const tarn_frame_info* info);
+    // KESOGetFrame: 0, or -1992 when nothing was published in the current connection.
+    int copyPublished(Grid grid, tarn_frame_info* info);
+    // tarn_stream_wait_frame's result codes.
+    int waitPublished(int timeoutMs, Grid grid, tarn_frame_info* info);
+
+  private:
+    explicit Engine(std::unique_ptr<OwnedStorage> owned);
+    void wakeWorkers();
+    void startWorker(const std::shared_ptr<Engine>& self, WorkerRole role,
+                     void (*body)(Engine&, const SourceFilter&), const SourceFilter& filter);
+    void deliverImu(const KESOImuData& sample);
+    void deliverFrame(const tarn_frame_info& info);
+    std::size_t drainSocket(int socket, const SourceFilter& filter);
+
+    std::unique_ptr<OwnedStorage> owned_;  // null for the default stream
+    StreamStorage storage_;
+    StreamCallbacks callbacks_;  // written only while no worker runs
+    StreamCounters counters_;
+    WorkerSet workers_;
+
+    std::unique_ptr<ReceiveTime[]> slotTimes_;  // arrival of the datagram in each ring slot
+    // Pointers ever pushed into and taken from the datagram queue; the taken count's release order
+    // tells the receiver that the slot taken before is no longer read.
+    std::atomic<uint64_t> pushedPointers_{0};
+    std::atomic<uint64_t> takenPointers_{0};
+    std::atomic<std::size_t> queuedFrameBytes_{0};
+    moodycamel::spsc_sema::LightweightSemaphore datagramsReady_;
+    moodycamel::spsc_sema::LightweightSemaphore framesReady_;
+    std::atomic<int> localPort_{0};
+    int wakeFd_ = -1;  // eventfd that wakes the receiver out of its wait on the socket
+
+    // Decoder thread; reset while no worker runs.
+    uint64_t sequence_ = 0;
+    // Guarded by storage_.publishedMutex.
+    tarn_frame_info publishedInfo_{};
+    uint64_t publications_ = 0;
+    uint64_t lastWaited_ = 0;
+    std::condition_variable publishedChanged_;
+};
+
+// The default stream. Created on first use and never destroyed.
+Engine& defaultStream();
+
+// A worker that finds its queue empty sleeps at most this long before it looks at the stop flag
+// again; stopping wakes it at once, so this only bounds the idle wake-ups.
+constexpr int kIdleWakeMilliseconds = 1000;
+
+// A queued datagram costs its bytes and about this much bookkeeping (string and list node).
+constexpr std::size_t kQueuedDatagramOverheadBytes = 64;
+// The largest frame a sensor sends: every cell in 10-byte pixels, in 450 datagrams.
+constexpr std::size_t kLargestFrameDatagrams = 450;
+constexpr std::size_t kLargestFrameBytes =
+    std::size_t{KESO_ROWS} * KESO_COLUMNS * 10 + kLargestFrameDatagrams * (45 + kQueuedDatagramOverheadBytes);
+// Queued frames together never hold more than 200 of the largest frames (about 118 MB).
+constexpr std::size_t kMaxQueuedFrameBytes = 200 * kLargestFrameBytes;
+
+}  // namespace tarn::stream
+
+// The public handle of a stream is the stream itself.
+struct tarn_stream final : public tarn::stream::Engine {
+    using Engine::Engine;
+};
+
+#endif  // TARN_STREAM_ENGINE_H
