@@ -12,6 +12,10 @@ constexpr int kBitsPerByte = 8;
 
 unsigned char KESOCrc8(const unsigned char* data, uint32_t len, unsigned char init) {
     unsigned char crc = init;
+    // Bytes that are not there contribute nothing, as with a count of 0.
+    if (data == nullptr) {
+        return crc;
+    }
     for (uint32_t i = 0; i < len; ++i) {
         crc = static_cast<unsigned char>(crc ^ data[i]);
         for (int bit = 0; bit < kBitsPerByte; ++bit) {

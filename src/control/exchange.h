@@ -14,10 +14,11 @@ constexpr uint16_t kCtrlAttempts = 2;
 constexpr uint32_t kCtrlNoValidReply = 3;
 constexpr uint32_t kCtrlNotLinked = 4;
 
-// Sends command with its payload and waits up to wait_ms for the whole reply, trying up to
-// attempts times. Returns the sensor's status (0 = carried out), 3 when no valid reply came, or 4
-// when there is no link. When the reply carries data after the status, reply receives it;
-// otherwise reply is left as passed.
+// Sends command with its payload and reads the whole reply, trying up to attempts times; each
+// attempt, send and reply together, ends within wait_ms (a failed send adds a 100 ms pause).
+// Returns the sensor's status (0 = carried out), 3 when no valid reply came (or data is null
+// with a non-zero data_len; nothing is sent then), or 4 when there is no link. When the reply
+// carries data after the status, reply receives it; otherwise reply is left as passed.
 uint32_t send_cmd_tcp(uint16_t command, const unsigned char* data, uint16_t data_len,
                       std::string& reply, uint32_t wait_ms, uint16_t attempts);
 

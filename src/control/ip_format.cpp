@@ -1,5 +1,7 @@
 #include "control/ip_format.h"
 
+#include <arpa/inet.h>
+
 #include <cstddef>
 
 namespace tarn::control {
@@ -41,6 +43,14 @@ bool isDottedQuad(const std::string& text) {
         }
     }
     return pos == text.size();
+}
+
+std::optional<in_addr> controlAddress(const std::string& text) {
+    in_addr address{};
+    if (!isDottedQuad(text) || inet_pton(AF_INET, text.c_str(), &address) != 1) {
+        return std::nullopt;
+    }
+    return address;
 }
 
 }  // namespace tarn::control

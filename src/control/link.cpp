@@ -1,17 +1,19 @@
 #include "control/link.h"
 
-#include <arpa/inet.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "KESOApi.h"
 #include "control/control_state.h"
+#include "control/ip_format.h"
 #include "control/package_size.h"
 #include "control/socket_io.h"
 
@@ -36,6 +38,21 @@ bool connectionSucceeded(int fd) {
         return false;
     }
     return true;
+}
+
+// At most this much of a refused address text goes into its message.
+constexpr std::size_t kQuotedAddressLen = 40;
+
+// The address text as it can appear on one line of output: other bytes than printable ASCII
+// become '?', and a long text is cut short.
+std::string quotedAddress(const std::string& text) {
+    std::string quoted = "\"";
+    for (std::size_t i = 0; i < text.size() && i < kQuotedAddressLen; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        quoted += c >= ' ' && c <= '~' ? static_cast<char>(c) : '?';
+    }
+    quoted += text.size() > kQuotedAddressLen ? "...\"" : "\"";
+    return quoted;
 }
 
 bool connectStarted(int fd, const sockaddr_in* peer) {
@@ -70,13 +87,21 @@ bool UnblockConnect(int fd, const sockaddr_in* peer, uint32_t timeout_ms) {
 }
 
 int KESOLinkDeviceNetControl(std::string ip, uint32_t timeoutMs) {
+    // An unreadable address must not turn into some other host (255.255.255.255 or the local
+    // host): nothing is connected and the link state stays as it was.
+    const std::optional<in_addr> address = tarn::control::controlAddress(ip);
+    if (!address) {
+        printf("ctrl-server address %s is not a dotted-quad IPv4 address\n",
+               quotedAddress(ip).c_str());
+        return KESO_LINK_FAILED;
+    }
     if (sock_ctrl == -1) {
         sock_ctrl = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     }
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(kCtrlPort);
-    peer.sin_addr.s_addr = inet_addr(ip.c_str());
+    peer.sin_addr = *address;
 
     // A socket that could not be made keeps the errno of its failure for the message.
     if (sock_ctrl == -1 || !UnblockConnect(sock_ctrl, &peer, timeoutMs)) {

@@ -1,5 +1,6 @@
 #include "control/net_settings.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -14,10 +15,28 @@ bool set_ipport(KESOIpInfo info) {
 
 bool get_ipport(KESOIpInfo* info) {
     std::string reply;
-    if (send_cmd_tcp(kCmdGetNetInfo, nullptr, 0, reply, kCtrlWaitMs, kCtrlAttempts) != 0 ||
+    if (info == nullptr ||
+        send_cmd_tcp(kCmdGetNetInfo, nullptr, 0, reply, kCtrlWaitMs, kCtrlAttempts) != 0 ||
         reply.size() != sizeof info->bytes) {
         return false;
     }
     std::memcpy(info->bytes, reply.data(), sizeof info->bytes);
     return true;
 }
+
+namespace tarn::control {
+
+bool linkForSettings(const char* ip, int timeoutMs) {
+    if (ip == nullptr) {
+        printf("ctrl-server address is null\n");
+        return false;
+    }
+    // Passed on as unsigned, -1 would become a wait of 49 days.
+    if (timeoutMs < 0) {
+        printf("ctrl-server time-out %d ms is negative\n", timeoutMs);
+        return false;
+    }
+    return KESOLinkDeviceNetControl(ip, static_cast<uint32_t>(timeoutMs)) == KESO_OK;
+}
+
+}  // namespace tarn::control

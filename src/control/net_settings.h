@@ -4,6 +4,14 @@
 
 #include "KESOApi.h"
 
+namespace tarn::control {
+
+// Links for one settings call. A null address and a negative time-out are refused with a message
+// before anything is connected; otherwise as KESOLinkDeviceNetControl. True when linked.
+bool linkForSettings(const char* ip, int timeoutMs);
+
+}  // namespace tarn::control
+
 // Writes info to the sensor (command 0x0201); true when the sensor confirmed with status 0.
 bool set_ipport(KESOIpInfo info);
 

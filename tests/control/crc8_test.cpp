@@ -24,6 +24,8 @@ TEST(Crc8Test, MatchesTheCheckValues) {
 TEST(Crc8Test, ReadsNothingForZeroBytesAndReturnsTheInitialValue) {
     EXPECT_EQ(KESOCrc8(nullptr, 0, 0x00), 0x00);
     EXPECT_EQ(KESOCrc8(nullptr, 0, 0x5C), 0x5C);
+    // Bytes that are not there are not read either, whatever the count says.
+    EXPECT_EQ(KESOCrc8(nullptr, 9, 0x5C), 0x5C);
 }
 
 // Without a final XOR, the CRC of a whole is the CRC of its second part started from the CRC of

@@ -46,6 +46,27 @@ TEST_F(LinkTest, RefusedConnectionFailsAtOnceAndTheNextLinkStartsAfresh) {
     EXPECT_EQ(sensor.connectionsAccepted(), 1);
 }
 
+// Texts that are no dotted decimal address used to become a connect to 255.255.255.255 or to the
+// local host; now they fail before any socket exists.
+TEST_F(LinkTest, UnreadableAddressesConnectNothing) {
+    for (const char* text :
+         {"", "not-an-ip", "192.168.1.300", "192.168.1.08", "0", "192.168.001.010"}) {
+        ::testing::internal::CaptureStdout();
+        EXPECT_EQ(KESOLinkDeviceNetControl(text, kLinkTimeoutMs), 2) << text;
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+                  "ctrl-server address \"" + std::string(text) +
+                      "\" is not a dotted-quad IPv4 address\n");
+        EXPECT_EQ(sock_ctrl, -1);
+        EXPECT_FALSE(g_link_net);
+    }
+    // The message stays on one line and short, whatever the text holds.
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(KESOLinkDeviceNetControl("1.2.3.4\nX" + std::string(50, '9'), kLinkTimeoutMs), 2);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "ctrl-server address \"1.2.3.4?X" + std::string(31, '9') +
+                  "...\" is not a dotted-quad IPv4 address\n");
+}
+
 TEST_F(LinkTest, UnansweredConnectionFailsWhenTheTimeoutRunsOut) {
     tarn::sim::UnansweredListener silentHost(address_);
     ASSERT_TRUE(silentHost.ready());

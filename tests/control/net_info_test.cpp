@@ -109,10 +109,25 @@ TEST_F(NetInfoTest, SetReportsAConnectionClosedMidReplyWithoutASignal) {
     EXPECT_EQ(sock_ctrl, -1);
 }
 
-// -1 ms becomes the largest unsigned time-out; the wait must not wrap round to nothing.
-TEST_F(NetInfoTest, NegativeTimeoutWaitsWithoutLimit) {
-    KESOIpInfo info{};
-    EXPECT_EQ(KESOGetNetInfo(address_.c_str(), -1, &info), 0);
+// A null address or record and a negative time-out (which would wait for 49 days as unsigned)
+// are refused before anything is connected.
+TEST_F(NetInfoTest, UnusableArgumentsConnectNothing) {
+    const KESOIpInfo before = toIpInfo(tarn::sim::encodeSettings(otherSettings()));
+    KESOIpInfo info = before;
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(KESOGetNetInfo(address_.c_str(), -1, &info), -1989);
+    EXPECT_EQ(KESOSetNetInfo(address_.c_str(), -1000, info), -1990);
+    EXPECT_EQ(KESOGetNetInfo(nullptr, kTimeoutMs, &info), -1989);
+    EXPECT_EQ(KESOSetNetInfo(nullptr, kTimeoutMs, info), -1990);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "ctrl-server time-out -1 ms is negative\n"
+              "ctrl-server time-out -1000 ms is negative\n"
+              "ctrl-server address is null\n"
+              "ctrl-server address is null\n");
+    EXPECT_EQ(KESOGetNetInfo(address_.c_str(), kTimeoutMs, nullptr), -1987);
+    EXPECT_EQ(KESOGetNetInfo(nullptr, -1, nullptr), -1987);
+    EXPECT_TRUE(sameBytes(info, before));
+    EXPECT_EQ(sensor_.connectionsAccepted(), 0);
 }
 
 using NetInfoWithoutSensorTest = ControlStateTest;
