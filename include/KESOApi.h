@@ -147,35 +147,52 @@ int KESORegisterCallbackUpdateFrame(void (*func)(KESOPointData (*)[KESO_COLUMNS]
 int KESORegisterCallbackUpdateImu(void (*func)(KESOImuData));
 
 // ---- Control channel ----------------------------------------------------------------------
-// The control functions share unlocked state: call them from one thread at a time.
+// The control functions share unlocked state: call them from one thread at a time. Each command
+// makes at most two attempts, each within 1 s (plus 100 ms after a send that failed), so a link
+// takes at most its connection wait plus 4.4 s (two commands of the package-size negotiation),
+// and a settings call at most its connection wait plus 6.7 s, whatever the sensor does.
 
 // CRC-8 (polynomial 0x31, MSB first, no reflection, no final XOR) of len bytes, starting from
-// init. Reads nothing when len is 0. Safe to call from any thread.
+// init. Reads nothing when len is 0 or data is null, and then returns init. Safe to call from any
+// thread.
 unsigned char KESOCrc8(const unsigned char* data, uint32_t len, unsigned char init);
 
 // Opens the control connection to port 6501 of ip within timeoutMs and negotiates the package
-// size. Returns 0 when linked, 2 when the connection was not made.
+// size. Returns 0 when linked, 2 when the connection was not made. ip must be a dotted-quad
+// address written in decimal without leading zeros ("192.168.1.8", not "192.168.1.08"); any other
+// text fails with 2 and the line "ctrl-server address "<ip>" is not a dotted-quad IPv4 address"
+// on standard output, without connecting. timeoutMs bounds the connection wait only: a refused
+// connection fails at once, and the system gives up an unanswered one by itself after about two
+// minutes (Linux defaults), so a larger time-out waits no longer.
 int KESOLinkDeviceNetControl(std::string ip, uint32_t timeoutMs);
 
 // Closes the control connection (also when there is none), then pauses 100 ms.
 void KESOBreakLinkDeviceNetControl();
 
-// Links to the sensor at ip (not null) within timeoutMs, writes info, and breaks the link.
-// Returns 0, -1990 (connection not made) or -1988 (the sensor did not confirm the settings).
+// Links to the sensor at ip within timeoutMs, writes info, and breaks the link. Returns 0, -1990
+// (connection not made) or -1988 (the sensor did not confirm the settings). A null ip, a negative
+// timeoutMs or an address KESOLinkDeviceNetControl refuses give -1990 and one line on standard
+// output, and nothing is connected.
 int KESOSetNetInfo(const char* ip, int timeoutMs, KESOIpInfo info);
 
-// Links to the sensor at ip (not null) within timeoutMs, reads its settings into *info, and breaks
-// the link. Returns 0, -1989 (connection not made) or -1987 (settings not read; *info unchanged).
+// Links to the sensor at ip within timeoutMs, reads its settings into *info, and breaks the
+// link. Returns 0, -1989 (connection not made) or -1987 (settings not read; *info unchanged). A
+// null ip, a negative timeoutMs or a refused address give -1989 as for KESOSetNetInfo; a null
+// info gives -1987 without connecting.
 int KESOGetNetInfo(const char* ip, int timeoutMs, KESOIpInfo* info);
 
 // True exactly when ip is a dotted-quad IPv4 address: four components 0 to 255 of one to three
-// digits, separated by single dots, nothing around them. Safe to call from any thread.
+// digits, separated by single dots, nothing around them. Safe to call from any thread. (The
+// control link also refuses leading zeros, which this check accepts.)
 bool KESOCheckIpFormat(const std::string& ip);
 
 // ---- Geometry -----------------------------------------------------------------------------
 
+#define KESO_ERR_NULL_GRID (-1986)  // KESOGetRotatePointcloudData: grid is null
+
 // Rotates and translates the x, y, z of every cell of grid in place (other members untouched).
-// Always 0. Safe to call from any thread on a grid that no other thread uses meanwhile.
+// Returns 0, or -1986 when grid is null. Safe to call from any thread on a grid that no other
+// thread uses meanwhile.
 int KESOGetRotatePointcloudData(KESOPointData (*grid)[KESO_COLUMNS], KESORotateInfo info);
 
 // ---- Plane angle measurement --------------------------------------------------------------
@@ -186,9 +203,11 @@ int KESOGetRotatePointcloudData(KESOPointData (*grid)[KESO_COLUMNS], KESORotateI
 bool KESOEnableAngleMeasure(bool enable, KESOAngleMeasureParam param);
 
 // Measures the plane angle (degrees) of one frame and writes it to *angle (NaN on failure).
-// Result codes: 0 "OK"; -99 "Hashmap is empty", "Hashmap is error", "Angle data is error";
-// -98 "History data is error"; -100 "Do not init algotithm module" (*angle untouched).
-// Safe to call from any thread; calls are serialised.
+// Result codes: 0 "OK", always with a finite angle from -90 to 90; -99 "Hashmap is empty",
+// "Hashmap is error", "Angle data is error" (no slice gave a line); -98 "History data is error";
+// -100 "Do not init algotithm module" (*angle untouched). Once enabled, a null frame or angle
+// gives -99 "Frame or angle is null" and measures nothing. Safe to call from any thread; calls
+// are serialised.
 KESOAngleResult KESOGetPlaneAngle(KESOPointData (*frame)[KESO_COLUMNS], float* angle);
 
 #endif  // KESO_API_H

@@ -74,7 +74,7 @@ int KESORegisterCallbackUpdateImu(void (*func)(KESOImuData)) {
 // KESOCrc8 lives in control/crc8.cpp, the link calls in control/link.cpp.
 
 int KESOSetNetInfo(const char* ip, int timeoutMs, KESOIpInfo info) {
-    if (KESOLinkDeviceNetControl(std::string(ip), static_cast<uint32_t>(timeoutMs)) != KESO_OK) {
+    if (!tarn::control::linkForSettings(ip, timeoutMs)) {
         return KESO_ERR_SET_NET_LINK;
     }
     const bool applied = set_ipport(info);
@@ -83,7 +83,10 @@ int KESOSetNetInfo(const char* ip, int timeoutMs, KESOIpInfo info) {
 }
 
 int KESOGetNetInfo(const char* ip, int timeoutMs, KESOIpInfo* info) {
-    if (KESOLinkDeviceNetControl(std::string(ip), static_cast<uint32_t>(timeoutMs)) != KESO_OK) {
+    if (info == nullptr) {
+        return KESO_ERR_GET_NET_COMMAND;
+    }
+    if (!tarn::control::linkForSettings(ip, timeoutMs)) {
         return KESO_ERR_GET_NET_LINK;
     }
     const bool received = get_ipport(info);
@@ -96,6 +99,9 @@ bool KESOCheckIpFormat(const std::string& ip) { return tarn::control::isDottedQu
 // ---- Geometry -----------------------------------------------------------------------------
 
 int KESOGetRotatePointcloudData(KESOPointData (*grid)[KESO_COLUMNS], KESORotateInfo info) {
+    if (grid == nullptr) {
+        return KESO_ERR_NULL_GRID;
+    }
     std::unique_ptr<PointcloudData> cloud = gridToPointcloudData(grid);
     rotatePointcloudData(*cloud, info);
     writePointcloudToGrid(*cloud, grid);
@@ -118,6 +124,9 @@ KESOAngleResult KESOGetPlaneAngle(KESOPointData (*frame)[KESO_COLUMNS], float* a
     std::lock_guard<std::mutex> lock(angleMeasureMutex_);
     if (pAngleMeasure_ == nullptr) {
         return angleNotEnabledResult();
+    }
+    if (frame == nullptr || angle == nullptr) {
+        return angleNullArgumentResult();
     }
     std::unique_ptr<PointcloudData> cloud = gridToPointcloudData(frame);
     const std::pair<float, int> measured = pAngleMeasure_->getPlaneAngle(*cloud);

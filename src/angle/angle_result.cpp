@@ -6,6 +6,10 @@ KESOAngleResult angleNotEnabledResult() {
     return KESOAngleResult{kAngleNotEnabled, "Do not init algotithm module"};
 }
 
+KESOAngleResult angleNullArgumentResult() {
+    return KESOAngleResult{kAngleNoPlane, "Frame or angle is null"};
+}
+
 KESOAngleResult angleResultForStatus(int status) {
     switch (status) {
         case kPlaneMeasured:

@@ -12,6 +12,9 @@ constexpr int32_t kAngleNotEnabled = -100;
 // The record returned while the measurement is disabled.
 KESOAngleResult angleNotEnabledResult();
 
+// The record for a null frame or angle pointer; nothing is measured.
+KESOAngleResult angleNullArgumentResult();
+
 // The record for a status of AngleMeasure::getPlaneAngle.
 KESOAngleResult angleResultForStatus(int status);
 

@@ -105,6 +105,25 @@ TEST(KESOGetPlaneAngle, ReportsEveryFailureWithItsTextAndNaN) {
     KESOEnableAngleMeasure(false, planeParam());
 }
 
+// Once enabled, null pointers are refused without touching the measurement.
+TEST(KESOGetPlaneAngle, RefusesNullPointers) {
+    Grid grid = planeGrid(-0.5f);
+    float angle = 5.0f;
+    EXPECT_EQ(KESOGetPlaneAngle(nullptr, nullptr).code, -100);
+    ASSERT_TRUE(KESOEnableAngleMeasure(true, planeParam()));
+    for (const KESOAngleResult& result :
+         {KESOGetPlaneAngle(nullptr, &angle), KESOGetPlaneAngle(grid.get(), nullptr),
+          KESOGetPlaneAngle(nullptr, nullptr)}) {
+        EXPECT_EQ(result.code, -99);
+        EXPECT_STREQ(result.message, "Frame or angle is null");
+    }
+    EXPECT_EQ(angle, 5.0f);
+    // Nothing entered the history: the next frame is still the first.
+    ASSERT_EQ(KESOGetPlaneAngle(grid.get(), &angle).code, 0);
+    EXPECT_EQ(angle, angleOfSlope(-0.5f));
+    KESOEnableAngleMeasure(false, planeParam());
+}
+
 // Every slice fit fails when all points share one y: that is no measurement, however often.
 TEST(KESOGetPlaneAngle, SlicesWithoutALineNeverGiveAnAngle) {
     ASSERT_TRUE(KESOEnableAngleMeasure(true, planeParam()));

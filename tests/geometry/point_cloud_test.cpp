@@ -87,4 +87,8 @@ TEST(KESOGetRotatePointcloudData, EachCellReceivesItsOwnTransformedPoint) {
     EXPECT_FLOAT_EQ(grid[10][20].z, 3.5f);
 }
 
+TEST(KESOGetRotatePointcloudData, RefusesANullGrid) {
+    EXPECT_EQ(KESOGetRotatePointcloudData(nullptr, KESORotateInfo{}), -1986);
+}
+
 }  // namespace
