@@ -1,20 +1,45 @@
-# Installs the library, its header and a CMake package so applications can
-#   find_package(tarn_c_sdk) and link tarn::tarn_c_sdk.
+# Installs the library, its public headers, a CMake package and a pkg-config file, so applications
+# can find_package(tarn_c_sdk) and link tarn::tarn_c_sdk, or ask pkg-config for tarn_c_sdk.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
+
+set(TARN_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tarn_c_sdk)
+set(TARN_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 install(TARGETS tarn_c_sdk EXPORT tarn_c_sdkTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES include/KESOApi.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(EXPORT tarn_c_sdkTargets NAMESPACE tarn::
-        DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tarn_c_sdk)
+# Every public header, including the C interface's folder, keeps its place below include/.
+install(DIRECTORY include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+        FILES_MATCHING PATTERN "*.h" PATTERN "*.hpp")
+install(EXPORT tarn_c_sdkTargets NAMESPACE tarn:: DESTINATION ${TARN_CMAKE_PACKAGE_DIR})
 configure_package_config_file(cmake/tarn_c_sdkConfig.cmake.in
                               ${CMAKE_CURRENT_BINARY_DIR}/tarn_c_sdkConfig.cmake
-                              INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tarn_c_sdk)
+                              INSTALL_DESTINATION ${TARN_CMAKE_PACKAGE_DIR})
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/tarn_c_sdkConfigVersion.cmake
                                  COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tarn_c_sdkConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/tarn_c_sdkConfigVersion.cmake
-        DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tarn_c_sdk)
+        DESTINATION ${TARN_CMAKE_PACKAGE_DIR})
+
+# pkg-config. A static library brings its C++ runtime and threads with it, since a C program
+# linking it would not otherwise pull them in.
+set(TARN_PC_LIBS "-L\${libdir} -ltarn_c_sdk")
+if(BUILD_SHARED_LIBS)
+  set(TARN_PC_LIBS_PRIVATE "-pthread")
+else()
+  string(APPEND TARN_PC_LIBS " -lstdc++ -lm -pthread")
+  set(TARN_PC_LIBS_PRIVATE "")
+endif()
+# The prefix is only known at install time (cmake --install --prefix, or /usr inside the Debian
+# package), so the file is written then, straight into the destination.
+set(TARN_PC_PREFIX "@TARN_PC_PREFIX@")
+configure_file(cmake/tarn_c_sdk.pc.in ${CMAKE_CURRENT_BINARY_DIR}/tarn_c_sdk.pc.in @ONLY)
+install(CODE "
+  set(TARN_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+  set(_tarn_pc \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${TARN_PKGCONFIG_DIR}/tarn_c_sdk.pc\")
+  message(STATUS \"Installing: \${_tarn_pc}\")
+  configure_file(\"${CMAKE_CURRENT_BINARY_DIR}/tarn_c_sdk.pc.in\" \"\${_tarn_pc}\" @ONLY)
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${_tarn_pc}\")
+")
