@@ -7,17 +7,18 @@
 
 #include <cerrno>
 #include <cstddef>
-#include <cstdio>
 #include <optional>
 #include <string>
 
 #include "KESOApi.h"
+#include "api/log.h"
 #include "control/control_state.h"
 #include "control/ip_format.h"
 #include "control/package_size.h"
 #include "control/socket_io.h"
 
 using tarn::control::WaitResult;
+using tarn::log::Destination;
 
 namespace {
 
@@ -91,8 +92,9 @@ int KESOLinkDeviceNetControl(std::string ip, uint32_t timeoutMs) {
     // host): nothing is connected and the link state stays as it was.
     const std::optional<in_addr> address = tarn::control::controlAddress(ip);
     if (!address) {
-        printf("ctrl-server address %s is not a dotted-quad IPv4 address\n",
-               quotedAddress(ip).c_str());
+        tarn::log::format(nullptr, Destination::kStandardOutput,
+                          "ctrl-server address %s is not a dotted-quad IPv4 address",
+                          quotedAddress(ip).c_str());
         return KESO_LINK_FAILED;
     }
     if (sock_ctrl == -1) {
@@ -105,7 +107,8 @@ int KESOLinkDeviceNetControl(std::string ip, uint32_t timeoutMs) {
 
     // A socket that could not be made keeps the errno of its failure for the message.
     if (sock_ctrl == -1 || !UnblockConnect(sock_ctrl, &peer, timeoutMs)) {
-        printf("connect to ctrl-server error %d\n", errno);
+        tarn::log::format(nullptr, Destination::kStandardOutput, "connect to ctrl-server error %d",
+                          errno);
         if (sock_ctrl != -1) {
             close(sock_ctrl);
         }

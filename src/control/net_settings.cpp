@@ -1,9 +1,9 @@
 #include "control/net_settings.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "api/log.h"
 #include "control/exchange.h"
 #include "control/frame.h"
 
@@ -28,12 +28,14 @@ namespace tarn::control {
 
 bool linkForSettings(const char* ip, int timeoutMs) {
     if (ip == nullptr) {
-        printf("ctrl-server address is null\n");
+        tarn::log::line(nullptr, tarn::log::Destination::kStandardOutput,
+                        "ctrl-server address is null");
         return false;
     }
     // Passed on as unsigned, -1 would become a wait of 49 days.
     if (timeoutMs < 0) {
-        printf("ctrl-server time-out %d ms is negative\n", timeoutMs);
+        tarn::log::format(nullptr, tarn::log::Destination::kStandardOutput,
+                          "ctrl-server time-out %d ms is negative", timeoutMs);
         return false;
     }
     return KESOLinkDeviceNetControl(ip, static_cast<uint32_t>(timeoutMs)) == KESO_OK;
