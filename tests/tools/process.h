@@ -1,0 +1,66 @@
+// Runs the tool as a process for the tests: standard output and error go to files, every wait is
+// bounded, and a process still running at the end of a test is killed.
+#ifndef TARN_TESTS_TOOLS_PROCESS_H
+#define TARN_TESTS_TOOLS_PROCESS_H
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace tarn::testing {
+
+using std::chrono::milliseconds;
+
+constexpr milliseconds kToolTimeout{30000};
+
+struct Outcome {
+    int status = -1;  // the exit status, or -1 when the process did not end in time
+    std::string out;
+    std::string err;
+};
+
+// The tarn binary under test.
+std::string toolPath();
+
+class ToolProcess {
+  public:
+    // Starts the tool with args; fails the current test when it cannot start.
+    explicit ToolProcess(const std::vector<std::string>& args);
+    ~ToolProcess();
+    ToolProcess(const ToolProcess&) = delete;
+    ToolProcess& operator=(const ToolProcess&) = delete;
+
+    // True once standard output holds text; false when the process ended or time ran out first.
+    bool waitForOutput(const std::string& text, milliseconds timeout = kToolTimeout);
+    // True once the process has ended (it is then reaped).
+    bool finished();
+    // Waits for the end; kills the process when it takes longer than timeout.
+    Outcome wait(milliseconds timeout = kToolTimeout);
+    // Sends signal, then waits as wait does.
+    Outcome stop(int signal, milliseconds timeout = kToolTimeout);
+    std::string output() const;
+
+  private:
+    pid_t pid_ = -1;
+    int status_ = -1;
+    std::string outPath_;
+    std::string errPath_;
+};
+
+// Runs the tool to its end.
+Outcome runTool(const std::vector<std::string>& args, milliseconds timeout = kToolTimeout);
+
+// 127.a.b.c derived from the process id, so test cases running at the same time (each in a
+// process of its own) never share the control port 6501; a is 1 to 254, b any, c 1 to 254.
+std::string processLoopbackAddress();
+// A loopback address no test process serves: 127.255.b.c.
+std::string unservedLoopbackAddress();
+
+// Lines of text, without their line ends.
+std::vector<std::string> linesOf(const std::string& text);
+
+}  // namespace tarn::testing
+
+#endif  // TARN_TESTS_TOOLS_PROCESS_H

@@ -1,0 +1,114 @@
+// The tarn command's help, version, command-line errors and address check, each run as a process.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "process.h"
+
+namespace {
+
+using tarn::testing::linesOf;
+using tarn::testing::runTool;
+using Words = std::vector<std::string>;
+
+constexpr int kUsageStatus = 2;
+constexpr int kRejectedStatus = 3;
+
+TEST(TarnCli, EveryHelpHasUsageAndExamples) {
+    const std::vector<Words> helps = {{"--help"},           {"sim", "--help"},
+                                      {"net", "--help"},    {"net", "get", "--help"},
+                                      {"net", "set", "-h"}, {"net", "check", "--help"}};
+    for (const Words& words : helps) {
+        SCOPED_TRACE(words.size() > 1 ? words[0] + " " + words[1] : words[0]);
+        const auto outcome = runTool(words);
+        EXPECT_EQ(outcome.status, 0);
+        EXPECT_EQ(outcome.out.rfind("usage: tarn", 0), 0u);
+        EXPECT_NE(outcome.out.find("Examples:"), std::string::npos);
+        EXPECT_EQ(outcome.err, "");
+    }
+    const std::string top = runTool({"--help"}).out;
+    EXPECT_NE(top.find("Exit status:\n  0  success\n"), std::string::npos);
+    EXPECT_NE(top.find("  9  tarn net get: the settings were not read (library result -1987)"),
+              std::string::npos);
+}
+
+TEST(TarnCli, VersionIsTheLibraryVersion) {
+    const auto outcome = runTool({"--version"});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out, "tarn " TARN_VERSION "\n");
+}
+
+TEST(TarnCli, BadCommandLinesGiveOneLineNamingTheFault) {
+    struct Case {
+        Words words;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{}, "tarn: missing command (sim or net)"},
+        {{"frobnicate"}, "tarn: unknown command 'frobnicate'"},
+        {{"sim", "--bogus", "1"}, "tarn sim: unknown option --bogus"},
+        {{"sim", "--fps"}, "tarn sim: --fps needs a value"},
+        {{"sim", "--seed", "1", "--seed=2"}, "tarn sim: --seed is given twice"},
+        {{"sim", "--fps", "0"}, "tarn sim: --fps must be a number from 0.1 to 1000, not '0'"},
+        {{"sim", "--fps", "15x"}, "not '15x'"},
+        {{"sim", "--pixel-type", "3"}, "--pixel-type must be a whole number from 0 to 2, not '3'"},
+        {{"sim", "--to", "10.0.0.1:7001"}, "--to '10.0.0.1' is not a loopback address"},
+        {{"sim", "--to", "127.0.0.1:0"}, "the port must be from 1 to 65535"},
+        {{"sim", "--corrupt", "1:2"}, "--corrupt '1:2' must be K:D:O:V"},
+        {{"sim", "--truncate", "1:2:3000"}, "--truncate '1:2:3000' must be K:D:N"},
+        {{"sim", "--control-fault", "get-net:explode"}, "unknown fault 'explode'"},
+        {{"sim", "--control", "127.0.0.1", "--control-fault", "0x9999x:silent"},
+         "unknown command '0x9999x'"},
+        {{"sim", "--no-stream"}, "--no-stream needs --control"},
+        {{"net"}, "tarn net: missing subcommand (get, set or check)"},
+        {{"net", "get"}, "tarn net get: --device is required"},
+        {{"net", "get", "--device", "300.1.1.1"}, "'300.1.1.1' is not a dotted-quad IPv4 address"},
+        {{"net", "get", "--device", "192.168.001.010"}, "has a leading zero"},
+        {{"net", "get", "--device", "127.0.0.1", "--timeout", "0"}, "--timeout must be"},
+        {{"net", "set", "--device", "127.0.0.1"}, "nothing to write"},
+        {{"net", "set", "--device", "127.0.0.1", "--mac", "01:02"}, "--mac '01:02' must be six"},
+        {{"net", "set", "--device", "127.0.0.1", "--hex", "abc"}, "--hex must be 88 hex digits"},
+        {{"net", "set", "--device", "127.0.0.1", "--host-port", "70000"},
+         "--host-port must be a whole number from 1 to 65535"},
+        {{"net", "set", "--device", "127.0.0.1", "--gateway", "1.2.3"}, "--gateway '1.2.3'"},
+        {{"net", "check"}, "tarn net check: missing the address to check"},
+    };
+    for (const Case& c : cases) {
+        const auto outcome = runTool(c.words);
+        SCOPED_TRACE(outcome.err);
+        EXPECT_EQ(outcome.status, kUsageStatus);
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(linesOf(outcome.err).size(), 1u);
+        EXPECT_NE(outcome.err.find(c.message), std::string::npos);
+    }
+}
+
+TEST(TarnCli, NetCheckSaysWhetherTheLibraryTakesTheAddress) {
+    struct Case {
+        std::string address;
+        int status;
+        std::string line;
+    };
+    const std::vector<Case> cases = {
+        {"192.168.1.10", 0, "192.168.1.10: accepted\n"},
+        {"0.0.0.0", 0, "0.0.0.0: accepted\n"},
+        {"192.168.001.010", 0,
+         "192.168.001.010: accepted, but the connection reads leading zeros as octal and reaches "
+         "192.168.1.8\n"},
+        {"192.168.1.08", 0,
+         "192.168.1.08: accepted, but the connection reads leading zeros as octal and gets no "
+         "address from it (8 and 9 are not octal digits)\n"},
+        {"256.1.1.1", kRejectedStatus,
+         "'256.1.1.1': not accepted: not four components 0 to 255 separated by dots\n"},
+        {" 1.2.3.4", kRejectedStatus,
+         "' 1.2.3.4': not accepted: not four components 0 to 255 separated by dots\n"},
+    };
+    for (const Case& c : cases) {
+        const auto outcome = runTool({"net", "check", c.address});
+        EXPECT_EQ(outcome.status, c.status) << c.address;
+        EXPECT_EQ(outcome.out, c.line);
+    }
+}
+
+}  // namespace

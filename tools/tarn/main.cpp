@@ -1,0 +1,82 @@
+// tarn: one command to see, check and configure a sensor, and to play one on loopback.
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "tools/tarn/args.h"
+#include "tools/tarn/commands.h"
+#include "tools/tarn/exit_status.h"
+
+namespace tarn::cli {
+namespace {
+
+const char* const kUsage = R"(usage: tarn <command> [options]
+       tarn <command> --help
+       tarn --version
+
+Commands:
+  sim      the simulated sensor on loopback: streams a tilted wall, serves the control port
+  net      reads or writes a sensor's network settings, checks an address text
+
+Examples:
+  tarn sim --duration 10                       stream to 127.0.0.1:7001 for 10 seconds
+  tarn net get --device 192.168.1.10           the sensor's network settings
+  tarn net check 192.168.1.010                 would the library take this address?
+
+)";
+
+struct Command {
+    const char* name;
+    int (*run)(const Words&);
+};
+
+constexpr Command kCommands[] = {{"sim", runSim}, {"net", runNet}};
+
+int dispatch(const Words& words) {
+    if (words.empty()) {
+        throw UsageError("missing command (sim or net)");
+    }
+    const std::string& first = words.front();
+    if (first == "--help" || first == "-h") {
+        std::fputs(kUsage, stdout);
+        std::fputs(kExitStatusHelp, stdout);
+        return 0;
+    }
+    if (first == "--version") {
+        std::printf("tarn %s\n", TARN_VERSION);
+        return 0;
+    }
+    for (const Command& command : kCommands) {
+        if (first == command.name) {
+            return runGuarded(std::string("tarn ") + command.name, command.run,
+                              Words(words.begin() + 1, words.end()));
+        }
+    }
+    throw UsageError("unknown command '" + first + "' (sim or net)");
+}
+
+}  // namespace
+
+int runGuarded(const std::string& name, int (*command)(const Words&), const Words& words) {
+    try {
+        return command(words);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "%s: %s (see %s --help)\n", name.c_str(), e.what(), name.c_str());
+        return static_cast<int>(ExitStatus::usage);
+    } catch (const Failure& e) {
+        std::fprintf(stderr, "%s: %s\n", name.c_str(), e.what());
+        return static_cast<int>(e.status());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", name.c_str(), e.what());
+        return static_cast<int>(ExitStatus::failure);
+    }
+}
+
+}  // namespace tarn::cli
+
+int main(int argc, char** argv) {
+    // Status lines reach a pipe or a file as they are printed.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    return tarn::cli::runGuarded("tarn", tarn::cli::dispatch,
+                                 tarn::cli::Words(argv + 1, argv + argc));
+}

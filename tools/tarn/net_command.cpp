@@ -1,0 +1,261 @@
+// tarn net: reads and writes a sensor's network settings over the control connection, and checks
+// address texts.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <optional>
+#include <string>
+
+#include "KESOApi.h"
+#include "sim/control_server.h"
+#include "tools/tarn/address.h"
+#include "tools/tarn/args.h"
+#include "tools/tarn/commands.h"
+#include "tools/tarn/exit_status.h"
+#include "tools/tarn/settings_text.h"
+
+namespace tarn::cli {
+namespace {
+
+constexpr long kDefaultTimeoutMs = 1000;
+constexpr long kMaxTimeoutMs = 60000;
+constexpr long kMaxPort = 65535;
+
+const char* const kNetUsage = R"(usage: tarn net <get | set | check> [options]
+Reads or writes a sensor's 44-byte network settings over its control connection (TCP port 6501),
+or checks whether the library accepts an address text. Each has its own --help.
+
+  get     prints the settings as hex and decoded
+  set     writes the settings from --hex or from single members
+  check   says whether an address text is accepted
+
+Examples:
+  tarn net get --device 192.168.1.10
+  tarn net set --device 192.168.1.10 --host-address 192.168.1.20 --host-port 7001
+  tarn net check 192.168.1.10
+)";
+
+const char* const kGetUsage = R"(usage: tarn net get --device A [--timeout MS]
+Reads the sensor's 44-byte network settings and prints them as hex (what tarn net set --hex
+takes) and decoded with the layout of the simulated sensor: address, netmask, gateway, host
+address, data port, host port, MAC. A real sensor may lay them out its own way.
+  --device A      the sensor's address, dotted decimal without leading zeros (required)
+  --timeout MS    longest wait for the connection, 1 to 60000 ms [1000]
+
+Examples:
+  tarn net get --device 192.168.1.10
+  tarn net get --device 127.0.10.1 --timeout 200      a tarn sim --control 127.0.10.1
+)";
+
+const char* const kSetUsage =
+    R"usage(usage: tarn net set --device A [--timeout MS] (--hex H | member options)
+Writes the sensor's 44-byte network settings. --hex gives the whole record; the member options
+change single members (layout of the simulated sensor), starting from --hex when given, or else
+from the settings read from the sensor first, so every other byte stays as it is.
+  --device A          the sensor's current address, dotted decimal (required)
+  --timeout MS        longest wait for each connection, 1 to 60000 ms [1000]
+  --hex H             the whole record as 88 hex digits (spaces, colons, dashes ignored)
+  --address A         the sensor's new address
+  --netmask M         its netmask
+  --gateway G         its gateway
+  --host-address A    where it sends its measurements
+  --data-port P       its UDP source port, 1 to 65535
+  --host-port P       the UDP port its measurements go to, 1 to 65535
+  --mac M             its hardware address, six hex bytes: 02:00:00:00:00:01
+
+Examples:
+  tarn net set --device 192.168.1.10 --host-address 192.168.1.20 --host-port 7001
+  tarn net set --device 192.168.1.10 --hex "$(tarn net get --device 192.168.1.10 | sed -n 's/^  hex *//p')"
+)usage";
+
+const char* const kCheckUsage = R"(usage: tarn net check ADDRESS
+Says whether the library accepts ADDRESS as a sensor address (four components 0 to 255 of one to
+three digits, separated by dots, nothing around them). It also says when the connection would
+read an accepted text differently: a component with a leading zero is octal there.
+Exit status 0 when accepted, 3 when not.
+
+Examples:
+  tarn net check 192.168.1.10          accepted
+  tarn net check 192.168.1.010         accepted, but reaches 192.168.1.8
+  tarn net check 256.1.1.1             not accepted
+)";
+
+struct Link {
+    std::string device;
+    int timeoutMs = 0;
+};
+
+Link readLink(const Args& args) {
+    if (!args.has("device")) {
+        throw UsageError("--device is required");
+    }
+    Link link;
+    link.device = formatIpv4(deviceAddress("device", args.text("device", "")));
+    link.timeoutMs = static_cast<int>(args.integer("timeout", kDefaultTimeoutMs, 1, kMaxTimeoutMs));
+    return link;
+}
+
+// Throws Failure for every result but success.
+void check(int result, const Link& link, const char* doing) {
+    if (result == KESO_OK) {
+        return;
+    }
+    const ResultMeaning meaning = meaningOf(result);
+    const std::string message = meaning.status == ExitStatus::failure
+                                    ? "unexpected library result " + std::to_string(result)
+                                    : meaning.message;
+    throw Failure(meaning.status, link.device + ": " + doing + message);
+}
+
+sim::SettingsRecord readSettings(const Link& link, const char* doing) {
+    KESOIpInfo info{};
+    check(KESOGetNetInfo(link.device.c_str(), link.timeoutMs, &info), link, doing);
+    sim::SettingsRecord record{};
+    std::memcpy(record.data(), info.bytes, record.size());
+    return record;
+}
+
+void printSettings(const char* what, const Link& link, const sim::SettingsRecord& record) {
+    std::printf("%s %s (%zu bytes):\n  hex           %s\n%s", what, link.device.c_str(),
+                record.size(), toHex(record).c_str(), describe(record).c_str());
+}
+
+int runGet(const Words& words) {
+    const Args args(words, {{"device", OptionKind::value}, {"timeout", OptionKind::value}});
+    if (args.help()) {
+        std::fputs(kGetUsage, stdout);
+        return 0;
+    }
+    args.expectPositional(0, 0, "");
+    const Link link = readLink(args);
+    printSettings("settings of", link, readSettings(link, ""));
+    return 0;
+}
+
+Ipv4 addressOption(const Args& args, const char* name, const Ipv4& current) {
+    return args.has(name) ? deviceAddress(name, args.text(name, "")) : current;
+}
+
+// The members the options name, on top of `current`. Throws UsageError for a bad value.
+sim::NetSettings changedMembers(const Args& args, const sim::NetSettings& current) {
+    sim::NetSettings s = current;
+    s.address = addressOption(args, "address", s.address);
+    s.netmask = addressOption(args, "netmask", s.netmask);
+    s.gateway = addressOption(args, "gateway", s.gateway);
+    s.hostAddress = addressOption(args, "host-address", s.hostAddress);
+    s.dataPort = static_cast<uint16_t>(args.integer("data-port", s.dataPort, 1, kMaxPort));
+    s.hostPort = static_cast<uint16_t>(args.integer("host-port", s.hostPort, 1, kMaxPort));
+    if (args.has("mac")) {
+        const std::optional<Mac> mac = parseMac(args.text("mac", ""));
+        if (!mac) {
+            throw UsageError("--mac '" + args.text("mac", "") +
+                             "' must be six hex bytes such as 02:00:00:00:00:01");
+        }
+        s.mac = *mac;
+    }
+    return s;
+}
+
+int runSet(const Words& words) {
+    const Args args(words, {{"device", OptionKind::value},
+                            {"timeout", OptionKind::value},
+                            {"hex", OptionKind::value},
+                            {"address", OptionKind::value},
+                            {"netmask", OptionKind::value},
+                            {"gateway", OptionKind::value},
+                            {"host-address", OptionKind::value},
+                            {"data-port", OptionKind::value},
+                            {"host-port", OptionKind::value},
+                            {"mac", OptionKind::value}});
+    if (args.help()) {
+        std::fputs(kSetUsage, stdout);
+        return 0;
+    }
+    args.expectPositional(0, 0, "");
+    const Link link = readLink(args);
+    std::optional<sim::SettingsRecord> base;
+    if (args.has("hex")) {
+        base = parseHex(args.text("hex", ""));
+        if (!base) {
+            throw UsageError("--hex must be 88 hex digits (44 bytes)");
+        }
+    }
+    constexpr const char* kMemberOptions[] = {"address",   "netmask",   "gateway", "host-address",
+                                              "data-port", "host-port", "mac"};
+    const bool members = std::any_of(std::begin(kMemberOptions), std::end(kMemberOptions),
+                                     [&](const char* name) { return args.has(name); });
+    if (!base && !members) {
+        throw UsageError("nothing to write: give --hex or a member option such as --host-port");
+    }
+    changedMembers(args, sim::NetSettings{});  // refuses a bad member before anything is sent
+
+    sim::SettingsRecord record =
+        base ? *base : readSettings(link, "reading the current settings: ");
+    if (members) {
+        const sim::NetSettings current = sim::decodeSettings(record);
+        record = applyChanges(record, current, changedMembers(args, current));
+    }
+    KESOIpInfo info{};
+    std::memcpy(info.bytes, record.data(), record.size());
+    check(KESOSetNetInfo(link.device.c_str(), link.timeoutMs, info), link, "");
+    printSettings("wrote the settings of", link, record);
+    return 0;
+}
+
+int runCheck(const Words& words) {
+    const Args args(words, {});
+    if (args.help()) {
+        std::fputs(kCheckUsage, stdout);
+        return 0;
+    }
+    args.expectPositional(1, 1, "the address to check");
+    const std::string& text = args.positional().front();
+    if (!KESOCheckIpFormat(text)) {
+        std::printf("'%s': not accepted: not four components 0 to 255 separated by dots\n",
+                    text.c_str());
+        return static_cast<int>(ExitStatus::rejected);
+    }
+    if (parseIpv4(text)) {
+        std::printf("%s: accepted\n", text.c_str());
+        return 0;
+    }
+    const std::optional<Ipv4> target = connectionTarget(text);
+    if (target) {
+        std::printf(
+            "%s: accepted, but the connection reads leading zeros as octal and reaches %s\n",
+            text.c_str(), formatIpv4(*target).c_str());
+    } else {
+        std::printf(
+            "%s: accepted, but the connection reads leading zeros as octal and gets no "
+            "address from it (8 and 9 are not octal digits)\n",
+            text.c_str());
+    }
+    return 0;
+}
+
+}  // namespace
+
+int runNet(const Words& words) {
+    struct Sub {
+        const char* name;
+        int (*run)(const Words&);
+    };
+    static constexpr Sub kSubs[] = {{"get", runGet}, {"set", runSet}, {"check", runCheck}};
+    if (words.empty()) {
+        throw UsageError("missing subcommand (get, set or check)");
+    }
+    if (words[0] == "--help" || words[0] == "-h") {
+        std::fputs(kNetUsage, stdout);
+        return static_cast<int>(ExitStatus::ok);
+    }
+    for (const Sub& sub : kSubs) {
+        if (words[0] == sub.name) {
+            return runGuarded(std::string("tarn net ") + sub.name, sub.run,
+                              Words(words.begin() + 1, words.end()));
+        }
+    }
+    throw UsageError("unknown subcommand '" + words[0] + "' (get, set or check)");
+}
+
+}  // namespace tarn::cli

@@ -1,0 +1,20 @@
+// The colour map of the frame images: from dark violet (0) through blue and green to yellow (1),
+// evenly bright to the eye and readable in grey print.
+#ifndef TARN_TOOLS_TARN_WRITERS_COLOUR_MAP_H
+#define TARN_TOOLS_TARN_WRITERS_COLOUR_MAP_H
+
+#include <array>
+#include <cstdint>
+
+namespace tarn::writers {
+
+using Rgb = std::array<uint8_t, 3>;
+
+constexpr Rgb kNoData = {0, 0, 0};
+
+// The colour at t, clamped to 0 to 1.
+Rgb colourAt(double t);
+
+}  // namespace tarn::writers
+
+#endif  // TARN_TOOLS_TARN_WRITERS_COLOUR_MAP_H
