@@ -39,7 +39,8 @@ def exported_names(library, nm, cxxfilt):
                if len(fields) == 3 and fields[1] in STRONG_TYPES]
     demangled = subprocess.run([cxxfilt], input="\n".join(mangled), check=True,
                                capture_output=True, text=True).stdout
-    return {name for name in demangled.splitlines() if name}
+    # The C++11 string ABI tag follows a name's type, not its meaning: leave it out.
+    return {re.sub(r"\[abi:\w+\]", "", name) for name in demangled.splitlines() if name}
 
 
 def declared_functions(header_text):
