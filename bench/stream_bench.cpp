@@ -145,11 +145,9 @@ void BM_StreamDecodeOneThread(benchmark::State& state) {
     const Frame frame = wallFrame(static_cast<uint8_t>(state.range(0)));
     std::list<std::string> assembled;
     assembleFrame(frame, assembled);
-    const auto pixelBytes =
-        static_cast<int>(tarn::sim::pixelBytes(static_cast<uint8_t>(state.range(0))));
     Grid grid = std::make_unique<KESOPointData[][KESO_COLUMNS]>(KESO_ROWS);
     for (auto _ : state) {
-        tarn::stream::decodeHalf(assembled.begin(), assembled.end(), pixelBytes, grid.get());
+        tarn::stream::decodeHalf(assembled.begin(), assembled.end(), grid.get());
         benchmark::ClobberMemory();
     }
     setFrameCounters(state, frame);

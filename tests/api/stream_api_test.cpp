@@ -349,11 +349,26 @@ TEST(Observers, TapSeesAcceptedDatagramsAndTheLogHandlerGetsLinesWithTheirStream
     s.sender.sendFrame(scene(), 0, {sim::kPixelType4Bytes, 0, 0});
     const int accepted = sim::datagramsPerFrame(sim::kPixelType4Bytes) - 1;
     EXPECT_TRUE(waitUntil([&] { return tap.datagrams == accepted && s.stats().frames_decoded == 1; }));
-    tarn_set_log_handler(nullptr, nullptr);
     EXPECT_EQ(tap.sourcePort.load(), s.sender.sourcePort());
-    ASSERT_EQ(log.lines.size(), 1u);
+
+    // A receive buffer too small for two frames is reported once, at open, with the way out.
+    tarn_stream_config small = s.config();
+    small.local_port = 0;
+    small.receive_buffer_bytes = 4096;
+    tarn_stream* smallStream = nullptr;
+    ASSERT_EQ(tarn_stream_open(&small, &smallStream), TARN_OK);
+    tarn_stream_stats stats{};
+    ASSERT_EQ(tarn_stream_get_stats(smallStream, &stats), TARN_OK);
+    EXPECT_LT(stats.receive_buffer_bytes, 100000u);
+    tarn_set_log_handler(nullptr, nullptr);
+    ASSERT_EQ(tarn_stream_close(smallStream), TARN_OK);
+
+    ASSERT_EQ(log.lines.size(), 2u);
     EXPECT_EQ(log.lines[0].first, s.stream);
     EXPECT_EQ(log.lines[0].second, "version_minor is 3 ,unsupported");
+    EXPECT_EQ(log.lines[1].first, smallStream);
+    EXPECT_EQ(log.lines[1].second.rfind("receive buffer: the kernel granted ", 0), 0u);
+    EXPECT_NE(log.lines[1].second.find("net.core.rmem_max"), std::string::npos);
 }
 
 }  // namespace

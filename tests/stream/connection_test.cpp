@@ -113,6 +113,28 @@ TEST_F(ConnectionTest, RefusedArgumentsLeaveTheSocketForTheNextCall) {
     EXPECT_TRUE(linkDeviceFlag.load());
 }
 
+TEST_F(ConnectionTest, PortsOutOfRangeAndAddressesThatAreNotDottedQuadsAreRefused) {
+    const uint16_t device = sender->sourcePort();
+    EXPECT_EQ(KESOConnectDevice(65536, kLoopback, device), -2000);
+    EXPECT_EQ(KESOConnectDevice(-1, kLoopback, device), -2000);
+    EXPECT_EQ(KESOConnectDevice(localPort, kLoopback, -1), -1999);
+    EXPECT_EQ(KESOConnectDevice(localPort, kLoopback, 70000), -1999);
+    for (const char* address : {"not an ip", "127.0.0.01", " 127.0.0.1", "127.0.0.1.5"}) {
+        EXPECT_EQ(KESOConnectDevice(localPort, address, device), -1999) << address;
+    }
+    EXPECT_EQ(KESOConnectDevice(localPort, nullptr, device), -1999);
+    EXPECT_FALSE(linkDeviceFlag.load());
+
+    // Null grids are refused, never dereferenced, also once a frame exists.
+    ASSERT_EQ(connect(), 0);
+    sender->sendFrame({pointDatagram(sim::kFrameFlagLast, 0, 0, 4, 1)});
+    ASSERT_TRUE(waitUntil([] { return observed->frames.load() >= 1; }));
+    EXPECT_EQ(KESOGetFrame(nullptr), -1992);
+    KESOSetFrame(nullptr);
+    GridBuffer polled;
+    EXPECT_EQ(KESOGetFrame(polled.get()), 0);
+}
+
 TEST_F(ConnectionTest, BindingAPortInUseFailsAndLeavesNoConnection) {
     const int holder = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in address{};
@@ -357,6 +379,83 @@ TEST_F(ConnectionTest, ReconnectsNeverRunTwoGenerationsOfWorkers) {
     EXPECT_EQ(mostCallbacksAtOnce.load(), 1);
     EXPECT_LE(mostWorkersAtOnce.load(), 3);
     EXPECT_EQ(callbacksRunning.load(), 0);
+}
+
+
+// A frame callback that holds the decoder until released, so that frames pile up in the queue.
+struct HeldFrames {
+    std::atomic<bool> released{false};
+    std::mutex mutex;
+    std::vector<uint64_t> tags;
+    std::vector<KESOPointData> centres;  // cell [75][180] of each frame
+};
+HeldFrames* held = nullptr;
+
+void holdingFrameCallback(KESOPointData (*grid)[KESO_COLUMNS]) {
+    {
+        std::lock_guard<std::mutex> lock(held->mutex);
+        held->tags.push_back(grid[0][0].tag);
+        held->centres.push_back(grid[75][180]);
+    }
+    waitUntil([] { return held->released.load(); });
+}
+
+std::size_t heldFrameCount() {
+    std::lock_guard<std::mutex> lock(held->mutex);
+    return held->tags.size();
+}
+
+TEST_F(ConnectionTest, ReconnectToAnotherSensorDeliversNothingOfTheFirst) {
+    HeldFrames state;
+    held = &state;
+    ASSERT_EQ(KESORegisterCallbackUpdateFrame(holdingFrameCallback), 0);
+    const sim::Scene scene({});
+    ASSERT_EQ(connect(), 0);
+    for (uint64_t frame = 0; frame < 3; ++frame) {
+        sender->sendFrame(scene, frame, {sim::kPixelType4Bytes, 1, frame});
+    }
+    ASSERT_TRUE(waitUntil([] { return heldFrameCount() == 1; }));
+    KESODisconnectDevice();
+    state.released = true;
+
+    const uint16_t otherPort = test::freeUdpPort();
+    sim::StreamSender other({kLoopback, 0, kLoopback, otherPort});
+    ASSERT_EQ(KESOConnectDevice(otherPort, kLoopback, other.sourcePort()), 0);
+    other.sendFrame(scene, 0, {sim::kPixelType4Bytes, 2, 0});
+    ASSERT_TRUE(waitUntil([] { return heldFrameCount() >= 2; }));
+    KESODisconnectDevice();
+    waitForWorkersToReturn();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    EXPECT_EQ(state.tags, (std::vector<uint64_t>{1, 2}));
+}
+
+TEST_F(ConnectionTest, QueuedFramesOfDifferentPixelTypesEachDecodeWithTheirOwn) {
+    HeldFrames state;
+    held = &state;
+    ASSERT_EQ(KESORegisterCallbackUpdateFrame(holdingFrameCallback), 0);
+    const sim::Scene scene({});
+    ASSERT_EQ(connect(), 0);
+    const uint8_t types[] = {sim::kPixelType10Bytes, sim::kPixelType8Bytes,
+                             sim::kPixelType4Bytes, sim::kPixelType10Bytes};
+    sender->sendFrame(scene, 0, {types[0], 0, 0});
+    ASSERT_TRUE(waitUntil([] { return heldFrameCount() == 1; }));
+    // Frames 1 to 3 wait in the queue while the last assembled pixel size changes under them.
+    for (uint64_t frame = 1; frame < 4; ++frame) {
+        sender->sendFrame(scene, frame, {types[frame], 0, frame});
+    }
+    state.released = true;
+    ASSERT_TRUE(waitUntil([] { return heldFrameCount() == 4; }));
+    std::lock_guard<std::mutex> lock(state.mutex);
+    for (uint64_t frame = 0; frame < 4; ++frame) {
+        SCOPED_TRACE(frame);
+        const sim::RawPoint raw = scene.point(75, 180, frame);
+        const KESOPointData& cell = state.centres[frame];
+        const bool hasDistance = types[frame] != sim::kPixelType8Bytes;
+        const bool hasCoordinates = types[frame] != sim::kPixelType4Bytes;
+        EXPECT_EQ(cell.distance, hasDistance ? static_cast<float>(raw.distance) : 0.0f);
+        EXPECT_EQ(cell.x, hasCoordinates ? sim::Scene::decode(raw.x) : 0.0f);
+        EXPECT_EQ(cell.intensity, raw.intensity);
+    }
 }
 
 }  // namespace
