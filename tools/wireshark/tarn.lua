@@ -1,0 +1,475 @@
+-- Wireshark dissector for the tarn depth sensor: the measurement datagrams (UDP, point and IMU
+-- datagrams; docs/datagram.md) and the control frames on TCP port 6501 (docs/control-frame.md).
+--
+-- Install: copy this file into Wireshark's personal Lua plugin folder (Help > About Wireshark >
+-- Folders > Personal Lua Plugins, usually ~/.local/lib/wireshark/plugins/), or load it for one run:
+--   wireshark -X lua_script:tools/wireshark/tarn.lua capture.pcap
+--   tshark -X lua_script:tools/wireshark/tarn.lua -r capture.pcap -V
+--
+-- Measurement datagrams are found on any UDP port by their first bytes (5A A5, then data type 1
+-- or 4 at byte 3), and always on the ports of the "Measurement UDP port" preference (6301).
+
+local tarn = Proto("tarn", "tarn sensor measurement datagram")
+local tarn_ctl = Proto("tarn_ctl", "tarn sensor control frame")
+
+-- Format constants -------------------------------------------------------------------------------
+
+local MAGIC = 0xA55A
+local DATA_TYPE_POINT = 1
+local DATA_TYPE_IMU = 4
+local POINT_HEADER_BYTES = 45
+local IMU_DATAGRAM_BYTES = 46
+local STRIP_COLUMNS = 4
+local GRID_ROWS = 150
+local GRID_COLUMNS = 360
+local RAW_TO_COORDINATE = 2 / 10  -- a coordinate is raw / 10 * 2
+local NANOSECONDS_PER_MILLISECOND = 1000000
+local SENSOR_DATA_PORT = 6301
+
+local CONTROL_PORT = 6501
+local CONTROL_HEADER_BYTES = 21
+local CONTROL_HEAD_CRC_SPAN = 19
+local CONTROL_STATUS_BYTES = 4
+local SETTINGS_BYTES = 44
+
+local CMD_GET_PKG_SIZE = 0x0001
+local CMD_SET_PKG_SIZE = 0x0002
+local CMD_SET_NET_INFO = 0x0201
+local CMD_GET_NET_INFO = 0x0202
+
+local data_types = { [DATA_TYPE_POINT] = "Point", [DATA_TYPE_IMU] = "IMU" }
+local pixel_types = {
+    [0] = "4-byte: distance, intensity",
+    [1] = "8-byte: x, y, z, intensity",
+    [2] = "10-byte: distance, x, y, z, intensity",
+}
+local pixel_sizes = { [0] = 4, [1] = 8, [2] = 10 }
+local frame_flags = { [0] = "first", [1] = "middle", [2] = "last" }
+local commands = {
+    [CMD_GET_PKG_SIZE] = "Read package size",
+    [CMD_SET_PKG_SIZE] = "Set package size",
+    [CMD_SET_NET_INFO] = "Write network settings",
+    [CMD_GET_NET_INFO] = "Read network settings",
+}
+local crc_states = { [0] = "Bad", [1] = "Good" }
+
+-- Measurement fields -----------------------------------------------------------------------------
+
+local f = {
+    magic = ProtoField.uint16("tarn.magic", "Magic", base.HEX),
+    byte2 = ProtoField.uint8("tarn.byte2", "Byte 2 (not read)", base.HEX),
+    data_type = ProtoField.uint8("tarn.data_type", "Data type", base.DEC, data_types),
+    unused_4 = ProtoField.bytes("tarn.unused_4", "Bytes 4-5 (not read)"),
+    version_minor = ProtoField.uint8("tarn.version_minor", "Version minor"),
+    unused_7 = ProtoField.bytes("tarn.unused_7", "Bytes 7-10 (not read)"),
+    tag = ProtoField.uint8("tarn.tag", "Tag"),
+    first_column = ProtoField.uint16("tarn.first_column", "First column"),
+    first_row = ProtoField.uint16("tarn.first_row", "First row"),
+    unused_16 = ProtoField.bytes("tarn.unused_16", "Bytes 16-17 (not read)"),
+    pixel_type = ProtoField.uint8("tarn.pixel_type", "Pixel type", base.DEC, pixel_types),
+    unused_19 = ProtoField.uint8("tarn.unused_19", "Byte 19 (not read)", base.HEX),
+    frame_flag = ProtoField.uint8("tarn.frame_flag", "Frame flag", base.DEC, frame_flags),
+    unused_21 = ProtoField.bytes("tarn.unused_21", "Bytes 21-36 (not read)"),
+    timestamp = ProtoField.uint64("tarn.timestamp", "Timestamp"),
+    pixel_count = ProtoField.uint16("tarn.pixel_count", "Whole pixels"),
+    pixel_rest = ProtoField.bytes("tarn.pixel_rest", "Bytes after the last whole pixel (ignored)"),
+    pixel = ProtoField.bytes("tarn.pixel", "Pixel"),
+    pixel_row = ProtoField.uint16("tarn.pixel.row", "Row"),
+    pixel_column = ProtoField.uint16("tarn.pixel.column", "Column"),
+    pixel_distance = ProtoField.uint16("tarn.pixel.distance", "Distance"),
+    pixel_x = ProtoField.int16("tarn.pixel.x", "x (raw)"),
+    pixel_y = ProtoField.int16("tarn.pixel.y", "y (raw)"),
+    pixel_z = ProtoField.int16("tarn.pixel.z", "z (raw)"),
+    pixel_intensity = ProtoField.uint8("tarn.pixel.intensity", "Intensity"),
+    pixel_spare = ProtoField.uint8("tarn.pixel.spare", "Spare (not read)", base.HEX),
+    imu_header = ProtoField.bytes("tarn.imu.header", "Header (sensor-defined)"),
+    imu_sample_flag = ProtoField.uint8("tarn.imu.sample_flag", "Sample flag"),
+    imu_reserved = ProtoField.bytes("tarn.imu.reserved", "Reserved (sensor-defined)"),
+    imu_timestamp = ProtoField.uint64("tarn.imu.timestamp", "Timestamp (ns)"),
+    imu_timestamp_ms = ProtoField.uint64("tarn.imu.timestamp_ms", "Timestamp as delivered (ms)"),
+    imu_sample = ProtoField.bytes("tarn.imu.sample", "Sample (sensor-defined)"),
+    imu_accel_x = ProtoField.float("tarn.imu.accel_x", "Acceleration x (m/s^2)"),
+    imu_accel_y = ProtoField.float("tarn.imu.accel_y", "Acceleration y (m/s^2)"),
+    imu_accel_z = ProtoField.float("tarn.imu.accel_z", "Acceleration z (m/s^2)"),
+    imu_gyro_x = ProtoField.float("tarn.imu.gyro_x", "Rotation x (deg/s)"),
+    imu_gyro_y = ProtoField.float("tarn.imu.gyro_y", "Rotation y (deg/s)"),
+    imu_gyro_z = ProtoField.float("tarn.imu.gyro_z", "Rotation z (deg/s)"),
+    imu_padding = ProtoField.bytes("tarn.imu.padding", "Padding"),
+}
+tarn.fields = f
+
+local e = {
+    short = ProtoExpert.new("tarn.short", "Too short: the library drops it",
+                            expert.group.MALFORMED, expert.severity.ERROR),
+    dropped = ProtoExpert.new("tarn.dropped", "The library drops this datagram",
+                              expert.group.PROTOCOL, expert.severity.WARN),
+    outside = ProtoExpert.new("tarn.outside", "Outside the 150 x 360 grid: skipped",
+                              expert.group.PROTOCOL, expert.severity.NOTE),
+}
+tarn.experts = e
+
+local prefs = tarn.prefs
+prefs.udp_port = Pref.uint("Measurement UDP port", SENSOR_DATA_PORT,
+                           "UDP port always decoded as tarn measurements")
+prefs.pixels = Pref.bool("Decode pixels", true, "Show every pixel of a point datagram")
+
+-- Point datagrams --------------------------------------------------------------------------------
+
+local function coordinate_text(raw)
+    return string.format(" (%.1f)", raw * RAW_TO_COORDINATE)
+end
+
+local function add_pixel(tree, tvb, offset, pixel_type, row, column)
+    local size = pixel_sizes[pixel_type]
+    local item = tree:add(f.pixel, tvb(offset, size))
+    item:set_text(string.format("Pixel [%d, %d]", row, column))
+    item:add(f.pixel_row, row):set_generated()
+    item:add(f.pixel_column, column):set_generated()
+    if row >= GRID_ROWS or column >= GRID_COLUMNS then
+        item:add_proto_expert_info(e.outside)
+    end
+    local at = offset
+    if pixel_type ~= 1 then
+        item:add_le(f.pixel_distance, tvb(at, 2))
+        at = at + 2
+    end
+    if pixel_type ~= 0 then
+        for _, field in ipairs({ f.pixel_x, f.pixel_y, f.pixel_z }) do
+            item:add_le(field, tvb(at, 2)):append_text(coordinate_text(tvb(at, 2):le_int()))
+            at = at + 2
+        end
+    end
+    item:add(f.pixel_intensity, tvb(at, 1))
+    item:add(f.pixel_spare, tvb(at + 1, 1))
+end
+
+local function dissect_point(tvb, pinfo, tree)
+    if tvb:len() < POINT_HEADER_BYTES then
+        tree:add_proto_expert_info(e.short, "Point datagram shorter than its 45-byte header")
+        pinfo.cols.info:set("Point datagram, too short")
+        return
+    end
+    tree:add(f.unused_4, tvb(4, 2))
+    local version = tree:add(f.version_minor, tvb(6, 1))
+    tree:add(f.unused_7, tvb(7, 4))
+    tree:add(f.tag, tvb(11, 1))
+    tree:add_le(f.first_column, tvb(12, 2))
+    tree:add_le(f.first_row, tvb(14, 2))
+    tree:add(f.unused_16, tvb(16, 2))
+    local type_item = tree:add(f.pixel_type, tvb(18, 1))
+    tree:add(f.unused_19, tvb(19, 1))
+    local flag_item = tree:add(f.frame_flag, tvb(20, 1))
+    tree:add(f.unused_21, tvb(21, 16))
+    tree:add_le(f.timestamp, tvb(37, 8))
+
+    local pixel_type = tvb(18, 1):uint()
+    local frame_flag = tvb(20, 1):uint()
+    local first_column = tvb(12, 2):le_uint()
+    local first_row = tvb(14, 2):le_uint()
+    local info = string.format("Point, %s, column %d row %d, timestamp %s",
+                               frame_flags[frame_flag] or "bad flag", first_column, first_row,
+                               tostring(tvb(37, 8):le_uint64()))
+    pinfo.cols.info:set(info)
+    if tvb(6, 1):uint() ~= 0 then
+        version:add_proto_expert_info(e.dropped, "version_minor is not 0: dropped")
+    end
+    if frame_flags[frame_flag] == nil then
+        flag_item:add_proto_expert_info(e.dropped, "frameFlag is not 0, 1 or 2: dropped")
+    end
+    local size = pixel_sizes[pixel_type]
+    if size == nil then
+        type_item:add_proto_expert_info(e.dropped, "pixel type is not 0, 1 or 2: dropped")
+        return
+    end
+    local payload = tvb:len() - POINT_HEADER_BYTES
+    local count = math.floor(payload / size)
+    tree:add(f.pixel_count, count):set_generated()
+    pinfo.cols.info:append(string.format(", %d pixels", count))
+    if payload % size ~= 0 then
+        tree:add(f.pixel_rest, tvb(POINT_HEADER_BYTES + count * size))
+    end
+    if not prefs.pixels then
+        return
+    end
+    for i = 0, count - 1 do
+        add_pixel(tree, tvb, POINT_HEADER_BYTES + i * size, pixel_type,
+                  first_row + math.floor(i / STRIP_COLUMNS), first_column + i % STRIP_COLUMNS)
+    end
+end
+
+-- IMU datagrams ----------------------------------------------------------------------------------
+
+local function dissect_imu(tvb, pinfo, tree)
+    if tvb:len() < IMU_DATAGRAM_BYTES then
+        tree:add_proto_expert_info(e.short, "IMU datagram shorter than 46 bytes")
+        pinfo.cols.info:set("IMU datagram, too short")
+        return
+    end
+    tree:add(f.unused_4, tvb(4, 2))
+    tree:add(f.imu_header, tvb(6, 2))
+    local flag = tree:add(f.imu_sample_flag, tvb(8, 1))
+    if tvb(8, 1):uint() ~= 1 then
+        flag:add_proto_expert_info(e.dropped, "sampleFlag is not 1: dropped")
+    end
+    tree:add(f.imu_reserved, tvb(9, 3))
+    local nanoseconds = tvb(12, 8):le_uint64()
+    tree:add_le(f.imu_timestamp, tvb(12, 8))
+    tree:add(f.imu_timestamp_ms, nanoseconds / NANOSECONDS_PER_MILLISECOND):set_generated()
+    local sample = tree:add(f.imu_sample, tvb(20, 26))
+    sample:append_text(" (as the simulated sensor fills it)")
+    local fields = { f.imu_accel_x, f.imu_accel_y, f.imu_accel_z,
+                     f.imu_gyro_x, f.imu_gyro_y, f.imu_gyro_z }
+    for i, field in ipairs(fields) do
+        sample:add_le(field, tvb(20 + (i - 1) * 4, 4))
+    end
+    sample:add(f.imu_padding, tvb(44, 2))
+    pinfo.cols.info:set("IMU, timestamp " .. tostring(nanoseconds) .. " ns")
+end
+
+-- The measurement datagram ----------------------------------------------------------------------
+
+function tarn.dissector(tvb, pinfo, tree)
+    pinfo.cols.protocol:set("TARN")
+    local root = tree:add(tarn, tvb())
+    if tvb:len() < 4 then
+        root:add_proto_expert_info(e.short, "Shorter than the 4 bytes every datagram starts with")
+        return tvb:len()
+    end
+    local magic = root:add_le(f.magic, tvb(0, 2))
+    if tvb(0, 2):le_uint() ~= MAGIC then
+        magic:add_proto_expert_info(e.dropped, "magic is not 0xA55A: dropped")
+    end
+    root:add(f.byte2, tvb(2, 1))
+    local type_item = root:add(f.data_type, tvb(3, 1))
+    local data_type = tvb(3, 1):uint()
+    if data_type == DATA_TYPE_POINT then
+        dissect_point(tvb, pinfo, root)
+    elseif data_type == DATA_TYPE_IMU then
+        dissect_imu(tvb, pinfo, root)
+    else
+        type_item:add_proto_expert_info(e.dropped, "data type is not 1 or 4: dropped")
+        pinfo.cols.info:set("Unknown data type " .. data_type)
+    end
+    return tvb:len()
+end
+
+local function looks_like_measurement(tvb)
+    if tvb:len() < 4 or tvb(0, 2):le_uint() ~= MAGIC then
+        return false
+    end
+    local data_type = tvb(3, 1):uint()
+    return (data_type == DATA_TYPE_POINT and tvb:len() >= POINT_HEADER_BYTES)
+        or (data_type == DATA_TYPE_IMU and tvb:len() == IMU_DATAGRAM_BYTES)
+end
+
+local function heuristic(tvb, pinfo, tree)
+    if not looks_like_measurement(tvb) then
+        return false
+    end
+    tarn.dissector(tvb, pinfo, tree)
+    return true
+end
+
+-- Control frames ---------------------------------------------------------------------------------
+
+local c = {
+    direction = ProtoField.string("tarn_ctl.direction", "Direction"),
+    magic = ProtoField.uint16("tarn_ctl.magic", "Magic", base.HEX),
+    fixed_2 = ProtoField.uint8("tarn_ctl.fixed_2", "Fixed byte 2", base.HEX),
+    fixed_3 = ProtoField.uint8("tarn_ctl.fixed_3", "Fixed byte 3", base.HEX),
+    fixed_4 = ProtoField.uint16("tarn_ctl.fixed_4", "Fixed bytes 4-5", base.HEX),
+    fixed_6 = ProtoField.uint8("tarn_ctl.fixed_6", "Fixed byte 6", base.HEX),
+    fixed_7 = ProtoField.uint16("tarn_ctl.fixed_7", "Fixed bytes 7-8", base.HEX),
+    command = ProtoField.uint16("tarn_ctl.command", "Command", base.HEX, commands),
+    data_len = ProtoField.uint16("tarn_ctl.data_len", "Data length"),
+    reserved = ProtoField.bytes("tarn_ctl.reserved", "Reserved"),
+    head_crc = ProtoField.uint8("tarn_ctl.head_crc", "Header CRC-8", base.HEX),
+    head_crc_status = ProtoField.uint8("tarn_ctl.head_crc.status", "Header CRC-8 status",
+                                       base.DEC, crc_states),
+    data_crc = ProtoField.uint8("tarn_ctl.data_crc", "Data CRC-8", base.HEX),
+    data_crc_status = ProtoField.uint8("tarn_ctl.data_crc.status", "Data CRC-8 status",
+                                       base.DEC, crc_states),
+    payload = ProtoField.bytes("tarn_ctl.payload", "Payload"),
+    status = ProtoField.uint32("tarn_ctl.status", "Status (0 = carried out)"),
+    pkg_size = ProtoField.int32("tarn_ctl.pkg_size", "Package size"),
+    reply_data = ProtoField.bytes("tarn_ctl.reply_data", "Reply data"),
+    settings = ProtoField.bytes("tarn_ctl.settings", "Network settings"),
+    address = ProtoField.ipv4("tarn_ctl.settings.address", "Address"),
+    netmask = ProtoField.ipv4("tarn_ctl.settings.netmask", "Netmask"),
+    gateway = ProtoField.ipv4("tarn_ctl.settings.gateway", "Gateway"),
+    host_address = ProtoField.ipv4("tarn_ctl.settings.host_address", "Host address"),
+    data_port = ProtoField.uint16("tarn_ctl.settings.data_port", "Data port"),
+    host_port = ProtoField.uint16("tarn_ctl.settings.host_port", "Host port"),
+    mac = ProtoField.ether("tarn_ctl.settings.mac", "MAC"),
+    settings_reserved = ProtoField.bytes("tarn_ctl.settings.reserved", "Reserved"),
+}
+tarn_ctl.fields = c
+
+local ce = {
+    head_crc = ProtoExpert.new("tarn_ctl.head_crc.bad", "Header CRC-8 wrong",
+                               expert.group.CHECKSUM, expert.severity.ERROR),
+    data_crc = ProtoExpert.new("tarn_ctl.data_crc.bad", "Data CRC-8 wrong",
+                               expert.group.CHECKSUM, expert.severity.WARN),
+    no_status = ProtoExpert.new("tarn_ctl.no_status", "Reply without a 4-byte status",
+                                expert.group.MALFORMED, expert.severity.ERROR),
+}
+tarn_ctl.experts = ce
+
+tarn_ctl.prefs.tcp_port = Pref.uint("Control TCP port", CONTROL_PORT, "The sensor's control port")
+
+-- CRC-8, polynomial 0x31, most significant bit first, initial value 0, no final XOR. Plain
+-- arithmetic, so the script runs on every Lua version Wireshark ships.
+local function xor8(a, b)
+    local result, bit = 0, 1
+    for _ = 1, 8 do
+        local x, y = a % 2, b % 2
+        if x ~= y then
+            result = result + bit
+        end
+        a, b, bit = (a - x) / 2, (b - y) / 2, bit * 2
+    end
+    return result
+end
+
+local CRC_POLYNOMIAL = 0x31
+local crc_table = {}
+for value = 0, 255 do
+    local crc = value
+    for _ = 1, 8 do
+        if crc >= 0x80 then
+            crc = xor8((crc * 2) % 0x100, CRC_POLYNOMIAL)
+        else
+            crc = (crc * 2) % 0x100
+        end
+    end
+    crc_table[value] = crc
+end
+
+local function crc8(range)
+    local crc = 0
+    if range == nil then
+        return crc
+    end
+    local bytes = range:bytes()
+    for i = 0, bytes:len() - 1 do
+        crc = crc_table[xor8(crc, bytes:get_index(i))]
+    end
+    return math.floor(crc)
+end
+
+local function add_crc(tree, field, status_field, expert_info, stored_range, computed)
+    local item = tree:add(field, stored_range)
+    local good = stored_range:uint() == computed
+    tree:add(status_field, good and 1 or 0):set_generated()
+    if not good then
+        item:add_proto_expert_info(expert_info, string.format("CRC-8 wrong: 0x%02X, computed 0x%02X",
+                                                              stored_range:uint(), computed))
+    end
+end
+
+local function add_settings(tree, range)
+    local item = tree:add(c.settings, range)
+    item:append_text(" (as the simulated sensor lays them out)")
+    item:add(c.address, range(0, 4))
+    item:add(c.netmask, range(4, 4))
+    item:add(c.gateway, range(8, 4))
+    item:add(c.host_address, range(12, 4))
+    item:add_le(c.data_port, range(16, 2))
+    item:add_le(c.host_port, range(18, 2))
+    item:add(c.mac, range(20, 6))
+    item:add(c.settings_reserved, range(26, 18))
+end
+
+local function dissect_request(tree, command, payload)
+    if command == CMD_SET_PKG_SIZE and payload ~= nil and payload:len() == 4 then
+        tree:add_le(c.pkg_size, payload)
+    elseif command == CMD_SET_NET_INFO and payload ~= nil and payload:len() == SETTINGS_BYTES then
+        add_settings(tree, payload)
+    elseif payload ~= nil then
+        tree:add(c.payload, payload)
+    end
+end
+
+-- Returns the reply's status, or nil when it carries none.
+local function dissect_reply(tree, command, payload)
+    if payload == nil or payload:len() < CONTROL_STATUS_BYTES then
+        tree:add_proto_expert_info(ce.no_status)
+        return nil
+    end
+    tree:add_le(c.status, payload(0, CONTROL_STATUS_BYTES))
+    local rest = payload:len() - CONTROL_STATUS_BYTES
+    if rest == 0 then
+        return payload(0, CONTROL_STATUS_BYTES):le_uint()
+    end
+    local data = payload(CONTROL_STATUS_BYTES, rest)
+    if command == CMD_GET_PKG_SIZE and rest == 4 then
+        tree:add_le(c.pkg_size, data)
+    elseif command == CMD_GET_NET_INFO and rest == SETTINGS_BYTES then
+        add_settings(tree, data)
+    else
+        tree:add(c.reply_data, data)
+    end
+    return payload(0, CONTROL_STATUS_BYTES):le_uint()
+end
+
+local function control_frame_length(tvb, pinfo, offset)
+    return CONTROL_HEADER_BYTES + tvb(offset + 11, 2):le_uint()
+end
+
+local function dissect_control_frame(tvb, pinfo, tree)
+    local is_request = pinfo.dst_port == tarn_ctl.prefs.tcp_port
+    local root = tree:add(tarn_ctl, tvb())
+    root:add(c.direction, is_request and "request" or "reply"):set_generated()
+    root:add_le(c.magic, tvb(0, 2))
+    root:add(c.fixed_2, tvb(2, 1))
+    root:add(c.fixed_3, tvb(3, 1))
+    root:add_le(c.fixed_4, tvb(4, 2))
+    root:add(c.fixed_6, tvb(6, 1))
+    root:add_le(c.fixed_7, tvb(7, 2))
+    root:add_le(c.command, tvb(9, 2))
+    root:add_le(c.data_len, tvb(11, 2))
+    root:add(c.reserved, tvb(13, 6))
+    local data_len = tvb(11, 2):le_uint()
+    local payload = data_len > 0 and tvb(CONTROL_HEADER_BYTES, data_len) or nil
+    add_crc(root, c.head_crc, c.head_crc_status, ce.head_crc, tvb(19, 1),
+            crc8(tvb(0, CONTROL_HEAD_CRC_SPAN)))
+    add_crc(root, c.data_crc, c.data_crc_status, ce.data_crc, tvb(20, 1), crc8(payload))
+
+    local command = tvb(9, 2):le_uint()
+    local name = string.format("%s (0x%04X)", commands[command] or "Unknown command", command)
+    if is_request then
+        dissect_request(root, command, payload)
+        pinfo.cols.info:append("Request " .. name .. " ")
+    else
+        local status = dissect_reply(root, command, payload)
+        pinfo.cols.info:append("Reply " .. name .. ", status " .. tostring(status) .. " ")
+    end
+    return tvb:len()
+end
+
+function tarn_ctl.dissector(tvb, pinfo, tree)
+    pinfo.cols.protocol:set("TARN-CTL")
+    pinfo.cols.info:set("")
+    dissect_tcp_pdus(tvb, tree, CONTROL_HEADER_BYTES, control_frame_length, dissect_control_frame)
+    return tvb:len()
+end
+
+-- Registration -----------------------------------------------------------------------------------
+
+local udp_port = prefs.udp_port
+local tcp_port = tarn_ctl.prefs.tcp_port
+DissectorTable.get("udp.port"):add(udp_port, tarn)
+DissectorTable.get("tcp.port"):add(tcp_port, tarn_ctl)
+tarn:register_heuristic("udp", heuristic)
+
+function tarn.prefs_changed()
+    DissectorTable.get("udp.port"):remove(udp_port, tarn)
+    udp_port = prefs.udp_port
+    DissectorTable.get("udp.port"):add(udp_port, tarn)
+end
+
+function tarn_ctl.prefs_changed()
+    DissectorTable.get("tcp.port"):remove(tcp_port, tarn_ctl)
+    tcp_port = tarn_ctl.prefs.tcp_port
+    DissectorTable.get("tcp.port"):add(tcp_port, tarn_ctl)
+end
