@@ -20,8 +20,8 @@
 
 // Result codes.
 #define KESO_OK 0
-#define KESO_ERR_LOCAL_PORT (-2000)       // KESOConnectDevice: local port is 0
-#define KESO_ERR_DEVICE_ADDRESS (-1999)   // KESOConnectDevice: empty device address or device port 0
+#define KESO_ERR_LOCAL_PORT (-2000)       // KESOConnectDevice: local port outside 1 to 65535
+#define KESO_ERR_DEVICE_ADDRESS (-1999)   // KESOConnectDevice: bad device address or device port
 #define KESO_ERR_BIND (-1998)             // KESOConnectDevice: binding the local UDP port failed
 #define KESO_ERR_CONNECTED (-1995)        // callback registration while a connection is up
 #define KESO_ERR_NO_FRAME (-1992)         // KESOGetFrame: nothing published in this connection
@@ -116,25 +116,32 @@ typedef void (*KESOImuCallback)(KESOImuData sample);
 // ---- Connection and frames ----------------------------------------------------------------
 
 // Binds localPort on all local IPv4 addresses and starts streaming frames from the sensor at
-// deviceIp (dotted decimal, not null), accepting datagrams from its source port devicePort or
-// 6301. Returns 0, -2000 (localPort 0), -1999 (empty deviceIp or devicePort 0) or -1998 (bind
-// failed; the connection is then closed; also while already connected). Blocks until the workers
-// of a previous connection have returned (a slow frame callback delays it). Call from one
-// application thread at a time. Inside a callback it cannot wait for the workers: there it starts
-// nothing, leaves the connection as it is and returns -1998 ("bind error!" with EDEADLK).
+// deviceIp (dotted decimal), accepting datagrams from its source port devicePort or 6301. Returns
+// 0; -2000 when localPort is outside 1 to 65535; -1999 when deviceIp is null or not a dotted-quad
+// IPv4 address (no leading zeros, no blanks) or devicePort is outside 1 to 65535; -1998 when the
+// bind failed (the connection is then closed; also while already connected). Blocks until the
+// workers of a previous connection have returned (a slow frame callback delays it), then discards
+// the datagrams and frames that connection left queued. Prints one line to standard error when
+// the receive buffer the kernel granted holds fewer than two frames, with how to raise
+// net.core.rmem_max. Call from one application thread at a time. Inside a callback it cannot
+// wait for the workers: there it starts nothing, leaves the connection as it is and returns
+// -1998 ("bind error!" with EDEADLK). The connection is the default stream of tarn/tarn.h, whose
+// tarn_stream_get_stats and tarn_stream_wait_frame also serve it.
 int KESOConnectDevice(int localPort, const char* deviceIp, int devicePort);
 
 // Ends the measurement connection (also when there is none), then pauses 100 ms. Always 0.
-// Waits only for the receiver (about 1 ms) before closing the socket, never for a callback, so it
-// may also be called inside a callback. Call from one application thread at a time.
+// Wakes the workers and waits only for the receiver (well under a millisecond) before closing the
+// socket, never for a callback, so it may also be called inside a callback. Call from one
+// application thread at a time.
 int KESODisconnectDevice();
 
 // Copies a whole grid into the published buffer; while connected, KESOGetFrame then returns it.
-// The decoder calls it after every frame. Safe to call from any thread.
+// The decoder calls it after every frame. A null grid is ignored. Safe to call from any thread.
 void KESOSetFrame(KESOPointData (*grid)[KESO_COLUMNS]);
 
 // Copies the latest published grid into grid. Returns 0, or -1992 when nothing was published
-// during the current connection (grid is then untouched). Safe to call from any thread.
+// during the current connection or grid is null (grid is then untouched). Safe to call from any
+// thread.
 int KESOGetFrame(KESOPointData (*grid)[KESO_COLUMNS]);
 
 // Registers the frame callback, called on the decoder thread with the decoded grid after every
