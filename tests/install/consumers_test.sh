@@ -14,6 +14,8 @@ mode=$1 source_dir=$2 build_dir=$3 work=$4 cmake=$5 generator=$6 cxx=$7 cc=$8 si
 port_base=${10}
 
 readonly tilt=12 turn=5 angle_tolerance=0.5 frames=10 sim_fps=30
+# The second sensor's wall stands twice as far as the first one's.
+readonly distance_step=2000 distance_tolerance=100
 readonly listen_polls=200 poll_seconds=0.05
 
 fail() {
@@ -140,6 +142,36 @@ mean=$(sed -n 's/^summary: .* measured, mean angle \(.*\)$/\1/p' "$out")
 awk -v m="$mean" -v want=$((tilt + turn)) -v tol="$angle_tolerance" \
     'BEGIN { d = m - want; exit !(m != "" && d < tol && -d < tol) }' ||
     fail "poll_angle measured '$mean', expected $((tilt + turn)) within $angle_tolerance"
+
+# Two sensors at different distances, each to its own stream: no frame may reach the other.
+out=$work/examples/stream_two_sensors.out
+"$work/examples/stream_two_sensors/stream_two_sensors" --frames "$frames" --seconds 30 \
+    $((port + 4)) 127.0.0.2 $((port + 5)) $((port + 6)) 127.0.0.3 $((port + 7)) >"$out" 2>&1 &
+pids+=($!)
+two_sensors_pid=$!
+for _ in $(seq "$listen_polls"); do
+    grep -q "^stream_two_sensors: listening" "$out" 2>/dev/null && break
+    kill -0 "$two_sensors_pid" 2>/dev/null || break
+    sleep "$poll_seconds"
+done
+for sensor in 1 2; do
+    "$sim" --port $((port + 2 + 2 * sensor)) --source-address "127.0.0.$((sensor + 1))" \
+        --source-port $((port + 3 + 2 * sensor)) --distance $((sensor * distance_step)) \
+        --fps "$sim_fps" --frames $((frames * 3)) >"$out.sensor$sensor" 2>&1 &
+    pids+=($!)
+done
+rc=0
+wait "$two_sensors_pid" || rc=$?
+cat "$out"
+[ "$rc" -eq 0 ] || fail "stream_two_sensors exited with $rc"
+awk -v step="$distance_step" -v tol="$distance_tolerance" '
+    $1 == "sensor" && $3 == "frame" {
+        frames[$2]++
+        x = $(NF - 4)
+        if (x < $2 * step - tol || x > $2 * step + tol) { print "sensor " $2 " saw x " x; bad = 1 }
+    }
+    END { exit bad || frames[1] == 0 || frames[2] == 0 }' "$out" ||
+    fail "stream_two_sensors mixed the sensors up or missed one"
 
 echo "== one-file consumer built with pkg-config"
 export PKG_CONFIG_PATH=$libdir/pkgconfig
