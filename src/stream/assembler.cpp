@@ -157,6 +157,9 @@ QueuedFrame frameToQueue(const WorkingFrame& frame, const ReceiveTime& lastRecei
 
 bool PushPackgedData(std::list<std::string> frame) {
     tarn::stream::QueuedFrame queued;
+    for (const std::string& datagram : frame) {
+        queued.bytes += datagram.size() + tarn::stream::kQueuedDatagramOverheadBytes;
+    }
     queued.datagrams = std::move(frame);
     return tarn::stream::defaultStream().pushFrame(std::move(queued));
 }

@@ -28,7 +28,7 @@ namespace tarn::stream {
 
 // A working list never holds more datagrams than this; a stream without first datagrams would
 // otherwise grow it without end.
-constexpr std::size_t kMaxWorkingListDatagrams = 4000;
+constexpr std::size_t kMaxWorkingListDatagrams = 1000;
 
 enum class AssemblyResult {
     kDropped,          // not a usable datagram; nothing changed but perhaps the pixel size

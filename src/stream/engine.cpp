@@ -198,30 +198,36 @@ void Engine::deliverImu(const KESOImuData& sample) {
     }
 }
 
+bool Engine::assembleQueued(WorkingFrame& frame) {
+    OriginDataPack* pack = nullptr;
+    if (!storage_.datagramQueue.try_dequeue(pack)) {
+        return false;
+    }
+    takenPointers_.fetch_add(1, std::memory_order_release);
+    const std::size_t length = pack->len < kMaxDatagramBytes ? pack->len : kMaxDatagramBytes;
+    const std::ptrdiff_t slot = pack - storage_.ring;
+    const ReceiveTime received = slot >= 0 && slot < kRingSlots ? slotTimes_[slot] : ReceiveTime{};
+    const AssemblyContext context{storage_.pixelBytes, &counters_, handle()};
+    KESOImuData sample{};
+    switch (assembleDatagram(pack->data, length, frame, &sample, context)) {
+        case AssemblyResult::kFrameCompleted:
+            pushFrame(frameToQueue(frame, received));
+            break;
+        case AssemblyResult::kImuSample:
+            deliverImu(sample);
+            break;
+        default:
+            break;
+    }
+    return true;
+}
+
 void Engine::runAssembler() {
     WorkingFrame frame;
-    const AssemblyContext context{storage_.pixelBytes, &counters_, handle()};
     const int64_t idleWait = kIdleWakeMilliseconds * kMicrosecondsPerMillisecond;
     while (storage_.running.load()) {
-        OriginDataPack* pack = nullptr;
-        if (!datagramsReady_.wait(idleWait) || !storage_.datagramQueue.try_dequeue(pack)) {
-            continue;
-        }
-        takenPointers_.fetch_add(1, std::memory_order_release);
-        const std::size_t length = pack->len < kMaxDatagramBytes ? pack->len : kMaxDatagramBytes;
-        const std::ptrdiff_t slot = pack - storage_.ring;
-        const ReceiveTime received =
-            slot >= 0 && slot < kRingSlots ? slotTimes_[slot] : ReceiveTime{};
-        KESOImuData sample{};
-        switch (assembleDatagram(pack->data, length, frame, &sample, context)) {
-            case AssemblyResult::kFrameCompleted:
-                pushFrame(frameToQueue(frame, received));
-                break;
-            case AssemblyResult::kImuSample:
-                deliverImu(sample);
-                break;
-            default:
-                break;
+        if (datagramsReady_.wait(idleWait)) {
+            assembleQueued(frame);
         }
     }
 }
@@ -238,25 +244,32 @@ void Engine::deliverFrame(const tarn_frame_info& info) {
     }
 }
 
+bool Engine::decodeQueued() {
+    QueuedFrame frame;
+    if (!storage_.frameQueue.try_dequeue(frame)) {
+        return false;
+    }
+    queuedFrameBytes_.fetch_sub(frame.bytes);
+    if (frame.datagrams.empty()) {
+        return true;
+    }
+    tarn_frame_info info = decodeFrame(frame, storage_.decodeGrid, handle());
+    info.sequence = ++sequence_;
+    bump(counters_.framesDecoded);
+    if (info.complete == 0) {
+        bump(counters_.framesIncomplete);
+    }
+    publish(storage_.decodeGrid, &info);
+    deliverFrame(info);
+    return true;
+}
+
 void Engine::runDecoder() {
     const int64_t idleWait = kIdleWakeMilliseconds * kMicrosecondsPerMillisecond;
     while (storage_.running.load()) {
-        QueuedFrame frame;
-        if (!framesReady_.wait(idleWait) || !storage_.frameQueue.try_dequeue(frame)) {
-            continue;
+        if (framesReady_.wait(idleWait)) {
+            decodeQueued();
         }
-        queuedFrameBytes_.fetch_sub(frame.bytes);
-        if (frame.datagrams.empty()) {
-            continue;
-        }
-        tarn_frame_info info = decodeFrame(frame, storage_.decodeGrid, handle());
-        info.sequence = ++sequence_;
-        bump(counters_.framesDecoded);
-        if (info.complete == 0) {
-            bump(counters_.framesIncomplete);
-        }
-        publish(storage_.decodeGrid, &info);
-        deliverFrame(info);
     }
 }
 

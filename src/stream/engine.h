@@ -16,6 +16,7 @@
 #include <readerwriterqueue/atomicops.h>
 
 #include "KESOApi.h"
+#include "stream/assembler.h"
 #include "stream/counters.h"
 #include "stream/stream_state.h"
 #include "stream/workers.h"
@@ -106,6 +107,12 @@ class Engine {
     void runReceiver(const SourceFilter& filter);
     void runAssembler();
     void runDecoder();
+    // One step of the assembler: handles the oldest queued datagram, if any. False when none was
+    // queued. Assembler side only.
+    bool assembleQueued(WorkingFrame& frame);
+    // One step of the decoder: decodes, publishes and hands out the oldest queued frame, if any.
+    // False when none was queued. Decoder side only.
+    bool decodeQueued();
 
     // ---- Datagram queue (receiver to assembler) ----
     bool pushDatagram(OriginDataPack* pack);

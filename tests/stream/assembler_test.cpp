@@ -9,6 +9,7 @@
 
 #include "sim/datagram.h"
 #include "stream/stream_state.h"
+#include "stream/engine.h"
 #include "stream_test_support.h"
 
 namespace tarn::stream {
@@ -89,7 +90,7 @@ TEST_F(AssemblerTest, WorkingListIsDiscardedWithOneLineWhenItWouldExceedItsBound
 
     EXPECT_EQ(result, AssemblyResult::kWorkingListFull);
     EXPECT_TRUE(workingList.empty());
-    EXPECT_EQ(printed, "frame assembly: 4001 datagrams without a first datagram, discarded\n");
+    EXPECT_EQ(printed, "frame assembly: 1001 datagrams without a first datagram, discarded\n");
     EXPECT_EQ(assemble(pointDatagram(sim::kFrameFlagLast, 0, 0, 1, 1)),
               AssemblyResult::kFrameCompleted);
     EXPECT_EQ(workingList.size(), 1u);
@@ -205,6 +206,28 @@ TEST(FrameQueueTest, RefusesFramesBeyondItsCapacityWithoutAllocating) {
     }
     EXPECT_GE(queued, kFrameQueueCapacity);
     EXPECT_LT(queued, 10 * kFrameQueueCapacity);
+    while (!FrontPackgedData().empty()) {
+    }
+}
+
+// The worst case a hostile stream can reach: frames of the longest working list, each datagram
+// of the largest size, while the decoder stands still.
+TEST(FrameQueueTest, QueuedFramesNeverHoldMoreBytesThanTheBound) {
+    while (!FrontPackgedData().empty()) {
+    }
+    const std::string datagram(kMaxDatagramBytes, 'x');
+    const std::list<std::string> longest(kMaxWorkingListDatagrams, datagram);
+    const std::size_t frameBytes =
+        kMaxWorkingListDatagrams * (kMaxDatagramBytes + kQueuedDatagramOverheadBytes);
+    std::size_t queued = 0;
+    while (PushPackgedData(longest)) {
+        ++queued;
+    }
+    EXPECT_EQ(queued, kMaxQueuedFrameBytes / frameBytes);
+    EXPECT_LE(queued * frameBytes, std::size_t{120'000'000});
+    while (!FrontPackgedData().empty()) {
+    }
+    EXPECT_TRUE(PushPackgedData(longest));
     while (!FrontPackgedData().empty()) {
     }
 }
