@@ -179,6 +179,11 @@ export PKG_CONFIG_PATH=$libdir/pkgconfig
 "$cxx" -std=c++11 $warnings -o "$work/pkgconfig_consumer" \
     "$(dirname "$0")/pkgconfig_consumer.cpp" $(pkg-config --cflags --libs tarn_c_sdk) ||
     fail "the pkg-config consumer did not build"
-check_linkage "$work/pkgconfig_consumer"
-LD_LIBRARY_PATH=$libdir "$work/pkgconfig_consumer" || fail "the pkg-config consumer failed"
+"$cc" -std=c99 $warnings -o "$work/pkgconfig_consumer_c" \
+    "$(dirname "$0")/pkgconfig_consumer.c" $(pkg-config --cflags --libs tarn_c_sdk) ||
+    fail "the pkg-config C consumer did not build"
+for consumer in pkgconfig_consumer pkgconfig_consumer_c; do
+    check_linkage "$work/$consumer"
+    LD_LIBRARY_PATH=$libdir "$work/$consumer" || fail "$consumer failed"
+done
 echo "== $mode install: all consumers built and ran"
