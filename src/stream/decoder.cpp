@@ -2,8 +2,6 @@
 
 #include <cstdint>
 #include <iterator>
-#include <system_error>
-#include <thread>
 
 #include "api/log.h"
 #include "stream/cell_coverage.h"
@@ -21,27 +19,65 @@ float decodeCoordinate(const uint8_t* bytes) {
     return static_cast<float>(readI16Le(bytes)) / kRawCoordinateDivisor * kRawCoordinateFactor;
 }
 
-void readPixel(const uint8_t* pixel, int pixelBytes, KESOPointData& point) {
-    switch (pixelBytes) {
-        case kDistancePixelBytes:
-            point.distance = readU16Le(pixel + kDistancePixelDistance);
-            point.intensity = pixel[kDistancePixelIntensity];
-            break;
-        case kXyzPixelBytes:
-            point.x = decodeCoordinate(pixel + kXyzPixelX);
-            point.y = decodeCoordinate(pixel + kXyzPixelY);
-            point.z = decodeCoordinate(pixel + kXyzPixelZ);
-            point.intensity = pixel[kXyzPixelIntensity];
-            break;
-        case kDistanceXyzPixelBytes:
-            point.distance = readU16Le(pixel + kDistanceXyzPixelDistance);
-            point.x = decodeCoordinate(pixel + kDistanceXyzPixelX);
-            point.y = decodeCoordinate(pixel + kDistanceXyzPixelY);
-            point.z = decodeCoordinate(pixel + kDistanceXyzPixelZ);
-            point.intensity = pixel[kDistanceXyzPixelIntensity];
-            break;
-        default:
-            break;
+// The pixel layouts, one type each, so that the per-point loop has no branch on the layout.
+struct DistancePixel {
+    static constexpr std::size_t kBytes = kDistancePixelBytes;
+    static void read(const uint8_t* pixel, KESOPointData& point) {
+        point.distance = readU16Le(pixel + kDistancePixelDistance);
+        point.intensity = pixel[kDistancePixelIntensity];
+    }
+};
+
+struct XyzPixel {
+    static constexpr std::size_t kBytes = kXyzPixelBytes;
+    static void read(const uint8_t* pixel, KESOPointData& point) {
+        point.x = decodeCoordinate(pixel + kXyzPixelX);
+        point.y = decodeCoordinate(pixel + kXyzPixelY);
+        point.z = decodeCoordinate(pixel + kXyzPixelZ);
+        point.intensity = pixel[kXyzPixelIntensity];
+    }
+};
+
+struct DistanceXyzPixel {
+    static constexpr std::size_t kBytes = kDistanceXyzPixelBytes;
+    static void read(const uint8_t* pixel, KESOPointData& point) {
+        point.distance = readU16Le(pixel + kDistanceXyzPixelDistance);
+        point.x = decodeCoordinate(pixel + kDistanceXyzPixelX);
+        point.y = decodeCoordinate(pixel + kDistanceXyzPixelY);
+        point.z = decodeCoordinate(pixel + kDistanceXyzPixelZ);
+        point.intensity = pixel[kDistanceXyzPixelIntensity];
+    }
+};
+
+// Writes the datagram's points strip row by strip row; the grid's edges are checked once per row.
+template <typename Pixel>
+void decodePoints(const PointHeader& header, const uint8_t* pixels, std::size_t points,
+                  Grid grid) {
+    const std::size_t firstColumn = header.firstColumn;
+    if (firstColumn >= KESO_COLUMNS) {
+        return;
+    }
+    const std::size_t columnsInGrid = KESO_COLUMNS - firstColumn;
+    for (std::size_t first = 0; first < points; first += kStripColumns) {
+        const std::size_t row = header.firstRow + first / kStripColumns;
+        if (row >= KESO_ROWS) {
+            return;
+        }
+        const std::size_t inRow = points - first < std::size_t{kStripColumns}
+                                      ? points - first
+                                      : std::size_t{kStripColumns};
+        const std::size_t columns = inRow < columnsInGrid ? inRow : columnsInGrid;
+        KESOPointData* cell = &grid[row][firstColumn];
+        const uint8_t* pixel = pixels + first * Pixel::kBytes;
+        for (std::size_t c = 0; c < columns; ++c, ++cell, pixel += Pixel::kBytes) {
+            KESOPointData point{};
+            point.row = static_cast<uint16_t>(row);
+            point.column = static_cast<uint16_t>(firstColumn + c);
+            point.timestamp = header.timestamp;
+            point.tag = header.tag;
+            Pixel::read(pixel, point);
+            *cell = point;
+        }
     }
 }
 
@@ -59,28 +95,6 @@ bool isPointDatagram(const std::string& datagram) {
 void coverHalf(FrameIterator begin, FrameIterator end, CellCoverage& coverage) {
     for (FrameIterator it = begin; it != end && isPointDatagram(*it); ++it) {
         coverage.add(*it);
-    }
-}
-
-void runHalvesInParallel(FrameIterator begin, FrameIterator middle, FrameIterator end, Grid grid,
-                         tarn_stream* logStream) {
-    std::thread worker0;
-    std::thread worker1;
-    try {
-        worker0 = std::thread(decodeHalf, begin, middle, grid, logStream);
-        worker1 = std::thread(decodeHalf, middle, end, grid, logStream);
-    } catch (const std::system_error&) {
-        // Without a thread the decoder does the work itself; the halves share no cell.
-        if (!worker0.joinable()) {
-            decodeHalf(begin, middle, grid, logStream);
-        }
-        decodeHalf(middle, end, grid, logStream);
-    }
-    if (worker0.joinable()) {
-        worker0.join();
-    }
-    if (worker1.joinable()) {
-        worker1.join();
     }
 }
 
@@ -117,22 +131,20 @@ bool decodeDatagram(const std::string& datagram, Grid grid, tarn_stream* logStre
         return true;
     }
     const PointHeader header = readPointHeader(bytesOf(datagram));
-    const int pixelBytes = pixelBytesOfType(header.pixelType);
-    const std::size_t points = pixelCount(datagram.size(), pixelBytes);
+    const std::size_t points = pixelCount(datagram.size(), pixelBytesOfType(header.pixelType));
     const uint8_t* pixels = bytesOf(datagram) + kPointHeaderBytes;
-    for (std::size_t i = 0; i < points; ++i) {
-        const std::size_t row = header.firstRow + i / kStripColumns;
-        const std::size_t column = header.firstColumn + i % kStripColumns;
-        if (row >= KESO_ROWS || column >= KESO_COLUMNS) {
-            continue;
-        }
-        KESOPointData point{};
-        point.row = static_cast<uint16_t>(row);
-        point.column = static_cast<uint16_t>(column);
-        point.timestamp = header.timestamp;
-        point.tag = header.tag;
-        readPixel(pixels + i * static_cast<std::size_t>(pixelBytes), pixelBytes, point);
-        grid[row][column] = point;
+    switch (header.pixelType) {
+        case kDistancePixelType:
+            decodePoints<DistancePixel>(header, pixels, points, grid);
+            break;
+        case kXyzPixelType:
+            decodePoints<XyzPixel>(header, pixels, points, grid);
+            break;
+        case kDistanceXyzPixelType:
+            decodePoints<DistanceXyzPixel>(header, pixels, points, grid);
+            break;
+        default:
+            break;
     }
     return true;
 }
@@ -145,40 +157,19 @@ void decodeHalf(FrameIterator begin, FrameIterator end, Grid grid, tarn_stream* 
     }
 }
 
-bool halvesShareCells(FrameIterator begin, FrameIterator middle, FrameIterator end) {
-    CellCoverage firstHalf;
-    coverHalf(begin, middle, firstHalf);
-    if (firstHalf.empty()) {
-        return false;
-    }
-    for (FrameIterator it = middle; it != end && isPointDatagram(*it); ++it) {
-        if (firstHalf.overlaps(*it)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 tarn_frame_info decodeFrame(const QueuedFrame& frame, Grid grid, tarn_stream* logStream) {
     const std::list<std::string>& datagrams = frame.datagrams;
     const FrameIterator middle =
         std::next(datagrams.begin(), static_cast<long>(datagrams.size() / 2));
 
+    // One thread, in arrival order: where datagrams address the same cell, the later one wins.
+    // A datagram that is not a point datagram ends its half, as it always has.
+    decodeHalf(datagrams.begin(), middle, grid, logStream);
+    decodeHalf(middle, datagrams.end(), grid, logStream);
+
     CellCoverage coverage;
     coverHalf(datagrams.begin(), middle, coverage);
-    const CellCoverage firstHalf = coverage;
-    bool shared = false;
-    for (FrameIterator it = middle; it != datagrams.end() && isPointDatagram(*it); ++it) {
-        shared = shared || firstHalf.overlaps(*it);
-        coverage.add(*it);
-    }
-    if (shared) {
-        decodeHalf(datagrams.begin(), middle, grid, logStream);
-        decodeHalf(middle, datagrams.end(), grid, logStream);
-    } else {
-        runHalvesInParallel(datagrams.begin(), middle, datagrams.end(), grid, logStream);
-    }
-
+    coverHalf(middle, datagrams.end(), coverage);
     tarn_frame_info info{};
     info.datagrams = static_cast<uint32_t>(datagrams.size());
     info.cells_written = coverage.count();

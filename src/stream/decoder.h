@@ -1,5 +1,5 @@
-// The decoder: writes the points of each assembled frame into a decode grid, using two decode
-// workers per frame, then the stream publishes the grid and calls the frame callback.
+// The decoder: writes the points of each assembled frame into a decode grid, then the stream
+// publishes the grid and calls the frame callback.
 #ifndef TARN_STREAM_DECODER_H
 #define TARN_STREAM_DECODER_H
 
@@ -30,13 +30,9 @@ bool decodeDatagram(const std::string& datagram, Grid grid, tarn_stream* logStre
 void decodeHalf(FrameIterator begin, FrameIterator end, Grid grid,
                 tarn_stream* logStream = nullptr);
 
-// True when a datagram in [begin, middle) and one in [middle, end) address the same cell.
-// Looks at the headers and lengths only.
-bool halvesShareCells(FrameIterator begin, FrameIterator middle, FrameIterator end);
-
-// Decodes a whole frame into grid: the first n / 2 datagrams and the rest on two workers at once,
-// or one half after the other when the halves share cells, so that every record stays whole (the
-// later datagram wins). Returns what is known of the frame; its sequence is left 0.
+// Decodes a whole frame into grid in arrival order (the later datagram wins a shared cell): the
+// first n / 2 datagrams, then the rest, each half ending at a datagram that is not a point
+// datagram. Returns what is known of the frame; its sequence is left 0.
 tarn_frame_info decodeFrame(const QueuedFrame& frame, Grid grid, tarn_stream* logStream);
 
 // The same for a bare list of datagrams.

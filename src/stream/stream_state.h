@@ -67,11 +67,11 @@ extern OriginDataPack* m_big_buffer;
 // Next ring slot to fill. Receiver thread only.
 extern uint64_t m_big_buffer_index;
 // Pixel size in bytes (4, 8 or 10), 0 until the first point datagram. Written by the
-// assembler, read by the decode workers (relaxed).
+// assembler; the decoder reads each datagram's own pixel type instead (relaxed).
 extern std::atomic<int32_t> m_one_pixel_len;
 
-// Decode grid. Written by the decode workers (disjoint cells, or one after the other), read by
-// the decoder thread and the frame callback after both workers are joined.
+// Decode grid of the default stream. Written and read by its decoder thread only; the frame
+// callback sees it between two frames.
 extern KESOPointData frame_[KESO_ROWS][KESO_COLUMNS];
 // Published grid and its flag, guarded by realTimeDataMutex_ (the flag is also cleared
 // without the mutex by KESODisconnectDevice).

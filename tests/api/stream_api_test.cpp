@@ -181,7 +181,8 @@ TEST(WaitFrame, ReturnsEachFrameOnceAndRespectsItsTimeout) {
 
     // A waiter without a limit is released by the close.
     std::atomic<int> waited{1};
-    std::thread waiter([&] { waited = tarn_stream_wait_frame(s.stream, -1, nullptr, nullptr); });
+    tarn_stream* const waitedOn = s.stream;
+    std::thread waiter([&] { waited = tarn_stream_wait_frame(waitedOn, -1, nullptr, nullptr); });
     ASSERT_EQ(tarn_stream_close(s.stream), TARN_OK);
     s.stream = nullptr;
     waiter.join();
