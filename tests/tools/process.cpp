@@ -1,8 +1,11 @@
 #include "process.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -160,6 +163,23 @@ std::string unservedLoopbackAddress() {
     const unsigned n = static_cast<unsigned>(getpid());
     return dotted(kLoopbackHosts + 1, n / kLoopbackHosts % kLoopbackSubnets,
                   n % kLoopbackHosts + 1);
+}
+
+uint16_t freeUdpPort() {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof local;
+    bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+    close(fd);
+    return ntohs(local.sin_port);
+}
+
+long long numberAfter(const std::string& text, const std::string& label) {
+    const std::size_t at = text.find(label);
+    return at == std::string::npos ? -1 : std::atoll(text.c_str() + at + label.size());
 }
 
 std::vector<std::string> linesOf(const std::string& text) {

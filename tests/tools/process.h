@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,12 @@ Outcome runTool(const std::vector<std::string>& args, milliseconds timeout = kTo
 std::string processLoopbackAddress();
 // A loopback address no test process serves: 127.255.b.c.
 std::string unservedLoopbackAddress();
+
+// A UDP port free on 127.0.0.1 at this moment.
+uint16_t freeUdpPort();
+
+// The number in text right after `label`, or -1 when label is missing.
+long long numberAfter(const std::string& text, const std::string& label);
 
 // Lines of text, without their line ends.
 std::vector<std::string> linesOf(const std::string& text);

@@ -16,9 +16,11 @@ constexpr int kUsageStatus = 2;
 constexpr int kRejectedStatus = 3;
 
 TEST(TarnCli, EveryHelpHasUsageAndExamples) {
-    const std::vector<Words> helps = {{"--help"},           {"sim", "--help"},
-                                      {"net", "--help"},    {"net", "get", "--help"},
-                                      {"net", "set", "-h"}, {"net", "check", "--help"}};
+    const std::vector<Words> helps = {
+        {"--help"},           {"stream", "--help"},      {"record", "--help"},
+        {"replay", "--help"}, {"info", "--help"},        {"export", "--help"},
+        {"sim", "--help"},    {"net", "--help"},         {"net", "get", "--help"},
+        {"net", "set", "-h"}, {"net", "check", "--help"}};
     for (const Words& words : helps) {
         SCOPED_TRACE(words.size() > 1 ? words[0] + " " + words[1] : words[0]);
         const auto outcome = runTool(words);
@@ -45,7 +47,7 @@ TEST(TarnCli, BadCommandLinesGiveOneLineNamingTheFault) {
         std::string message;
     };
     const std::vector<Case> cases = {
-        {{}, "tarn: missing command (sim or net)"},
+        {{}, "tarn: missing command (see tarn --help)"},
         {{"frobnicate"}, "tarn: unknown command 'frobnicate'"},
         {{"sim", "--bogus", "1"}, "tarn sim: unknown option --bogus"},
         {{"sim", "--fps"}, "tarn sim: --fps needs a value"},
@@ -61,6 +63,15 @@ TEST(TarnCli, BadCommandLinesGiveOneLineNamingTheFault) {
         {{"sim", "--control", "127.0.0.1", "--control-fault", "0x9999x:silent"},
          "unknown command '0x9999x'"},
         {{"sim", "--no-stream"}, "--no-stream needs --control"},
+        {{"stream", "--every", "2"}, "tarn stream: --every needs --save"},
+        {{"stream", "--device", "127.0.0.1", "--tilt", "5"},
+         "--tilt is for the embedded simulated sensor, not with --device"},
+        {{"stream", "--box", "1:2:3"}, "--box '1:2:3' must be Y0:Y1:Z0:Z1:X0:X1"},
+        {{"record"}, "tarn record: missing the file to record into (FILE.pcap)"},
+        {{"replay", "x.pcap"}, "tarn replay: --to is required"},
+        {{"replay", "x.pcap", "--to", "127.0.0.1:9", "--max", "--rate", "2"},
+         "--max and --rate exclude each other"},
+        {{"export", "x.pcap"}, "tarn export: --save is required"},
         {{"net"}, "tarn net: missing subcommand (get, set or check)"},
         {{"net", "get"}, "tarn net get: --device is required"},
         {{"net", "get", "--device", "300.1.1.1"}, "'300.1.1.1' is not a dotted-quad IPv4 address"},

@@ -9,7 +9,7 @@
 namespace tarn::cli {
 namespace {
 
-const OptionSpec* findSpec(std::initializer_list<OptionSpec> specs, const std::string& name) {
+const OptionSpec* findSpec(const std::vector<OptionSpec>& specs, const std::string& name) {
     for (const OptionSpec& spec : specs) {
         if (name == spec.name) {
             return &spec;
@@ -27,7 +27,7 @@ std::string boundText(double value) {
 
 }  // namespace
 
-Args::Args(const std::vector<std::string>& words, std::initializer_list<OptionSpec> specs) {
+Args::Args(const std::vector<std::string>& words, const std::vector<OptionSpec>& specs) {
     for (const std::string& word : words) {
         if (word == "--help" || word == "-h") {
             help_ = true;

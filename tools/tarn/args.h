@@ -4,7 +4,6 @@
 #ifndef TARN_TOOLS_TARN_ARGS_H
 #define TARN_TOOLS_TARN_ARGS_H
 
-#include <initializer_list>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -32,7 +31,7 @@ struct OptionSpec {
 class Args {
   public:
     // Throws UsageError. With --help (or -h) anywhere, nothing else is checked.
-    Args(const std::vector<std::string>& words, std::initializer_list<OptionSpec> specs);
+    Args(const std::vector<std::string>& words, const std::vector<OptionSpec>& specs);
 
     bool help() const { return help_; }
     bool has(const std::string& name) const { return values_.count(name) != 0; }

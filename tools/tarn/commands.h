@@ -12,6 +12,11 @@ using Words = std::vector<std::string>;
 
 int runSim(const Words& words);
 int runNet(const Words& words);
+int runStream(const Words& words);
+int runRecord(const Words& words);
+int runReplay(const Words& words);
+int runInfo(const Words& words);
+int runExport(const Words& words);
 
 // Runs a subcommand, turns its exceptions into a one-line message on standard error prefixed
 // with name ("tarn net get"), and returns the exit status.

@@ -41,6 +41,8 @@ const char* const kExitStatusHelp = R"(Exit status:
   7  tarn net get: no control connection (library result -1989)
   8  tarn net set: the sensor did not confirm the new settings (library result -1988)
   9  tarn net get: the settings were not read (library result -1987)
+ 10  no frame arrived (tarn stream, tarn record), or the recording holds no measurement
+     datagram (tarn info, tarn export, tarn replay)
 )";
 
 ResultMeaning meaningOf(int resultCode) {

@@ -19,6 +19,7 @@ enum class ExitStatus : int {
     getNetLink = 7,     // -1989
     setNetCommand = 8,  // -1988
     getNetCommand = 9,  // -1987
+    noData = 10,        // no frame arrived, or a recording holds no measurement datagram
 };
 
 // A failure that ends a subcommand with the given status; the message is one line.

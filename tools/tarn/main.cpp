@@ -3,6 +3,7 @@
 #include <exception>
 #include <string>
 
+#include "tarn/tarn.h"
 #include "tools/tarn/args.h"
 #include "tools/tarn/commands.h"
 #include "tools/tarn/exit_status.h"
@@ -15,13 +16,20 @@ const char* const kUsage = R"(usage: tarn <command> [options]
        tarn --version
 
 Commands:
+  stream   streams frames with a status line per second; measures the plane angle, saves frames
+  record   records a stream into a pcap file
+  replay   sends a recording to a local port as a sensor would
+  info     what a recording holds: datagrams, frames, pixel type, duration, frame rate, IMU
+  export   writes a recording's frames as PLY, PCD, CSV and PNG files
   sim      the simulated sensor on loopback: streams a tilted wall, serves the control port
   net      reads or writes a sensor's network settings, checks an address text
 
 Examples:
-  tarn sim --duration 10                       stream to 127.0.0.1:7001 for 10 seconds
+  tarn stream --duration 5 --angle --save .    the embedded simulated sensor, 5 seconds
+  tarn stream --device 192.168.1.10            a sensor sending to local port 7001
+  tarn record capture.pcap --device 192.168.1.10 --duration 10
+  tarn info capture.pcap
   tarn net get --device 192.168.1.10           the sensor's network settings
-  tarn net check 192.168.1.010                 would the library take this address?
 
 )";
 
@@ -30,11 +38,13 @@ struct Command {
     int (*run)(const Words&);
 };
 
-constexpr Command kCommands[] = {{"sim", runSim}, {"net", runNet}};
+constexpr Command kCommands[] = {
+    {"stream", runStream}, {"record", runRecord}, {"replay", runReplay}, {"info", runInfo},
+    {"export", runExport}, {"sim", runSim},       {"net", runNet}};
 
 int dispatch(const Words& words) {
     if (words.empty()) {
-        throw UsageError("missing command (sim or net)");
+        throw UsageError("missing command (see tarn --help)");
     }
     const std::string& first = words.front();
     if (first == "--help" || first == "-h") {
@@ -43,7 +53,7 @@ int dispatch(const Words& words) {
         return 0;
     }
     if (first == "--version") {
-        std::printf("tarn %s\n", TARN_VERSION);
+        std::printf("tarn %s\n", tarn_version());
         return 0;
     }
     for (const Command& command : kCommands) {
@@ -52,7 +62,7 @@ int dispatch(const Words& words) {
                               Words(words.begin() + 1, words.end()));
         }
     }
-    throw UsageError("unknown command '" + first + "' (sim or net)");
+    throw UsageError("unknown command '" + first + "' (see tarn --help)");
 }
 
 }  // namespace

@@ -10,7 +10,8 @@ constexpr int kSnapLength = 65535;
 }  // namespace
 
 PcapWriter::PcapWriter(const std::string& path) : path_(path) {
-    pcap_ = pcap_open_dead(DLT_EN10MB, kSnapLength);
+    pcap_ =
+        pcap_open_dead_with_tstamp_precision(DLT_EN10MB, kSnapLength, PCAP_TSTAMP_PRECISION_NANO);
     if (pcap_ == nullptr) {
         throw std::runtime_error("cannot write " + path + ": libpcap refused the link type");
     }
@@ -38,8 +39,9 @@ void PcapWriter::write(std::chrono::system_clock::time_point when,
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since);
     pcap_pkthdr header{};
     header.ts.tv_sec = static_cast<time_t>(seconds.count());
+    // A nanosecond capture file keeps nanoseconds where the field says microseconds.
     header.ts.tv_usec = static_cast<suseconds_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(since - seconds).count());
+        std::chrono::duration_cast<std::chrono::nanoseconds>(since - seconds).count());
     header.caplen = static_cast<bpf_u_int32>(frame.size());
     header.len = header.caplen;
     pcap_dump(reinterpret_cast<u_char*>(dumper_), &header, frame.data());

@@ -1,5 +1,5 @@
-// A capture file in the classic pcap format with Ethernet link type, written with libpcap, which
-// tcpdump and Wireshark open.
+// A capture file in the pcap format with nanosecond times and Ethernet link type, written with
+// libpcap, which tcpdump and Wireshark open.
 #ifndef TARN_TOOLS_TARN_CAPTURE_PCAP_WRITER_H
 #define TARN_TOOLS_TARN_CAPTURE_PCAP_WRITER_H
 

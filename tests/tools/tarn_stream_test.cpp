@@ -1,0 +1,239 @@
+// tarn stream, record, info, export and replay against tarn sim and the library, each tool run as
+// a process on loopback.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "process.h"
+#include "sim/scene.h"
+#include "sim/wall_frame.h"
+#include "tarn/tarn.h"
+
+namespace {
+
+using tarn::testing::freeUdpPort;
+using tarn::testing::numberAfter;
+using tarn::testing::runTool;
+using tarn::testing::ToolProcess;
+
+constexpr int kNoDataStatus = 10;
+constexpr int kFileStatus = 5;
+constexpr int kFrameWaitMs = 5000;
+
+class ToolFiles : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tarn-tool-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        directory_ = pattern;
+    }
+    void TearDown() override { std::system(("rm -rf " + directory_).c_str()); }
+
+    std::vector<std::string> files() const {
+        std::vector<std::string> names;
+        if (DIR* dir = opendir(directory_.c_str())) {
+            while (const dirent* entry = readdir(dir)) {
+                if (entry->d_name[0] != '.') {
+                    names.push_back(entry->d_name);
+                }
+            }
+            closedir(dir);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::string directory_;
+    const std::string sourcePort_ = std::to_string(freeUdpPort());
+    const std::string localPort_ = std::to_string(freeUdpPort());
+};
+
+std::vector<std::string> frameFiles(const std::string& stem) {
+    return {stem + "-depth.png", stem + "-intensity.png", stem + ".csv", stem + ".pcd",
+            stem + ".ply"};
+}
+
+using StreamTest = ToolFiles;
+
+TEST_F(StreamTest, CountersMatchTheSimulatorUnderLoss) {
+    ToolProcess stream({"stream", "--device", "127.0.0.1", "--device-port", sourcePort_,
+                        "--local-port", localPort_, "--idle", "0.5"});
+    ASSERT_TRUE(stream.waitForOutput("tarn stream: listening to")) << stream.output();
+    const auto sim = runTool({"sim",
+                              "--to",
+                              "127.0.0.1:" + localPort_,
+                              "--from",
+                              "127.0.0.1:" + sourcePort_,
+                              "--frames",
+                              "12",
+                              "--fps",
+                              "30",
+                              "--pixel-type",
+                              "0",
+                              "--imu-rate",
+                              "60",
+                              "--loss",
+                              "0.01",
+                              "--seed",
+                              "5",
+                              "--drop-last-of",
+                              "4",
+                              "--drop-first-of",
+                              "8"});
+    ASSERT_EQ(sim.status, 0) << sim.err;
+    const auto end = stream.wait();
+    ASSERT_EQ(end.status, 0) << end.err;
+
+    const long long points = numberAfter(sim.out, "sent 12 frames, ");
+    const long long imu = numberAfter(sim.out, " point datagrams, ");
+    EXPECT_GT(numberAfter(sim.out, "faults: dropped "), 2);  // random loss besides the two
+    EXPECT_NE(end.out.find("tarn stream: " + std::to_string(points + imu) +
+                           " datagrams read, 0 rejected, 0 invalid, 0 dropped on a full queue, "
+                           "0 kernel drops; " +
+                           std::to_string(imu) + " IMU samples\n"),
+              std::string::npos)
+        << sim.out << end.out;
+    // Frame 4 never ends, frame 8 joins frame 7's end; random loss leaves some incomplete.
+    EXPECT_NE(end.out.find("tarn stream: 11 frames in "), std::string::npos) << end.out;
+    EXPECT_NE(end.out.find("; lost 1, merged 1, incomplete "), std::string::npos);
+    EXPECT_GT(numberAfter(end.out, "merged 1, incomplete "), 0);
+}
+
+TEST_F(StreamTest, EmbeddedSensorShowsTheAngleAndSavesTheLastFrame) {
+    const auto outcome =
+        runTool({"stream", "--frames", "4", "--fps", "30", "--angle", "--save", directory_});
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_NE(outcome.out.find("tarn stream: listening to the embedded simulated sensor"),
+              std::string::npos);
+    const std::size_t mean = outcome.out.find(" measured: mean ");
+    ASSERT_NE(mean, std::string::npos) << outcome.out;
+    EXPECT_NEAR(std::atof(outcome.out.c_str() + mean + 16), 12.0, 0.5);
+    EXPECT_NE(outcome.out.find("(true 12.00)\n"), std::string::npos);
+    const std::vector<std::string> saved = files();
+    ASSERT_EQ(saved.size(), 5u);
+    EXPECT_EQ(saved, frameFiles(saved[0].substr(0, saved[0].find('-', 6))));
+}
+
+TEST_F(StreamTest, FailuresHaveTheirStatus) {
+    const auto silent = runTool(
+        {"stream", "--device", "127.0.0.1", "--local-port", localPort_, "--duration", "0.3"});
+    EXPECT_EQ(silent.status, kNoDataStatus);
+    EXPECT_EQ(silent.err, "tarn stream: no frame arrived\n");
+    const auto folder = runTool({"stream", "--save", directory_ + "/missing"});
+    EXPECT_EQ(folder.status, kFileStatus);
+    EXPECT_EQ(folder.err, "tarn stream: cannot write into " + directory_ +
+                              "/missing: No such file or directory\n");
+    const auto capture = runTool({"info", directory_ + "/none.pcap"});
+    EXPECT_EQ(capture.status, kFileStatus);
+    EXPECT_EQ(capture.err.rfind("tarn info: cannot read " + directory_ + "/none.pcap: ", 0), 0u);
+}
+
+// Frames the library decodes from a replay, copied in its frame callback.
+struct Collected {
+    std::mutex mutex;
+    std::vector<std::vector<tarn_point>> frames;
+
+    static void onFrame(const tarn_point* grid, const tarn_frame_info*, void* user) {
+        auto* self = static_cast<Collected*>(user);
+        std::lock_guard<std::mutex> lock(self->mutex);
+        self->frames.emplace_back(grid, grid + TARN_CELLS);
+    }
+};
+
+using RecordingTest = ToolFiles;
+
+TEST_F(RecordingTest, RecordInfoExportAndReplayBitForBit) {
+    const std::string capture = directory_ + "/capture.pcap";
+    ToolProcess record({"record", capture, "--device", "127.0.0.1", "--device-port", sourcePort_,
+                        "--local-port", localPort_, "--idle", "0.5"});
+    ASSERT_TRUE(record.waitForOutput("tarn record: recording ")) << record.output();
+    const auto sim =
+        runTool({"sim", "--to", "127.0.0.1:" + localPort_, "--from", "127.0.0.1:" + sourcePort_,
+                 "--frames", "6", "--fps", "20", "--imu-rate", "40"});
+    ASSERT_EQ(sim.status, 0) << sim.err;
+    const auto recorded = record.wait();
+    ASSERT_EQ(recorded.status, 0) << recorded.err;
+    const long long points = numberAfter(sim.out, "sent 6 frames, ");
+    const long long imu = numberAfter(sim.out, " point datagrams, ");
+    const std::string all = std::to_string(points + imu);
+    EXPECT_EQ(points, 6 * 450);
+    EXPECT_NE(recorded.out.find("tarn record: wrote " + all + " datagrams (6 frames) to " +
+                                capture + "; 0 dropped"),
+              std::string::npos)
+        << recorded.out;
+
+    const auto info = runTool({"info", capture});
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("  datagrams     " + all + " (" + std::to_string(points) + " point, " +
+                            std::to_string(imu) + " IMU, 0 invalid); 0 other"),
+              std::string::npos)
+        << info.out;
+    EXPECT_NE(info.out.find("  sources       127.0.0.1:" + sourcePort_ + "\n"), std::string::npos);
+    EXPECT_NE(info.out.find("  frames        6: 6 complete, 0 incomplete, 0 merged; 0 lost"),
+              std::string::npos);
+    EXPECT_NE(info.out.find("  pixel type    2 (10-byte"), std::string::npos);
+    EXPECT_NE(info.out.find("  IMU samples   " + std::to_string(imu) + "\n"), std::string::npos);
+
+    const std::string frames = directory_ + "/frames";
+    mkdir(frames.c_str(), 0755);
+    const auto exported = runTool({"export", capture, "--save", frames, "--every", "2"});
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    EXPECT_EQ(exported.out,
+              "tarn export: wrote 3 of 6 frames into " + frames + " (5 files each)\n");
+    for (const char* stem : {"/frame-000002", "/frame-000004", "/frame-000006"}) {
+        struct stat status {};
+        EXPECT_EQ(stat((frames + stem + ".ply").c_str(), &status), 0) << stem;
+    }
+
+    // Replayed into the library, the frames are the simulated wall's, bit for bit.
+    Collected collected;
+    tarn_stream_config config;
+    tarn_stream_config_init(&config);
+    config.local_address = "127.0.0.1";
+    config.device_address = "127.0.0.1";
+    config.device_port = std::atoi(sourcePort_.c_str());
+    config.on_frame = Collected::onFrame;
+    config.frame_user = &collected;
+    tarn_stream* stream = nullptr;
+    ASSERT_EQ(tarn_stream_open(&config, &stream), TARN_OK);
+    int port = 0;
+    tarn_stream_local_port(stream, &port);
+    const auto replay = runTool({"replay", capture, "--to", "127.0.0.1:" + std::to_string(port)});
+    EXPECT_EQ(replay.status, 0) << replay.err;
+    EXPECT_NE(replay.out.find("tarn replay: sending from 127.0.0.1:" + sourcePort_ + "\n"),
+              std::string::npos)
+        << replay.out;
+    tarn_stream_wait_frame(stream, kFrameWaitMs, nullptr, nullptr);
+    for (int i = 0; i < kFrameWaitMs / 10; ++i) {
+        tarn_stream_stats stats{};
+        tarn_stream_get_stats(stream, &stats);
+        if (stats.frames_decoded >= 6) {
+            break;
+        }
+        usleep(10000);
+    }
+    tarn_stream_close(stream);
+
+    tarn::sim::SceneConfig scene;
+    scene.tiltDegrees = 12.0f;
+    std::vector<tarn_point> expected(TARN_CELLS);
+    ASSERT_EQ(collected.frames.size(), 6u);
+    for (std::size_t n = 0; n < collected.frames.size(); ++n) {
+        tarn::sim::fillGrid(tarn::sim::Scene(scene), n + 1,
+                            reinterpret_cast<KESOPointData(*)[KESO_COLUMNS]>(expected.data()));
+        EXPECT_EQ(std::memcmp(collected.frames[n].data(), expected.data(),
+                              expected.size() * sizeof(tarn_point)),
+                  0)
+            << "frame " << n + 1;
+    }
+}
+
+}  // namespace

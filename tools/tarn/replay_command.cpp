@@ -1,0 +1,231 @@
+// tarn replay: sends a recording's measurement datagrams to a local port, as a sensor would.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "tools/tarn/address.h"
+#include "tools/tarn/args.h"
+#include "tools/tarn/capture/pcap_reader.h"
+#include "tools/tarn/commands.h"
+#include "tools/tarn/exit_status.h"
+#include "tools/tarn/stop_signal.h"
+
+namespace tarn::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint8_t kLoopbackFirstOctet = 127;
+constexpr const char* kLoopback = "127.0.0.1";
+// With --max, a stop request is looked at after this many datagrams.
+constexpr uint64_t kStopCheckInterval = 64;
+
+const char* const kUsage = R"(usage: tarn replay FILE.pcap --to A:P [options]
+Sends the measurement datagrams of a recording (UDP payloads starting 5A A5) to A:P, each from its
+recorded source port where that port is free (else from any port, said once), keeping the recorded
+timing. Any application then receives the recording as if a sensor were there: give it the source
+address replay prints as the device address, and the recorded source port as the device port.
+Prints a status line per second; stops at the end, or on Ctrl-C.
+  --to A:P               where to send, A within 127.0.0.0/8 (required)
+  --from A               the source address, within 127.0.0.0/8 [the recorded one when it is a
+                         loopback address, else 127.0.0.1]
+  --rate R               R times as fast as recorded, 0.01 to 1000 [1]
+  --max                  as fast as the system sends
+  --loop                 start again at the end, until Ctrl-C
+
+Examples:
+  tarn replay capture.pcap --to 127.0.0.1:7001
+  tarn replay capture.pcap --to 127.0.0.1:7001 --rate 0.5 --loop
+)";
+
+struct ReplayOptions {
+    std::string path;
+    Endpoint to;
+    std::string from;  // empty: as recorded when loopback
+    double rate = 1.0;
+    bool max = false;
+    bool loop = false;
+};
+
+// One socket per source address and port, bound to the recorded port where it is free.
+class Senders {
+  public:
+    explicit Senders(const Endpoint& to) {
+        destination_.sin_family = AF_INET;
+        destination_.sin_port = htons(to.port);
+        inet_pton(AF_INET, to.address.c_str(), &destination_.sin_addr);
+    }
+    ~Senders() {
+        for (const auto& entry : sockets_) {
+            close(entry.second);
+        }
+    }
+    Senders(const Senders&) = delete;
+    Senders& operator=(const Senders&) = delete;
+
+    bool send(const std::string& address, uint16_t port, const std::vector<uint8_t>& payload) {
+        const int fd = socketFor(address, port);
+        return sendto(fd, payload.data(), payload.size(), 0,
+                      reinterpret_cast<const sockaddr*>(&destination_), sizeof destination_) >= 0;
+    }
+
+  private:
+    int socketFor(const std::string& address, uint16_t port) {
+        const auto key = std::make_pair(address, port);
+        const auto found = sockets_.find(key);
+        if (found != sockets_.end()) {
+            return found->second;
+        }
+        const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            throw Failure(ExitStatus::socket, "cannot open a UDP socket");
+        }
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        inet_pton(AF_INET, address.c_str(), &local.sin_addr);
+        local.sin_port = htons(port);
+        if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+            std::printf("tarn replay: %s:%u is taken; sending its datagrams from another port\n",
+                        address.c_str(), port);
+            local.sin_port = 0;
+            if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+                close(fd);
+                throw Failure(ExitStatus::socket, "cannot send from " + address);
+            }
+        } else {
+            std::printf("tarn replay: sending from %s:%u\n", address.c_str(), port);
+        }
+        sockets_[key] = fd;
+        return fd;
+    }
+
+    sockaddr_in destination_{};
+    std::map<std::pair<std::string, uint16_t>, int> sockets_;
+};
+
+struct Totals {
+    uint64_t sent = 0;
+    uint64_t failed = 0;
+    uint64_t passes = 0;
+};
+
+std::string sourceAddress(const ReplayOptions& o, const capture::Ipv4& recorded) {
+    if (!o.from.empty()) {
+        return o.from;
+    }
+    return recorded[0] == kLoopbackFirstOctet ? formatIpv4(recorded) : kLoopback;
+}
+
+// One pass over the recording; false when a stop was requested.
+bool replayOnce(const ReplayOptions& o, Senders& senders, StopSignal& stop, Totals& totals,
+                Clock::time_point& nextTick, Clock::time_point start) {
+    capture::PcapReader reader(o.path);
+    capture::UdpPacket packet;
+    Clock::time_point passStart = Clock::now();
+    int64_t firstNs = 0;
+    bool first = true;
+    uint64_t sentInPass = 0;
+    while (reader.next(packet)) {
+        if (!capture::isMeasurement(packet.payload)) {
+            continue;
+        }
+        if (first) {
+            firstNs = packet.timeNs;
+            first = false;
+        }
+        Clock::time_point due = Clock::now();
+        if (!o.max) {
+            const double offset = static_cast<double>(packet.timeNs - firstNs) / 1e9 / o.rate;
+            due = passStart + std::chrono::duration_cast<Clock::duration>(
+                                  std::chrono::duration<double>(std::max(offset, 0.0)));
+        }
+        while (nextTick <= due) {
+            if (!stop.sleepUntil(nextTick)) {
+                return false;
+            }
+            std::printf("tarn replay: %.1f s  sent %" PRIu64 " datagrams  pass %" PRIu64 "\n",
+                        std::chrono::duration<double>(nextTick - start).count(), totals.sent,
+                        totals.passes + 1);
+            nextTick += std::chrono::seconds(1);
+        }
+        if ((!o.max || sentInPass % kStopCheckInterval == 0) && !stop.sleepUntil(due)) {
+            return false;
+        }
+        const bool sent = senders.send(sourceAddress(o, packet.route.source),
+                                       packet.route.sourcePort, packet.payload);
+        ++(sent ? totals.sent : totals.failed);
+        ++sentInPass;
+    }
+    if (sentInPass > 0) {
+        ++totals.passes;
+    }
+    return sentInPass > 0;
+}
+
+int run(const ReplayOptions& o) {
+    StopSignal stop;
+    { capture::PcapReader check(o.path); }  // a file libpcap refuses fails before anything is sent
+    Senders senders(o.to);
+    Totals totals;
+    const Clock::time_point start = Clock::now();
+    Clock::time_point nextTick = start + std::chrono::seconds(1);
+    while (replayOnce(o, senders, stop, totals, nextTick, start) && o.loop) {
+    }
+    std::printf("tarn replay: %s after %.1f s\n", stop.stopped() ? "stopped" : "done",
+                std::chrono::duration<double>(Clock::now() - start).count());
+    std::printf("tarn replay: sent %" PRIu64 " datagrams to %s:%u in %" PRIu64 " passes, %" PRIu64
+                " failed\n",
+                totals.sent, o.to.address.c_str(), o.to.port, totals.passes, totals.failed);
+    if (totals.sent == 0 && !stop.stopped()) {
+        throw Failure(ExitStatus::noData, o.path + " holds no measurement datagram");
+    }
+    return 0;
+}
+
+}  // namespace
+
+int runReplay(const Words& words) {
+    const Args args(words, {{"to", OptionKind::value},
+                            {"from", OptionKind::value},
+                            {"rate", OptionKind::value},
+                            {"max", OptionKind::flag},
+                            {"loop", OptionKind::flag}});
+    if (args.help()) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    args.expectPositional(1, 1, "the recording to replay (FILE.pcap)");
+    ReplayOptions o;
+    o.path = args.positional().front();
+    if (!args.has("to")) {
+        throw UsageError("--to is required");
+    }
+    o.to = loopbackEndpoint("to", args.text("to", ""), 1);
+    if (args.has("from")) {
+        o.from = formatIpv4(loopbackAddress("from", args.text("from", "")));
+    }
+    o.rate = args.number("rate", 1.0, 0.01, 1000.0);
+    o.max = args.flag("max");
+    if (o.max && args.has("rate")) {
+        throw UsageError("--max and --rate exclude each other");
+    }
+    o.loop = args.flag("loop");
+    try {
+        return run(o);
+    } catch (const std::runtime_error& e) {
+        if (dynamic_cast<const Failure*>(&e) != nullptr) {
+            throw;
+        }
+        throw Failure(ExitStatus::file, e.what());
+    }
+}
+
+}  // namespace tarn::cli

@@ -1,0 +1,87 @@
+// Where tarn stream and tarn record take their datagrams from: a sensor (--device), or the
+// embedded simulated sensor on loopback, streaming on a thread of its own into a library stream.
+#ifndef TARN_TOOLS_TARN_STREAM_SOURCE_H
+#define TARN_TOOLS_TARN_STREAM_SOURCE_H
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tarn/tarn.h"
+#include "tools/tarn/args.h"
+#include "tools/tarn/sim_stream.h"
+
+namespace tarn::cli {
+
+// The options of every subcommand with a source, added to its own.
+std::vector<OptionSpec> withSourceOptions(std::vector<OptionSpec> own);
+
+// Prints the library's lines on standard error, each after prefix ("tarn stream"). prefix must
+// outlive the process's use of the library.
+void printLibraryLines(const char* prefix);
+
+// Their help lines.
+extern const char* const kSourceHelp;
+
+struct SourceOptions {
+    std::string device;  // empty: the embedded simulated sensor
+    int devicePort = 0;
+    int localPort = 0;  // 0: the default (7001 with a device, any free port otherwise)
+    std::string localAddress;
+    int64_t receiveBuffer = 0;
+    SimStreamPlan sim;  // for the embedded simulated sensor
+};
+
+// Throws UsageError.
+SourceOptions readSourceOptions(const Args& args);
+
+// Callbacks the stream is opened with.
+struct StreamCallbacks {
+    tarn_datagram_callback onDatagram = nullptr;
+    void* datagramUser = nullptr;
+};
+
+class StreamSource {
+  public:
+    // Opens the library stream and, without a device, starts the embedded simulated sensor
+    // streaming into it. Throws Failure.
+    StreamSource(const SourceOptions& options, const StreamCallbacks& callbacks);
+    // Stops the simulated sensor, then closes the stream.
+    ~StreamSource();
+    StreamSource(const StreamSource&) = delete;
+    StreamSource& operator=(const StreamSource&) = delete;
+
+    tarn_stream* stream() const { return stream_; }
+    // What the stream listens to, for the opening line.
+    std::string description() const;
+    bool simulated() const { return sim_ != nullptr; }
+    float trueTilt() const { return options_.sim.scene.tiltDegrees; }
+
+    // Stops the embedded simulated sensor and returns what it sent (nullopt with a device).
+    std::optional<SimCounts> stopSimulation();
+
+  private:
+    void openDeviceStream(const StreamCallbacks& callbacks);
+    void openSimulatedStream(const StreamCallbacks& callbacks);
+    int open(const StreamCallbacks& callbacks, const std::string& device, int devicePort,
+             int localPort);
+    bool sleepUntil(SimStream::Clock::time_point deadline);
+
+    SourceOptions options_;
+    tarn_stream* stream_ = nullptr;
+    int localPort_ = 0;
+    std::unique_ptr<SimStream> sim_;
+    std::mutex mutex_;  // guards stopping_ between the main and the simulator's thread
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::thread simThread_;  // runs sim_; joined by stopSimulation
+};
+
+}  // namespace tarn::cli
+
+#endif  // TARN_TOOLS_TARN_STREAM_SOURCE_H
