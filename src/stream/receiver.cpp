@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -126,59 +127,100 @@ bool Engine::storeDatagram(const uint8_t* bytes, std::size_t length,
     return true;
 }
 
-// Reads what the socket holds, up to kDatagramsPerWake datagrams, each straight into the next
-// ring slot (or, with the ring full, into a scratch buffer so that it can still be counted).
+namespace {
+
+// A batch of receive descriptors, each aimed at a ring slot or at the scratch buffer.
+struct ReceiveBatch {
+    static constexpr std::size_t kSize = 32;
+    mmsghdr messages[kSize];
+    iovec buffers[kSize];
+    sockaddr_in sources[kSize];
+    ReceiveControl controls[kSize];
+
+    void aim(std::size_t i, uint8_t* target) {
+        buffers[i] = iovec{target, kMaxDatagramBytes};
+        sources[i] = sockaddr_in{};
+        messages[i] = mmsghdr{};
+        messages[i].msg_hdr.msg_name = &sources[i];
+        messages[i].msg_hdr.msg_namelen = sizeof sources[i];
+        messages[i].msg_hdr.msg_iov = &buffers[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+        messages[i].msg_hdr.msg_control = controls[i].bytes;
+        messages[i].msg_hdr.msg_controllen = sizeof controls[i].bytes;
+    }
+};
+
+}  // namespace
+
+// Reads what the socket holds, up to kDatagramsPerWake datagrams, in batches straight into the
+// next free ring slots (with the ring full, one at a time into a scratch buffer, so that it can
+// still be counted). Accepted datagrams are kept in consecutive slots: one that follows a
+// rejected datagram moves down into the rejected one's slot.
 std::size_t Engine::drainSocket(int socket, const SourceFilter& filter) {
+    static thread_local ReceiveBatch batch;
     static thread_local uint8_t scratch[kMaxDatagramBytes];
     std::size_t read = 0;
-    for (; read < kDatagramsPerWake; ++read) {
-        const bool ringFull = queuedDatagramPointers() >= kRingFullQueuedPointers;
-        const uint64_t index = storage_.ringIndex;
-        OriginDataPack* slot = &storage_.ring[index];
-        uint8_t* target = ringFull ? scratch : slot->data;
-
-        iovec buffer{target, kMaxDatagramBytes};
-        sockaddr_in source{};
-        ReceiveControl control;
-        msghdr message{};
-        message.msg_name = &source;
-        message.msg_namelen = sizeof source;
-        message.msg_iov = &buffer;
-        message.msg_iovlen = 1;
-        message.msg_control = control.bytes;
-        message.msg_controllen = sizeof control.bytes;
-        const ssize_t received = recvmsg(socket, &message, MSG_DONTWAIT);
-        if (received < 0) {
+    while (read < kDatagramsPerWake) {
+        const uint64_t queued = queuedDatagramPointers();
+        const uint64_t free = queued >= kRingFullQueuedPointers ? 0 : kRingFullQueuedPointers - queued;
+        const uint64_t first = storage_.ringIndex;
+        const uint64_t untilWrap = kRingSlots - first;
+        std::size_t slots = ReceiveBatch::kSize;
+        slots = std::min<std::size_t>(slots, free);
+        slots = std::min<std::size_t>(slots, untilWrap);
+        const bool ringFull = slots == 0;
+        const std::size_t wanted = ringFull ? 1 : slots;
+        for (std::size_t i = 0; i < wanted; ++i) {
+            batch.aim(i, ringFull ? scratch : storage_.ring[first + i].data);
+        }
+        const int received =
+            recvmmsg(socket, batch.messages, static_cast<unsigned>(wanted), MSG_DONTWAIT, nullptr);
+        if (received <= 0) {
             break;
         }
         const ReceiveTime now = receiveTimeNow();
-        bump(counters_.datagramsRead);
-        tarn_datagram_meta meta{};
-        readControl(message, counters_.kernelDrops, meta);
-        if (received == 0 || !filter.accepts(source)) {
-            bump(counters_.datagramsRejected);
-            continue;
+        uint64_t next = first;  // the slot the next accepted datagram belongs in
+        for (int i = 0; i < received; ++i) {
+            mmsghdr& message = batch.messages[i];
+            const std::size_t length = message.msg_len;
+            bump(counters_.datagramsRead);
+            tarn_datagram_meta meta{};
+            readControl(message.msg_hdr, counters_.kernelDrops, meta);
+            const sockaddr_in& source = batch.sources[i];
+            if (length == 0 || !filter.accepts(source)) {
+                bump(counters_.datagramsRejected);
+                continue;
+            }
+            const auto* bytes = static_cast<const uint8_t*>(batch.buffers[i].iov_base);
+            if (callbacks_.datagram != nullptr) {
+                meta.source_address = ntohl(source.sin_addr.s_addr);
+                meta.source_port = ntohs(source.sin_port);
+                meta.destination_port = static_cast<uint16_t>(localPort_.load());
+                meta.receive_monotonic_ns = now.monotonicNs;
+                meta.receive_realtime_ns = now.realtimeNs;
+                callbacks_.datagram(bytes, length, &meta, callbacks_.datagramUser);
+            }
+            if (ringFull) {
+                bump(counters_.datagramsQueueFull);
+                continue;
+            }
+            OriginDataPack* slot = &storage_.ring[next];
+            if (slot->data != bytes) {
+                std::memmove(slot->data, bytes, length);
+            }
+            slot->len = static_cast<uint16_t>(length);
+            slotTimes_[next] = now;
+            if (!pushDatagram(slot)) {
+                bump(counters_.datagramsQueueFull);
+                continue;
+            }
+            ++next;
         }
-        if (callbacks_.datagram != nullptr) {
-            meta.source_address = ntohl(source.sin_addr.s_addr);
-            meta.source_port = ntohs(source.sin_port);
-            meta.destination_port = static_cast<uint16_t>(localPort_.load());
-            meta.receive_monotonic_ns = now.monotonicNs;
-            meta.receive_realtime_ns = now.realtimeNs;
-            callbacks_.datagram(target, static_cast<std::size_t>(received), &meta,
-                                callbacks_.datagramUser);
+        storage_.ringIndex = next >= kRingSlots ? 0 : next;
+        read += static_cast<std::size_t>(received);
+        if (static_cast<std::size_t>(received) < wanted) {
+            break;  // the socket is empty
         }
-        if (ringFull) {
-            bump(counters_.datagramsQueueFull);
-            continue;
-        }
-        slot->len = static_cast<uint16_t>(received);
-        slotTimes_[index] = now;
-        if (!pushDatagram(slot)) {
-            bump(counters_.datagramsQueueFull);
-            continue;
-        }
-        storage_.ringIndex = index + 1 >= kRingSlots ? 0 : index + 1;
     }
     return read;
 }
