@@ -1,0 +1,132 @@
+"""Streams of frames: handle streams, and read-only access to the KESO connection."""
+
+import math
+import time
+
+from tarn import _log, _tarn
+from tarn.errors import StreamError, error_for
+from tarn.frame import Frame, FrameInfo, ImuSample, new_grid
+
+#: The sensor's second measurement source port, accepted by default.
+DEFAULT_ALTERNATE_PORT = 6301
+_MS_PER_SECOND = 1000
+
+
+def _wait(wait_once, timeout):
+    """Waits in slices of the extension's longest wait, so that Ctrl-C (raised between slices)
+    and close() from another thread take effect within one slice. Returns the item, or None once
+    the stream is closed or disconnected; raises tarn.TimeoutError after timeout seconds."""
+    deadline = None if timeout is None else time.monotonic() + timeout
+    while True:
+        left_ms = _tarn.WAIT_SLICE_MS
+        if deadline is not None:
+            left_ms = min(left_ms, max(0, math.ceil((deadline - time.monotonic()) * _MS_PER_SECOND)))
+        code, item = wait_once(left_ms)
+        _log.forward()
+        if code == _tarn.OK:
+            return item
+        if code == _tarn.ERR_NOT_CONNECTED:
+            return None
+        if code != _tarn.ERR_TIMEOUT:
+            raise error_for(code)
+        if deadline is not None and time.monotonic() >= deadline:
+            raise error_for(code)
+
+
+class Stream:
+    """A stream of frames from one sensor, on its own socket and library threads.
+
+    ``device`` is the sensor's address (dotted quad) and ``device_port`` its measurement source
+    port; datagrams from ``alternate_port`` are taken too. ``local_port`` 0 binds a free port
+    (see ``local_port`` afterwards). Raises tarn.ConnectError when the stream cannot be opened.
+    Use it as a context manager, or call close(); any thread may call any method.
+    """
+
+    def __init__(self, device, device_port=DEFAULT_ALTERNATE_PORT, local_port=0,
+                 local_address="", alternate_port=DEFAULT_ALTERNATE_PORT,
+                 receive_buffer_bytes=0, *, _handle=None):
+        try:
+            self._handle = _handle or _tarn.Stream(device, device_port, local_address, local_port,
+                                                   alternate_port, receive_buffer_bytes)
+        finally:
+            _log.forward()
+
+    @property
+    def local_port(self):
+        """The local UDP port the stream is bound to."""
+        return self._handle.local_port()
+
+    def frames(self, timeout=1.0):
+        """Yields frames as they arrive, each once (with several readers of one stream, each
+        frame goes to one of them). Raises tarn.TimeoutError when no frame arrives within
+        timeout seconds (None waits without limit); ends when the stream is closed or the KESO
+        connection disconnects. The GIL is released while waiting."""
+        while True:
+            points = new_grid()
+            info = _wait(lambda ms: self._handle.wait_frame(points, ms), timeout)
+            if info is None:
+                return
+            yield Frame(points, FrameInfo(**info))
+
+    def latest(self):
+        """The latest frame, whether or not frames() has returned it. Raises tarn.StreamError
+        (code -14) before the first frame."""
+        points = new_grid()
+        try:
+            info = self._handle.latest(points)
+        finally:
+            _log.forward()
+        return Frame(points, FrameInfo(**info))
+
+    def stats(self):
+        """The stream's counters (tarn_stream_stats) as a dict, with ``imu_queue_dropped``: IMU
+        samples dropped because imu() did not keep up (the newest 4096 are kept)."""
+        return self._handle.stats()
+
+    def imu(self, timeout=1.0):
+        """Yields IMU samples in arrival order; timeout as for frames()."""
+        while True:
+            sample = _wait(self._handle.wait_imu, timeout)
+            if sample is None:
+                return
+            yield ImuSample(*sample)
+
+    @_log.forwarding
+    def close(self):
+        """Stops the stream and frees its socket; a second call does nothing. Waits for calls
+        on other threads to leave the library (at most 0.1 s)."""
+        self._handle.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+class _DefaultStream(Stream):
+    """The KESO connection (KESOConnectDevice), to read only: close() leaves it connected."""
+
+    def __init__(self):
+        super().__init__(None, _handle=_tarn.default_stream())
+
+    def imu(self, timeout=1.0):
+        raise StreamError(None, "IMU samples of the KESO connection go to its registered callback")
+
+
+def default_stream():
+    """The KESO connection's stream for frames(), latest() and stats(). frames() ends when the
+    connection is disconnected; before it connects, latest() raises tarn.StreamError."""
+    return _DefaultStream()
+
+
+@_log.forwarding
+def connect_device(local_port, device, device_port):
+    """KESOConnectDevice: connects the process's KESO connection (raises tarn.ConnectError)."""
+    _tarn.connect_device(local_port, device, device_port)
+
+
+@_log.forwarding
+def disconnect_device():
+    """KESODisconnectDevice: ends the KESO connection (pauses 0.1 s)."""
+    _tarn.disconnect_device()
