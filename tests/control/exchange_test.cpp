@@ -55,10 +55,11 @@ TEST_F(ExchangeTest, WithoutALinkNothingIsSent) {
     EXPECT_TRUE(reply.empty());
 }
 
-TEST_F(ExchangeTest, ZeroAttemptsSendNothing) {
+TEST_F(ExchangeTest, ZeroAttemptsOrAMissingPayloadSendNothing) {
     linkQuietly();
     std::string reply;
     EXPECT_EQ(readSettings(reply, 0), 3u);
+    EXPECT_EQ(send_cmd_tcp(kCmdSetNetInfo, nullptr, 44, reply, kCtrlWaitMs, kCtrlAttempts), 3u);
     EXPECT_EQ(requestsSinceLink(), 0u);
 }
 
