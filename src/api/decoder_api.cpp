@@ -16,6 +16,7 @@
 struct tarn_decoder {
     std::atomic<int32_t> pixelBytes{0};
     tarn::stream::StreamCounters counters;
+    std::shared_ptr<tarn::stream::RunPool> pool = std::make_shared<tarn::stream::RunPool>();
     tarn::stream::WorkingFrame working;
     tarn::stream::GridStorage grid{new KESOPointData[KESO_ROWS][KESO_COLUMNS]()};
     tarn_frame_info info{};
@@ -87,7 +88,8 @@ int tarn_decoder_push(tarn_decoder* decoder, const void* datagram, size_t length
     using tarn::stream::AssemblyResult;
     decoder->ready = TARN_DATAGRAM_TAKEN;
     tarn::stream::bump(decoder->counters.datagramsRead);
-    const tarn::stream::AssemblyContext context{decoder->pixelBytes, &decoder->counters, nullptr};
+    const tarn::stream::AssemblyContext context{decoder->pixelBytes, &decoder->counters, nullptr,
+                                                *decoder->pool};
     const std::size_t used = std::min<std::size_t>(length, TARN_MAX_DATAGRAM_BYTES);
     switch (tarn::stream::assembleDatagram(static_cast<const uint8_t*>(datagram), used,
                                            decoder->working, &decoder->imu, context)) {

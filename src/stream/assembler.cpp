@@ -19,13 +19,23 @@ void count(StreamCounters* counters, Counter StreamCounters::*counter) {
     }
 }
 
+void resetFrame(WorkingFrame& frame) {
+    frame.earlier.clear();
+    if (frame.current != nullptr) {
+        frame.current->clear();
+    }
+    frame.count = 0;
+    frame.queued = false;
+    frame.merged = false;
+}
+
 AssemblyResult appendToWorkingList(const uint8_t* datagram, std::size_t length,
                                    WorkingFrame& frame, const AssemblyContext& context) {
-    if (frame.datagrams.size() >= kMaxWorkingListDatagrams) {
+    if (frame.count >= kMaxWorkingListDatagrams) {
         log::format(context.logStream, Destination::kStandardOutput,
                     "frame assembly: %zu datagrams without a first datagram, discarded\n",
-                    frame.datagrams.size() + 1);
-        frame = WorkingFrame{};
+                    frame.count + 1);
+        resetFrame(frame);
         count(context.counters, &StreamCounters::framesTooLong);
         return AssemblyResult::kWorkingListFull;
     }
@@ -33,16 +43,20 @@ AssemblyResult appendToWorkingList(const uint8_t* datagram, std::size_t length,
         frame.queued = false;
         frame.merged = true;
     }
-    frame.datagrams.emplace_back(reinterpret_cast<const char*>(datagram), length);
+    if (frame.current == nullptr) {
+        frame.current = context.pool.take();
+    }
+    frame.current->append(datagram, length);
+    ++frame.count;
     return AssemblyResult::kAppended;
 }
 
 // A first datagram ends the frame in hand: if that one never got its last datagram, it is lost.
 void startFrame(WorkingFrame& frame, const AssemblyContext& context) {
-    if (!frame.datagrams.empty() && !frame.queued) {
+    if (frame.count != 0 && !frame.queued) {
         count(context.counters, &StreamCounters::framesLostLast);
     }
-    frame = WorkingFrame{};
+    resetFrame(frame);
 }
 
 AssemblyResult assemblePointDatagram(const uint8_t* datagram, std::size_t length,
@@ -79,6 +93,9 @@ AssemblyResult assemblePointDatagram(const uint8_t* datagram, std::size_t length
                 return appended;
             }
             count(context.counters, &StreamCounters::framesCompleted);
+            // The run is complete: it goes out shared and read-only, and stays for a merge.
+            frame.earlier.push_back(std::move(frame.current));
+            frame.current = nullptr;
             frame.queued = true;
             if (frame.merged) {
                 count(context.counters, &StreamCounters::framesMerged);
@@ -134,40 +151,93 @@ AssemblyResult assembleDatagram(const uint8_t* datagram, std::size_t length, Wor
 
 AssemblyResult assembleDatagram(const uint8_t* datagram, std::size_t length,
                                 std::list<std::string>& workingList, KESOImuData* imuSample) {
+    RunPool& pool = spareRunPool();
     WorkingFrame frame;
-    frame.datagrams.swap(workingList);
-    const AssemblyContext context{m_one_pixel_len, nullptr, defaultStream().handle()};
+    if (!workingList.empty()) {
+        frame.current = pool.take();
+        for (const std::string& kept : workingList) {
+            frame.current->append(reinterpret_cast<const uint8_t*>(kept.data()), kept.size());
+        }
+        frame.count = workingList.size();
+    }
+    const AssemblyContext context{m_one_pixel_len, nullptr, defaultStream().handle(), pool};
     const AssemblyResult result = assembleDatagram(datagram, length, frame, imuSample, context);
-    workingList.swap(frame.datagrams);
+    workingList = datagramsOf(frame);
     return result;
 }
 
 QueuedFrame frameToQueue(const WorkingFrame& frame, const ReceiveTime& lastReceived) {
     QueuedFrame queued;
-    queued.datagrams = frame.datagrams;
+    queued.runs.assign(frame.earlier.begin(), frame.earlier.end());
     queued.merged = frame.merged;
     queued.lastReceived = lastReceived;
-    for (const std::string& datagram : frame.datagrams) {
-        queued.bytes += datagram.size() + kQueuedDatagramOverheadBytes;
+    for (const SharedRun& run : queued.runs) {
+        queued.bytes += run->datagramBytes() + run->count() * kQueuedDatagramOverheadBytes;
     }
     return queued;
+}
+
+namespace {
+void appendStrings(const DatagramRun& run, std::list<std::string>& datagrams) {
+    run.forEach([&](const uint8_t* bytes, std::size_t length) {
+        datagrams.emplace_back(reinterpret_cast<const char*>(bytes), length);
+        return true;
+    });
+}
+}  // namespace
+
+std::list<std::string> datagramsOf(const WorkingFrame& frame) {
+    std::list<std::string> datagrams;
+    for (const SharedRun& run : frame.earlier) {
+        appendStrings(*run, datagrams);
+    }
+    if (frame.current != nullptr) {
+        appendStrings(*frame.current, datagrams);
+    }
+    return datagrams;
+}
+
+std::list<std::string> datagramsOf(const QueuedFrame& frame) {
+    std::list<std::string> datagrams;
+    for (const SharedRun& run : frame.runs) {
+        appendStrings(*run, datagrams);
+    }
+    return datagrams;
+}
+
+QueuedFrame queuedFrameOf(const std::list<std::string>& datagrams, RunPool& pool) {
+    QueuedFrame queued;
+    if (datagrams.empty()) {
+        return queued;
+    }
+    OwnedRun run = pool.take();
+    for (const std::string& datagram : datagrams) {
+        run->append(reinterpret_cast<const uint8_t*>(datagram.data()), datagram.size());
+        queued.bytes += datagram.size() + kQueuedDatagramOverheadBytes;
+    }
+    queued.runs.push_back(std::move(run));
+    return queued;
+}
+
+std::size_t QueuedFrame::count() const {
+    std::size_t datagrams = 0;
+    for (const SharedRun& run : runs) {
+        datagrams += run->count();
+    }
+    return datagrams;
 }
 
 }  // namespace tarn::stream
 
 bool PushPackgedData(std::list<std::string> frame) {
-    tarn::stream::QueuedFrame queued;
-    for (const std::string& datagram : frame) {
-        queued.bytes += datagram.size() + tarn::stream::kQueuedDatagramOverheadBytes;
-    }
-    queued.datagrams = std::move(frame);
-    return tarn::stream::defaultStream().pushFrame(std::move(queued));
+    tarn::stream::Engine& stream = tarn::stream::defaultStream();
+    return stream.pushFrame(tarn::stream::queuedFrameOf(frame, stream.runPool()));
 }
 
 std::list<std::string> FrontPackgedData() {
     tarn::stream::QueuedFrame frame;
     tarn::stream::defaultStream().takeFrame(frame);
-    return std::move(frame.datagrams);
+    return tarn::stream::datagramsOf(frame);
 }
 
 void threadDataPacking() {

@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <list>
 #include <string>
+#include <vector>
 
 #include "KESOApi.h"
 #include "stream/counters.h"
+#include "stream/datagram_run.h"
 #include "stream/stream_state.h"
 
 // The default stream's assembler thread body; returns once linkDeviceFlag is false.
@@ -40,7 +42,10 @@ enum class AssemblyResult {
 
 // The frame being gathered.
 struct WorkingFrame {
-    std::list<std::string> datagrams;
+    // Runs of already queued frames that this one continues, because its first datagram was lost.
+    std::vector<SharedRun> earlier;
+    OwnedRun current;       // the datagrams since; null until the first one
+    std::size_t count = 0;  // datagrams in earlier and current
     // Its datagrams already went out as a frame at a last datagram, and no first datagram came
     // since: what is appended now belongs to a frame whose first datagram was lost.
     bool queued = false;
@@ -52,6 +57,7 @@ struct AssemblyContext {
     std::atomic<int32_t>& pixelBytes;  // the latest accepted pixel size (m_one_pixel_len)
     StreamCounters* counters;          // may be null
     tarn_stream* logStream;            // the stream its messages belong to
+    RunPool& pool;                     // where new runs come from
 };
 
 // Handles one received datagram of `length` bytes: checks its header, records the pixel size, and
@@ -64,8 +70,15 @@ AssemblyResult assembleDatagram(const uint8_t* datagram, std::size_t length, Wor
 AssemblyResult assembleDatagram(const uint8_t* datagram, std::size_t length,
                                 std::list<std::string>& workingList, KESOImuData* imuSample);
 
-// A copy of the working frame's datagrams, as the decoder receives it.
+// The frame that the last datagram just completed, as the decoder receives it: it shares the
+// working frame's runs, copying no datagram.
 QueuedFrame frameToQueue(const WorkingFrame& frame, const ReceiveTime& lastReceived);
+
+// The datagrams of a working or queued frame as separate strings, in order.
+std::list<std::string> datagramsOf(const WorkingFrame& frame);
+std::list<std::string> datagramsOf(const QueuedFrame& frame);
+// A queued frame holding these datagrams in one run.
+QueuedFrame queuedFrameOf(const std::list<std::string>& datagrams, RunPool& pool);
 
 }  // namespace tarn::stream
 

@@ -12,12 +12,10 @@ namespace {
 // Calls visit(row, firstColumn, columns) for each row of the datagram's strip that lies in the
 // grid, with the columns clipped to the grid.
 template <typename Visit>
-void forEachRowOfStrip(const std::string& datagram, Visit visit) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(datagram.data());
+void forEachRowOfStrip(const uint8_t* bytes, std::size_t length, Visit visit) {
     const std::size_t points =
-        datagram.size() < kPointHeaderBytes
-            ? 0
-            : pixelCount(datagram.size(), pixelBytesOfType(bytes[kPixelTypeOffset]));
+        length < kPointHeaderBytes ? 0
+                                   : pixelCount(length, pixelBytesOfType(bytes[kPixelTypeOffset]));
     if (points == 0) {
         return;
     }
@@ -52,17 +50,17 @@ uint64_t maskInWord(std::size_t word, std::size_t column, std::size_t columns) {
 
 }  // namespace
 
-void CellCoverage::add(const std::string& datagram) {
-    forEachRowOfStrip(datagram, [&](std::size_t row, std::size_t column, std::size_t columns) {
+void CellCoverage::add(const uint8_t* datagram, std::size_t length) {
+    forEachRowOfStrip(datagram, length, [&](std::size_t row, std::size_t column, std::size_t columns) {
         for (std::size_t word = column / 64; word <= (column + columns - 1) / 64; ++word) {
             bits_[row * kWordsPerRow + word] |= maskInWord(word, column, columns);
         }
     });
 }
 
-bool CellCoverage::overlaps(const std::string& datagram) const {
+bool CellCoverage::overlaps(const uint8_t* datagram, std::size_t length) const {
     bool shared = false;
-    forEachRowOfStrip(datagram, [&](std::size_t row, std::size_t column, std::size_t columns) {
+    forEachRowOfStrip(datagram, length, [&](std::size_t row, std::size_t column, std::size_t columns) {
         for (std::size_t word = column / 64; word <= (column + columns - 1) / 64; ++word) {
             shared = shared ||
                      (bits_[row * kWordsPerRow + word] & maskInWord(word, column, columns)) != 0;

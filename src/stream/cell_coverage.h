@@ -6,7 +6,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 #include "KESOApi.h"
 
@@ -15,9 +14,9 @@ namespace tarn::stream {
 class CellCoverage {
   public:
     // Adds the cells of one point datagram (its own pixel type decides its point count).
-    void add(const std::string& datagram);
+    void add(const uint8_t* datagram, std::size_t length);
     // True when the datagram addresses a cell already added.
-    bool overlaps(const std::string& datagram) const;
+    bool overlaps(const uint8_t* datagram, std::size_t length) const;
     // Distinct cells added.
     uint32_t count() const;
     bool empty() const;

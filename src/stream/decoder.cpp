@@ -1,7 +1,6 @@
 #include "stream/decoder.h"
 
 #include <cstdint>
-#include <iterator>
 
 #include "api/log.h"
 #include "stream/cell_coverage.h"
@@ -81,58 +80,43 @@ void decodePoints(const PointHeader& header, const uint8_t* pixels, std::size_t 
     }
 }
 
-const uint8_t* bytesOf(const std::string& datagram) {
-    return reinterpret_cast<const uint8_t*>(datagram.data());
+bool isPointDatagram(const uint8_t* datagram, std::size_t length) {
+    return length >= kCommonHeaderBytes && datagram[kDataTypeOffset] == kPointDataType;
 }
 
-bool isPointDatagram(const std::string& datagram) {
-    return datagram.size() >= kCommonHeaderBytes &&
-           bytesOf(datagram)[kDataTypeOffset] == kPointDataType;
-}
-
-// Adds the cells of [begin, end) up to the first datagram that is not a point datagram, as
-// decodeHalf writes them.
-void coverHalf(FrameIterator begin, FrameIterator end, CellCoverage& coverage) {
-    for (FrameIterator it = begin; it != end && isPointDatagram(*it); ++it) {
-        coverage.add(*it);
+// The frame's pixel type, timestamps and mixing, from a point datagram's header.
+void describeDatagram(const uint8_t* datagram, std::size_t length, bool first,
+                      tarn_frame_info& info) {
+    if (length < kPointHeaderBytes) {
+        return;
     }
-}
-
-// Pixel type, timestamps and count of the frame's point datagrams with a known pixel type.
-void describeDatagrams(const std::list<std::string>& datagrams, tarn_frame_info& info) {
-    bool first = true;
-    for (const std::string& datagram : datagrams) {
-        if (!isPointDatagram(datagram) || datagram.size() < kPointHeaderBytes) {
-            continue;
-        }
-        const PointHeader header = readPointHeader(bytesOf(datagram));
-        if (first) {
-            info.first_timestamp = header.timestamp;
-        } else if (header.pixelType != info.pixel_type) {
-            info.mixed_pixel_types = 1;
-        }
-        info.pixel_type = header.pixelType;
-        info.last_timestamp = header.timestamp;
-        first = false;
+    const PointHeader header = readPointHeader(datagram);
+    if (first) {
+        info.first_timestamp = header.timestamp;
+    } else if (header.pixelType != info.pixel_type) {
+        info.mixed_pixel_types = 1;
     }
+    info.pixel_type = header.pixelType;
+    info.last_timestamp = header.timestamp;
 }
 
 }  // namespace
 
-bool decodeDatagram(const std::string& datagram, Grid grid, tarn_stream* logStream) {
-    if (datagram.size() < kCommonHeaderBytes) {
+bool decodeDatagram(const uint8_t* datagram, std::size_t length, Grid grid,
+                    tarn_stream* logStream) {
+    if (length < kCommonHeaderBytes) {
         return true;
     }
-    if (!isPointDatagram(datagram)) {
+    if (!isPointDatagram(datagram, length)) {
         log::line(logStream, log::Destination::kStandardOutput, "head->dataType != 0x01");
         return false;
     }
-    if (datagram.size() < kPointHeaderBytes) {
+    if (length < kPointHeaderBytes) {
         return true;
     }
-    const PointHeader header = readPointHeader(bytesOf(datagram));
-    const std::size_t points = pixelCount(datagram.size(), pixelBytesOfType(header.pixelType));
-    const uint8_t* pixels = bytesOf(datagram) + kPointHeaderBytes;
+    const PointHeader header = readPointHeader(datagram);
+    const std::size_t points = pixelCount(length, pixelBytesOfType(header.pixelType));
+    const uint8_t* pixels = datagram + kPointHeaderBytes;
     switch (header.pixelType) {
         case kDistancePixelType:
             decodePoints<DistancePixel>(header, pixels, points, grid);
@@ -149,6 +133,11 @@ bool decodeDatagram(const std::string& datagram, Grid grid, tarn_stream* logStre
     return true;
 }
 
+bool decodeDatagram(const std::string& datagram, Grid grid, tarn_stream* logStream) {
+    return decodeDatagram(reinterpret_cast<const uint8_t*>(datagram.data()), datagram.size(), grid,
+                          logStream);
+}
+
 void decodeHalf(FrameIterator begin, FrameIterator end, Grid grid, tarn_stream* logStream) {
     for (FrameIterator it = begin; it != end; ++it) {
         if (!decodeDatagram(*it, grid, logStream)) {
@@ -158,33 +147,44 @@ void decodeHalf(FrameIterator begin, FrameIterator end, Grid grid, tarn_stream* 
 }
 
 tarn_frame_info decodeFrame(const QueuedFrame& frame, Grid grid, tarn_stream* logStream) {
-    const std::list<std::string>& datagrams = frame.datagrams;
-    const FrameIterator middle =
-        std::next(datagrams.begin(), static_cast<long>(datagrams.size() / 2));
-
     // One thread, in arrival order: where datagrams address the same cell, the later one wins.
-    // A datagram that is not a point datagram ends its half, as it always has.
-    decodeHalf(datagrams.begin(), middle, grid, logStream);
-    decodeHalf(middle, datagrams.end(), grid, logStream);
-
+    // The frame is taken in two halves, the first n / 2 datagrams and the rest; a datagram that
+    // is not a point datagram ends its half.
+    const std::size_t datagrams = frame.count();
+    const std::size_t middle = datagrams / 2;
+    std::size_t index = 0;
+    bool halfEnded = false;
+    bool first = true;
     CellCoverage coverage;
-    coverHalf(datagrams.begin(), middle, coverage);
-    coverHalf(middle, datagrams.end(), coverage);
     tarn_frame_info info{};
-    info.datagrams = static_cast<uint32_t>(datagrams.size());
+    frame.forEach([&](const uint8_t* datagram, std::size_t length) {
+        if (index++ == middle) {
+            halfEnded = false;
+        }
+        if (halfEnded) {
+            return true;
+        }
+        if (!decodeDatagram(datagram, length, grid, logStream)) {
+            halfEnded = true;
+            return true;
+        }
+        coverage.add(datagram, length);
+        describeDatagram(datagram, length, first, info);
+        first = first && length < kPointHeaderBytes;
+        return true;
+    });
+    info.datagrams = static_cast<uint32_t>(datagrams);
     info.cells_written = coverage.count();
     info.complete = info.cells_written == TARN_CELLS ? 1 : 0;
     info.merged = frame.merged ? 1 : 0;
     info.receive_monotonic_ns = frame.lastReceived.monotonicNs;
     info.receive_realtime_ns = frame.lastReceived.realtimeNs;
-    describeDatagrams(datagrams, info);
     return info;
 }
 
 void decodeFrame(const std::list<std::string>& frame, Grid grid) {
-    QueuedFrame queued;
-    queued.datagrams = frame;
-    decodeFrame(queued, grid, defaultStream().handle());
+    RunPool& pool = spareRunPool();
+    decodeFrame(queuedFrameOf(frame, pool), grid, defaultStream().handle());
 }
 
 }  // namespace tarn::stream

@@ -4,6 +4,7 @@
 #define TARN_STREAM_DECODER_H
 
 #include <cstddef>
+#include <cstdint>
 #include <list>
 #include <string>
 
@@ -24,6 +25,8 @@ using FrameIterator = std::list<std::string>::const_iterator;
 // pixel type gives. Points outside the grid and bytes past the datagram's end are never touched;
 // a datagram of an unknown pixel type writes nothing. False when the datagram is not a point
 // datagram (it then prints a message for logStream and writes nothing).
+bool decodeDatagram(const uint8_t* datagram, std::size_t length, Grid grid,
+                    tarn_stream* logStream);
 bool decodeDatagram(const std::string& datagram, Grid grid, tarn_stream* logStream = nullptr);
 
 // Decodes datagrams [begin, end) in order; stops at the first that is not a point datagram.

@@ -207,7 +207,7 @@ bool Engine::assembleQueued(WorkingFrame& frame) {
     const std::size_t length = pack->len < kMaxDatagramBytes ? pack->len : kMaxDatagramBytes;
     const std::ptrdiff_t slot = pack - storage_.ring;
     const ReceiveTime received = slot >= 0 && slot < kRingSlots ? slotTimes_[slot] : ReceiveTime{};
-    const AssemblyContext context{storage_.pixelBytes, &counters_, handle()};
+    const AssemblyContext context{storage_.pixelBytes, &counters_, handle(), *runPool_};
     KESOImuData sample{};
     switch (assembleDatagram(pack->data, length, frame, &sample, context)) {
         case AssemblyResult::kFrameCompleted:
@@ -250,7 +250,7 @@ bool Engine::decodeQueued() {
         return false;
     }
     queuedFrameBytes_.fetch_sub(frame.bytes);
-    if (frame.datagrams.empty()) {
+    if (frame.runs.empty()) {
         return true;
     }
     tarn_frame_info info = decodeFrame(frame, storage_.decodeGrid, handle());

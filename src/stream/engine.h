@@ -83,6 +83,7 @@ class Engine {
     tarn_stream* handle();
     const StreamStorage& storage() const { return storage_; }
     StreamCounters& counters() { return counters_; }
+    RunPool& runPool() { return *runPool_; }
     WorkerSet& workers() { return workers_; }
     bool running() const { return storage_.running.load(); }
     // The bound local port; 0 before the first connection.
@@ -150,6 +151,7 @@ class Engine {
     StreamCounters counters_;
     WorkerSet workers_;
 
+    std::shared_ptr<RunPool> runPool_ = std::make_shared<RunPool>();
     std::unique_ptr<ReceiveTime[]> slotTimes_;  // arrival of the datagram in each ring slot
     // Pointers ever pushed into and taken from the datagram queue; the taken count's release order
     // tells the receiver that the slot taken before is no longer read.

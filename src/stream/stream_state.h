@@ -5,12 +5,15 @@
 #include <atomic>
 #include <cstdint>
 #include <list>
+#include <memory>
+#include <vector>
 #include <mutex>
 #include <string>
 
 #include <readerwriterqueue/readerwriterqueue.h>
 
 #include "KESOApi.h"
+#include "stream/datagram_run.h"
 
 constexpr int kRingSlots = 4000;
 constexpr std::size_t kMaxDatagramBytes = 1472;
@@ -33,13 +36,24 @@ struct ReceiveTime {
     int64_t realtimeNs = 0;   // CLOCK_REALTIME
 };
 
-// A frame on its way from the assembler to the decoder: its datagrams in arrival order, and what
-// the assembler knew of it.
+// A frame on its way from the assembler to the decoder: its datagrams in arrival order, in one
+// run or, for a frame merged with its predecessor, in several; and what the assembler knew of it.
 struct QueuedFrame {
-    std::list<std::string> datagrams;
+    std::vector<std::shared_ptr<const DatagramRun>> runs;
     bool merged = false;        // its first datagram was lost; it holds the previous frame's too
     ReceiveTime lastReceived;   // arrival of its last datagram
-    std::size_t bytes = 0;      // the datagrams' bytes, for the frame queue's byte bound
+    std::size_t bytes = 0;      // what it holds, for the frame queue's byte bound
+
+    std::size_t count() const;
+    // Calls visit(bytes, length) for each datagram in order; stops early when visit returns false.
+    template <typename Visit>
+    void forEach(Visit visit) const {
+        for (const auto& run : runs) {
+            if (!run->forEach(visit)) {
+                return;
+            }
+        }
+    }
 };
 
 }  // namespace tarn::stream

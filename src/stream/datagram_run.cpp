@@ -1,0 +1,50 @@
+#include "stream/datagram_run.h"
+
+namespace tarn::stream {
+
+void DatagramRun::append(const uint8_t* datagram, std::size_t length) {
+    buffer_.push_back(static_cast<uint8_t>(length & 0xFF));
+    buffer_.push_back(static_cast<uint8_t>(length >> 8));
+    buffer_.insert(buffer_.end(), datagram, datagram + length);
+    ++count_;
+    datagramBytes_ += length;
+}
+
+void DatagramRun::clear() {
+    buffer_.clear();
+    count_ = 0;
+    datagramBytes_ = 0;
+}
+
+OwnedRun RunPool::take() {
+    std::unique_ptr<DatagramRun> run;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!idle_.empty()) {
+            run = std::move(idle_.back());
+            idle_.pop_back();
+        }
+    }
+    if (run == nullptr) {
+        run = std::make_unique<DatagramRun>();
+    }
+    std::shared_ptr<RunPool> self = shared_from_this();
+    return OwnedRun(run.release(), [self](DatagramRun* returned) { self->giveBack(returned); });
+}
+
+void RunPool::giveBack(DatagramRun* run) {
+    std::unique_ptr<DatagramRun> owned(run);
+    owned->clear();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (idle_.size() < kKeptRuns) {
+        idle_.push_back(std::move(owned));
+    }
+}
+
+RunPool& spareRunPool() {
+    static const std::shared_ptr<RunPool>* const pool =
+        new std::shared_ptr<RunPool>(std::make_shared<RunPool>());
+    return **pool;
+}
+
+}  // namespace tarn::stream
