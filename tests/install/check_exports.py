@@ -8,8 +8,8 @@ so that a new exported name shows up in review. Names are compared demangled, wi
 parameter types.
 
 Only the library's own definitions count: weak definitions (template and inline instantiations
-from the standard library and the queue headers, typeinfo, vtables) depend on the compiler and the
-optimisation level and are not part of the interface.
+from the standard library and the queue headers), type information and virtual tables depend on
+the compiler and the optimisation level and are not part of the interface.
 
     check_exports.py --library libtarn_c_sdk.so --headers include \\
         --documented exports/documented.txt --other exports/other.txt [--update]
@@ -24,6 +24,8 @@ import sys
 
 # nm's letters for strong definitions: text, initialised and zeroed data, read-only data, ifunc.
 STRONG_TYPES = set("TDBRi")
+CLASS_COMPANIONS = ("typeinfo for ", "typeinfo name for ", "vtable for ", "VTT for ",
+                    "construction vtable for ")
 C_KEYWORDS = {"void", "int", "char", "short", "long", "unsigned", "signed", "float", "double",
               "bool", "const", "volatile", "struct", "enum", "union", "sizeof", "return",
               "__attribute__", "alignas", "alignof", "decltype", "static_assert",
@@ -39,8 +41,11 @@ def exported_names(library, nm, cxxfilt):
                if len(fields) == 3 and fields[1] in STRONG_TYPES]
     demangled = subprocess.run([cxxfilt], input="\n".join(mangled), check=True,
                                capture_output=True, text=True).stdout
-    # The C++11 string ABI tag follows a name's type, not its meaning: leave it out.
-    return {re.sub(r"\[abi:\w+\]", "", name) for name in demangled.splitlines() if name}
+    # The C++11 string ABI tag follows a name's type, not its meaning: leave it out. Type
+    # information and virtual tables follow their class, and compilers differ on whether they are
+    # weak: leave them out too.
+    names = {re.sub(r"\[abi:\w+\]", "", name) for name in demangled.splitlines() if name}
+    return {name for name in names if not name.startswith(CLASS_COMPANIONS)}
 
 
 def declared_functions(header_text):
