@@ -35,6 +35,17 @@ tarn_point* gridOf(const py::object& object, bool writable) {
     return static_cast<tarn_point*>(const_cast<void*>(array.data()));
 }
 
+py::array newGrid() {
+    return py::array(py::dtype::of<tarn_point>(), {TARN_ROWS, TARN_COLUMNS});
+}
+
+py::array adoptGrid(std::unique_ptr<tarn_point[]> cells) {
+    const py::capsule owner(cells.get(),
+                            [](void* owned) { delete[] static_cast<tarn_point*>(owned); });
+    tarn_point* data = cells.release();
+    return py::array(py::dtype::of<tarn_point>(), {TARN_ROWS, TARN_COLUMNS}, data, owner);
+}
+
 py::dict infoDict(const tarn_frame_info& info) {
     py::dict dict;
     dict["sequence"] = info.sequence;

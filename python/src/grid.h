@@ -4,6 +4,8 @@
 
 #include <pybind11/numpy.h>
 
+#include <memory>
+
 #include "bindings.h"
 #include "tarn/tarn.h"
 
@@ -13,6 +15,11 @@ namespace tarn::python {
 // is the point dtype. Anything else is refused (TypeError for another type or dtype, ValueError
 // for another shape, layout, or a read-only array when writable is asked), never copied.
 tarn_point* gridOf(const py::object& array, bool writable);
+
+// A new, uninitialised grid array.
+py::array newGrid();
+// A grid array that takes over cells (TARN_CELLS of them) without copying.
+py::array adoptGrid(std::unique_ptr<tarn_point[]> cells);
 
 py::dict infoDict(const tarn_frame_info& info);
 py::dict statsDict(const tarn_stream_stats& stats);

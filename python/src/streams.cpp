@@ -1,16 +1,17 @@
-// Handle streams, the KESO connection's default stream and the socket-less decoder. No library
-// thread ever calls into Python: IMU samples wait in a queue here until Python takes them.
+// Handle streams and the KESO connection's default stream. No library thread ever calls into
+// Python: frames and IMU samples wait in queues here until Python takes them.
 #include <algorithm>
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
+#include <utility>
 
 #include "KESOApi.h"
 #include "grid.h"
+#include "handover.h"
 
 namespace tarn::python {
 namespace {
@@ -18,6 +19,9 @@ namespace {
 // The longest single wait on a stream. Python waits in slices of this length, so Ctrl-C and a
 // close() from another thread take effect within one slice.
 constexpr int kWaitSliceMs = 100;
+// Frames kept for Python (2.16 MB each): a frame rate's worth of hiccups (a garbage collection,
+// another thread holding the GIL) loses nothing.
+constexpr std::size_t kFrameQueueCapacity = 8;
 // Samples kept for Python; at the sensor's IMU rates this is several seconds.
 constexpr std::size_t kImuQueueCapacity = 4096;
 
@@ -25,56 +29,29 @@ int sliceOf(int timeoutMs) {
     return timeoutMs < 0 ? kWaitSliceMs : std::min(timeoutMs, kWaitSliceMs);
 }
 
-// IMU samples from a stream's assembler thread to Python, the oldest dropped when full.
-class ImuQueue {
-  public:
-    // The stream's assembler thread.
-    void push(const tarn_imu_sample& sample) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (samples_.size() == kImuQueueCapacity) {
-                samples_.pop_front();
-                ++dropped_;
-            }
-            samples_.push_back(sample);
-        }
-        ready_.notify_one();
-    }
-
-    // Any thread, without the GIL. TARN_OK with a sample, TARN_ERR_TIMEOUT, or
-    // TARN_ERR_NOT_CONNECTED once closed and empty.
-    int pop(int timeoutMs, tarn_imu_sample& sample) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        ready_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                        [this] { return !samples_.empty() || closed_; });
-        if (samples_.empty()) {
-            return closed_ ? TARN_ERR_NOT_CONNECTED : TARN_ERR_TIMEOUT;
-        }
-        sample = samples_.front();
-        samples_.pop_front();
-        return TARN_OK;
-    }
-
-    void close() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            closed_ = true;
-        }
-        ready_.notify_all();
-    }
-
-    uint64_t dropped() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return dropped_;
-    }
-
-  private:
-    mutable std::mutex mutex_;  // guards everything below
-    std::condition_variable ready_;
-    std::deque<tarn_imu_sample> samples_;
-    bool closed_ = false;
-    uint64_t dropped_ = 0;
+// A decoded frame on its way to Python; its cells become the frame's NumPy array uncopied.
+struct QueuedFrame {
+    std::unique_ptr<tarn_point[]> cells;
+    tarn_frame_info info{};
 };
+
+using FrameQueue = Handover<QueuedFrame>;
+using ImuQueue = Handover<tarn_imu_sample>;
+
+// The stream's decoder thread: the grid is valid only until this returns, so it is copied here,
+// once, into the buffer the frame's array will own.
+void onFrame(const tarn_point* grid, const tarn_frame_info* info, void* user) {
+    auto* queue = static_cast<FrameQueue*>(user);
+    QueuedFrame frame;
+    frame.cells.reset(new (std::nothrow) tarn_point[TARN_CELLS]);
+    if (frame.cells == nullptr) {
+        queue->countDropped();
+        return;
+    }
+    std::copy(grid, grid + TARN_CELLS, frame.cells.get());
+    frame.info = *info;
+    queue->push(std::move(frame));
+}
 
 void onImu(const tarn_imu_sample* sample, void* user) {
     static_cast<ImuQueue*>(user)->push(*sample);
@@ -87,7 +64,8 @@ class Stream {
   public:
     Stream(const std::string& device, int devicePort, const std::string& localAddress,
            int localPort, int alternatePort, int64_t receiveBufferBytes)
-        : imu_(std::make_shared<ImuQueue>()) {
+        : frames_(std::make_shared<FrameQueue>(kFrameQueueCapacity)),
+          imu_(std::make_shared<ImuQueue>(kImuQueueCapacity)) {
         tarn_stream_config config;
         tarn_stream_config_init(&config);
         config.device_address = textArgument(device);
@@ -96,6 +74,8 @@ class Stream {
         config.local_port = localPort;
         config.alternate_port = alternatePort;
         config.receive_buffer_bytes = receiveBufferBytes;
+        config.on_frame = onFrame;
+        config.frame_user = frames_.get();
         config.on_imu = onImu;
         config.imu_user = imu_.get();
         int code = TARN_OK;
@@ -107,8 +87,13 @@ class Stream {
     }
 
     // The KESO connection's stream, read only: closing this object leaves the connection alone.
+    // Its frame and IMU callbacks belong to the application, so it has no queues of its own.
     explicit Stream(tarn_stream* defaultStream)
-        : handle_(defaultStream), default_(true), imu_(std::make_shared<ImuQueue>()) {
+        : handle_(defaultStream),
+          default_(true),
+          frames_(std::make_shared<FrameQueue>(1)),
+          imu_(std::make_shared<ImuQueue>(1)) {
+        frames_->close();
         imu_->close();
     }
 
@@ -121,20 +106,24 @@ class Stream {
 
     bool isDefault() const { return default_; }
 
-    // (code, info): TARN_OK with the frame written into points, TARN_ERR_TIMEOUT after at most
-    // one slice, TARN_ERR_NOT_CONNECTED once the stream is closed or disconnected.
-    py::tuple waitFrame(const py::object& points, int timeoutMs) {
-        tarn_point* grid = gridOf(points, true);
-        tarn_frame_info info{};
-        int code = TARN_ERR_NOT_CONNECTED;
+    // (code, points, info): TARN_OK with the next frame, TARN_ERR_TIMEOUT after at most one
+    // slice, TARN_ERR_NOT_CONNECTED once the stream is closed (or the KESO connection is
+    // disconnected). A handle stream gives every frame in order, from its queue; the default
+    // stream gives the newest frame not given before, as tarn_stream_wait_frame does.
+    py::tuple waitFrame(int timeoutMs) {
+        if (default_) {
+            return waitPublishedFrame(timeoutMs);
+        }
+        QueuedFrame frame;
+        int code = TARN_OK;
         {
             py::gil_scoped_release release;
-            Call call(*this);
-            if (call.admitted()) {
-                code = tarn_stream_wait_frame(handle_, sliceOf(timeoutMs), grid, &info);
-            }
+            code = frames_->pop(sliceOf(timeoutMs), frame);
         }
-        return py::make_tuple(code, code == TARN_OK ? py::object(infoDict(info)) : py::none());
+        if (code != TARN_OK) {
+            return py::make_tuple(code, py::none(), py::none());
+        }
+        return py::make_tuple(code, adoptGrid(std::move(frame.cells)), infoDict(frame.info));
     }
 
     py::dict latest(const py::object& points) {
@@ -151,6 +140,7 @@ class Stream {
         Call call(*this);
         check(call.admitted() ? tarn_stream_get_stats(handle_, &stats) : TARN_ERR_INVALID_HANDLE);
         py::dict dict = statsDict(stats);
+        dict["frame_queue_dropped"] = frames_->dropped();
         dict["imu_queue_dropped"] = imu_->dropped();
         return dict;
     }
@@ -179,6 +169,24 @@ class Stream {
     }
 
   private:
+    py::tuple waitPublishedFrame(int timeoutMs) {
+        py::array points = newGrid();
+        tarn_point* grid = gridOf(points, true);
+        tarn_frame_info info{};
+        int code = TARN_ERR_NOT_CONNECTED;
+        {
+            py::gil_scoped_release release;
+            Call call(*this);
+            if (call.admitted()) {
+                code = tarn_stream_wait_frame(handle_, sliceOf(timeoutMs), grid, &info);
+            }
+        }
+        if (code != TARN_OK) {
+            return py::make_tuple(code, py::none(), py::none());
+        }
+        return py::make_tuple(code, points, infoDict(info));
+    }
+
     class Call {
       public:
         explicit Call(Stream& stream) : stream_(stream) {
@@ -219,13 +227,16 @@ class Stream {
         if (!default_) {
             tarn_stream_close(handle_);
         }
+        frames_->close();
         imu_->close();
     }
 
     tarn_stream* handle_ = nullptr;
     const bool default_ = false;
-    const std::shared_ptr<ImuQueue> imu_;  // outlives the handle's threads: closed after them
-    std::mutex mutex_;                     // guards calls_ and closing_
+    // Both outlive the handle's threads, which push into them, and are closed after them.
+    const std::shared_ptr<FrameQueue> frames_;
+    const std::shared_ptr<ImuQueue> imu_;
+    std::mutex mutex_;  // guards calls_ and closing_
     std::condition_variable idle_;
     int calls_ = 0;
     bool closing_ = false;
@@ -240,7 +251,7 @@ void bindStreams(py::module_& module) {
              py::arg("device"), py::arg("device_port"), py::arg("local_address"),
              py::arg("local_port"), py::arg("alternate_port"), py::arg("receive_buffer_bytes"))
         .def_property_readonly("is_default", &Stream::isDefault)
-        .def("wait_frame", &Stream::waitFrame, py::arg("points"), py::arg("timeout_ms"))
+        .def("wait_frame", &Stream::waitFrame, py::arg("timeout_ms"))
         .def("latest", &Stream::latest, py::arg("points"))
         .def("stats", &Stream::stats)
         .def("local_port", &Stream::localPort)

@@ -14,14 +14,15 @@ _MS_PER_SECOND = 1000
 
 def _wait(wait_once, timeout):
     """Waits in slices of the extension's longest wait, so that Ctrl-C (raised between slices)
-    and close() from another thread take effect within one slice. Returns the item, or None once
-    the stream is closed or disconnected; raises tarn.TimeoutError after timeout seconds."""
+    and close() from another thread take effect within one slice. wait_once(ms) returns (code,
+    *item). Returns the item, or None once the stream is closed or disconnected; raises
+    tarn.TimeoutError after timeout seconds."""
     deadline = None if timeout is None else time.monotonic() + timeout
     while True:
         left_ms = _tarn.WAIT_SLICE_MS
         if deadline is not None:
             left_ms = min(left_ms, max(0, math.ceil((deadline - time.monotonic()) * _MS_PER_SECOND)))
-        code, item = wait_once(left_ms)
+        code, *item = wait_once(left_ms)
         _log.forward()
         if code == _tarn.OK:
             return item
@@ -57,15 +58,21 @@ class Stream:
         return self._handle.local_port()
 
     def frames(self, timeout=1.0):
-        """Yields frames as they arrive, each once (with several readers of one stream, each
-        frame goes to one of them). Raises tarn.TimeoutError when no frame arrives within
-        timeout seconds (None waits without limit); ends when the stream is closed or the KESO
-        connection disconnects. The GIL is released while waiting."""
+        """Yields every frame in arrival order, each once (with several readers of one stream,
+        each frame goes to one of them). Frames wait for the reader in a queue of 8; when the
+        reader falls further behind, the oldest are dropped and counted (stats()
+        ``frame_queue_dropped``). Raises tarn.TimeoutError when no frame arrives within timeout
+        seconds (None waits without limit); ends once the stream is closed. The GIL is released
+        while waiting.
+
+        The KESO connection's stream (default_stream()) gives the newest frame not given before
+        instead, since its every-frame callback belongs to the application; it ends when the
+        connection is disconnected."""
         while True:
-            points = new_grid()
-            info = _wait(lambda ms: self._handle.wait_frame(points, ms), timeout)
-            if info is None:
+            item = _wait(self._handle.wait_frame, timeout)
+            if item is None:
                 return
+            points, info = item
             yield Frame(points, FrameInfo(**info))
 
     def latest(self):
@@ -79,17 +86,18 @@ class Stream:
         return Frame(points, FrameInfo(**info))
 
     def stats(self):
-        """The stream's counters (tarn_stream_stats) as a dict, with ``imu_queue_dropped``: IMU
-        samples dropped because imu() did not keep up (the newest 4096 are kept)."""
+        """The stream's counters (tarn_stream_stats) as a dict, with ``frame_queue_dropped`` and
+        ``imu_queue_dropped``: frames and IMU samples dropped because frames() or imu() did not
+        keep up (the newest 8 frames and 4096 samples are kept)."""
         return self._handle.stats()
 
     def imu(self, timeout=1.0):
         """Yields IMU samples in arrival order; timeout as for frames()."""
         while True:
-            sample = _wait(self._handle.wait_imu, timeout)
-            if sample is None:
+            item = _wait(self._handle.wait_imu, timeout)
+            if item is None:
                 return
-            yield ImuSample(*sample)
+            yield ImuSample(*item[0])
 
     @_log.forwarding
     def close(self):

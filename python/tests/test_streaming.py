@@ -1,0 +1,130 @@
+import itertools
+import struct
+import threading
+import _thread
+
+import numpy as np
+import pytest
+
+import tarn
+from conftest import free_udp_port, loopback_address
+
+FRAMES = 6
+CELLS = [(0, 0), (75, 180), (149, 359)]
+# The fields each pixel type carries; the others decode as 0.
+CARRIED = {
+    0: {"distance", "intensity"},
+    1: {"x", "y", "z", "intensity"},
+    2: {"distance", "x", "y", "z", "intensity"},
+}
+TAG = 7
+GRAVITY = -9.80665
+
+
+def check_frame(frame, sensor, pixel_type):
+    number = frame.info.first_timestamp
+    assert frame.info.complete and frame.info.pixel_type == pixel_type
+    assert frame.points.shape == (150, 360) and frame.points.dtype == tarn.POINT_DTYPE
+    assert frame.xyz.shape == (150, 360, 3) and frame.xyz.dtype == np.float32
+    assert frame.distance.dtype == np.float32 and frame.intensity.dtype == np.uint32
+    for view in (frame.xyz, frame.distance, frame.intensity):
+        assert np.shares_memory(view, frame.points)
+    for row, column in CELLS:
+        cell = frame.points[row, column]
+        expected = sensor.expected(row, column, number)
+        assert (cell["row"], cell["column"], cell["timestamp"], cell["tag"]) == (
+            row, column, number, TAG)
+        for field in ("distance", "intensity", "x", "y", "z"):
+            assert cell[field] == (expected[field] if field in CARRIED[pixel_type] else 0), field
+        assert list(frame.xyz[row, column]) == [cell["x"], cell["y"], cell["z"]]
+        assert (frame.distance[row, column], frame.intensity[row, column]) == (
+            cell["distance"], cell["intensity"])
+
+
+@pytest.mark.parametrize("pixel_type", [0, 1, 2])
+def test_every_frame_arrives_with_the_scenes_values(simulated, pixel_type):
+    with simulated(frames=FRAMES, fps=30, pixel_type=pixel_type, tag=TAG) as (stream, sensor):
+        frames = list(itertools.islice(stream.frames(timeout=5), FRAMES))
+        assert sensor.wait(5)
+        assert stream.stats()["frames_decoded"] == FRAMES
+        assert stream.latest().info.sequence == FRAMES
+    assert [f.info.sequence for f in frames] == list(range(1, FRAMES + 1))
+    assert [f.info.first_timestamp for f in frames] == list(range(FRAMES))
+    for frame in frames:
+        check_frame(frame, sensor, pixel_type)
+
+
+def test_two_streams_at_once_each_get_their_own_sensors_frames(simulated):
+    results = {}
+
+    def read(tilt):
+        with simulated(frames=FRAMES, fps=30, tilt=tilt, tag=TAG) as (stream, sensor):
+            frames = list(itertools.islice(stream.frames(timeout=5), FRAMES))
+            results[tilt] = (frames, sensor)
+
+    readers = [threading.Thread(target=read, args=(tilt,)) for tilt in (5.0, 30.0)]
+    for reader in readers:
+        reader.start()
+    for reader in readers:
+        reader.join()
+    for frames, sensor in results.values():
+        assert [f.info.sequence for f in frames] == list(range(1, FRAMES + 1))
+        for frame in frames:
+            check_frame(frame, sensor, 2)
+    assert results[5.0][0][0].points[75, 0]["x"] != results[30.0][0][0].points[75, 0]["x"]
+
+
+def test_imu_samples_arrive_with_their_timestamp(simulated):
+    with simulated(fps=10, imu_rate=200) as (stream, _):
+        samples = list(itertools.islice(stream.imu(timeout=5), 10))
+    timestamps = [s.timestamp for s in samples]
+    assert timestamps == sorted(timestamps) and timestamps[-1] > timestamps[0]
+    for sample in samples:
+        assert sample.sample_flag == 1 and len(sample.sample) == 26
+        assert struct.unpack_from("<3f", sample.sample) == pytest.approx((0.0, 0.0, GRAVITY))
+
+
+def test_default_stream_reads_the_keso_connection():
+    address, local_port = loopback_address(), free_udp_port("0.0.0.0")
+    source_port = free_udp_port(address)
+    with tarn.sim.Sensor(port=local_port, source=address, source_port=source_port, fps=30):
+        tarn.connect_device(local_port, address, source_port)
+        try:
+            first = tarn.default_stream()
+            seen = next(first.frames(timeout=5)).info.sequence
+            first.close()  # leaves the connection up
+            assert next(tarn.default_stream().frames(timeout=5)).info.sequence > seen
+            assert tarn.default_stream().stats()["frames_decoded"] > seen
+        finally:
+            tarn.disconnect_device()
+    assert list(tarn.default_stream().frames(timeout=5)) == []
+
+
+def test_close_on_another_thread_ends_frames():
+    with tarn.Stream(device=loopback_address()) as stream:
+        threading.Timer(0.2, stream.close).start()
+        assert list(stream.frames(timeout=10)) == []
+        stream.close()
+        with pytest.raises(tarn.StreamError) as raised:
+            stream.stats()
+        assert raised.value.code == -12
+
+
+def test_ctrl_c_interrupts_a_waiting_frames():
+    with tarn.Stream(device=loopback_address()) as stream:
+        threading.Timer(0.2, _thread.interrupt_main).start()
+        # Without the interrupt the wait would end in tarn.TimeoutError instead.
+        with pytest.raises(KeyboardInterrupt):
+            next(stream.frames(timeout=10))
+
+
+def test_decoder_completes_each_frame_from_its_datagrams():
+    sensor = tarn.sim.Sensor(port=None, tilt=20.0, tag=TAG)
+    with tarn.Decoder() as decoder:
+        datagrams = [bytearray(d) for number in range(3)
+                     for d in tarn.sim.encode_frame(number, tilt=20.0, tag=TAG)]
+        frames = list(decoder.frames(datagrams))
+        assert decoder.stats()["frames_decoded"] == 3
+    assert [f.info.sequence for f in frames] == [1, 2, 3]
+    for frame in frames:
+        check_frame(frame, sensor, 2)
