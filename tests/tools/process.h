@@ -14,7 +14,7 @@ namespace tarn::testing {
 
 using std::chrono::milliseconds;
 
-constexpr milliseconds kToolTimeout{30000};
+constexpr milliseconds kToolTimeout{120000};
 
 struct Outcome {
     int status = -1;  // the exit status, or -1 when the process did not end in time
