@@ -32,8 +32,8 @@ using Clock = std::chrono::steady_clock;
 
 const char* const kUsage = R"(usage: tarn stream [options]
 Streams frames from a sensor, or without --device from the embedded simulated sensor on loopback,
-and prints a status line per second: frames and datagrams per second, frames lost, merged and
-incomplete, datagrams rejected and invalid, kernel drops, IMU samples per second, and with --angle
+and prints a status line per second: frames and datagrams per second, frames lost (their last
+datagram, or to a full queue), merged and incomplete, datagrams rejected and invalid, kernel drops, IMU samples per second, and with --angle
 the plane angle. Stops on Ctrl-C, after --frames, --duration or --idle.
 
   --save DIR             write the last frame into DIR as PLY, PCD, CSV, a depth and an intensity
@@ -164,9 +164,9 @@ void printStatus(double elapsed, const tarn_stream_stats& now, const tarn_stream
                 "  invalid %" PRIu64 "  kernel drops %" PRIu64 "  imu %.0f/s%s\n",
                 elapsed, static_cast<double>(now.frames_decoded - before.frames_decoded) / span,
                 static_cast<double>(now.datagrams_read - before.datagrams_read) / span,
-                now.frames_lost_last, now.frames_merged, now.frames_incomplete,
-                now.datagrams_rejected, invalidDatagrams(now), now.kernel_drops,
-                static_cast<double>(now.imu_samples - before.imu_samples) / span,
+                now.frames_lost_last + now.frames_queue_full, now.frames_merged,
+                now.frames_incomplete, now.datagrams_rejected, invalidDatagrams(now),
+                now.kernel_drops, static_cast<double>(now.imu_samples - before.imu_samples) / span,
                 angleText.c_str());
 }
 
@@ -176,7 +176,7 @@ void printSummary(double elapsed, const tarn_stream_stats& s, const AngleTally* 
                 ", merged %" PRIu64 ", incomplete %" PRIu64 "\n",
                 s.frames_decoded, elapsed,
                 elapsed > 0.0 ? static_cast<double>(s.frames_decoded) / elapsed : 0.0,
-                s.frames_lost_last, s.frames_merged, s.frames_incomplete);
+                s.frames_lost_last + s.frames_queue_full, s.frames_merged, s.frames_incomplete);
     std::printf("tarn stream: %" PRIu64 " datagrams read, %" PRIu64 " rejected, %" PRIu64
                 " invalid, %" PRIu64 " dropped on a full queue, %" PRIu64 " kernel drops; %" PRIu64
                 " IMU samples\n",
