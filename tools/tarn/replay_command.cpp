@@ -114,7 +114,7 @@ class Senders {
 struct Totals {
     uint64_t sent = 0;
     uint64_t failed = 0;
-    uint64_t passes = 0;
+    uint64_t passes = 0;  // begun
 };
 
 std::string sourceAddress(const ReplayOptions& o, const capture::Ipv4& recorded) {
@@ -140,6 +140,7 @@ bool replayOnce(const ReplayOptions& o, Senders& senders, StopSignal& stop, Tota
         if (first) {
             firstNs = packet.timeNs;
             first = false;
+            ++totals.passes;
         }
         Clock::time_point due = Clock::now();
         if (!o.max) {
@@ -153,7 +154,7 @@ bool replayOnce(const ReplayOptions& o, Senders& senders, StopSignal& stop, Tota
             }
             std::printf("tarn replay: %.1f s  sent %" PRIu64 " datagrams  pass %" PRIu64 "\n",
                         std::chrono::duration<double>(nextTick - start).count(), totals.sent,
-                        totals.passes + 1);
+                        totals.passes);
             nextTick += std::chrono::seconds(1);
         }
         if ((!o.max || sentInPass % kStopCheckInterval == 0) && !stop.sleepUntil(due)) {
@@ -163,9 +164,6 @@ bool replayOnce(const ReplayOptions& o, Senders& senders, StopSignal& stop, Tota
                                        packet.route.sourcePort, packet.payload);
         ++(sent ? totals.sent : totals.failed);
         ++sentInPass;
-    }
-    if (sentInPass > 0) {
-        ++totals.passes;
     }
     return sentInPass > 0;
 }
