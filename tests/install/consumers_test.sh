@@ -58,7 +58,7 @@ for header in "$source_dir"/include/tarn/*.h; do
     [ -e "$header" ] && expected+=("include/tarn/$(basename "$header")")
 done
 if [ "$mode" = shared ]; then
-    expected+=(bin/tarn_sim_sensor bin/tarn_stream_example)
+    expected+=(bin/tarn bin/tarn_sim_sensor bin/tarn_stream_example)
     # The real file, the SONAME link and the development link.
     so=$(readelf -d "$libdir/libtarn_c_sdk.so" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
     [ "$so" = libtarn_c_sdk.so.1 ] || fail "SONAME is '$so'"

@@ -50,7 +50,8 @@ for needed in libc6 libstdc++6; do
     grep -q "\b$needed\b" <<<"$depends" || fail "the package does not depend on $needed"
 done
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }' >"$work/files.txt"
-for file in /usr/include/KESOApi.h /usr/bin/tarn_sim_sensor /usr/bin/tarn_stream_example; do
+for file in /usr/include/KESOApi.h /usr/include/tarn/tarn.h /usr/bin/tarn /usr/bin/tarn_sim_sensor \
+    /usr/bin/tarn_stream_example; do
     grep -qx "$file" "$work/files.txt" || fail "the package lacks $file"
 done
 for pattern in '/libtarn_c_sdk\.so\.1\.' '/cmake/tarn_c_sdk/tarn_c_sdkConfig\.cmake$' \
