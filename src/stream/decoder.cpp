@@ -19,17 +19,22 @@ float decodeCoordinate(const uint8_t* bytes) {
 }
 
 // The pixel layouts, one type each, so that the per-point loop has no branch on the layout.
+// Each read sets every measured field of the point, zero where the layout has no value.
 struct DistancePixel {
     static constexpr std::size_t kBytes = kDistancePixelBytes;
     static void read(const uint8_t* pixel, KESOPointData& point) {
         point.distance = readU16Le(pixel + kDistancePixelDistance);
         point.intensity = pixel[kDistancePixelIntensity];
+        point.x = 0.0f;
+        point.y = 0.0f;
+        point.z = 0.0f;
     }
 };
 
 struct XyzPixel {
     static constexpr std::size_t kBytes = kXyzPixelBytes;
     static void read(const uint8_t* pixel, KESOPointData& point) {
+        point.distance = 0.0f;
         point.x = decodeCoordinate(pixel + kXyzPixelX);
         point.y = decodeCoordinate(pixel + kXyzPixelY);
         point.z = decodeCoordinate(pixel + kXyzPixelZ);
@@ -68,14 +73,14 @@ void decodePoints(const PointHeader& header, const uint8_t* pixels, std::size_t 
         const std::size_t columns = inRow < columnsInGrid ? inRow : columnsInGrid;
         KESOPointData* cell = &grid[row][firstColumn];
         const uint8_t* pixel = pixels + first * Pixel::kBytes;
+        // Every field of the record is written in place: a record assembled elsewhere and copied
+        // in would be read back before its parts reached memory, which stalls the copy.
         for (std::size_t c = 0; c < columns; ++c, ++cell, pixel += Pixel::kBytes) {
-            KESOPointData point{};
-            point.row = static_cast<uint16_t>(row);
-            point.column = static_cast<uint16_t>(firstColumn + c);
-            point.timestamp = header.timestamp;
-            point.tag = header.tag;
-            Pixel::read(pixel, point);
-            *cell = point;
+            cell->row = static_cast<uint16_t>(row);
+            cell->column = static_cast<uint16_t>(firstColumn + c);
+            Pixel::read(pixel, *cell);
+            cell->timestamp = header.timestamp;
+            cell->tag = header.tag;
         }
     }
 }
