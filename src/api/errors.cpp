@@ -66,6 +66,8 @@ const char* tarn_strerror(int code) {
             return "KESOSetNetInfo: the sensor did not confirm the settings";
         case KESO_ERR_GET_NET_COMMAND:
             return "KESOGetNetInfo: the settings were not read";
+        case KESO_ERR_NULL_GRID:
+            return "KESOGetRotatePointcloudData: the grid is null";
         case KESO_LINK_FAILED:
             return "KESOLinkDeviceNetControl: control connection not made";
         case -98:
