@@ -75,6 +75,10 @@ ldconfig -p | grep -q 'libtarn_c_sdk\.so\.1 ' || fail "ldconfig does not know li
 [ "$(pkg-config --modversion tarn_c_sdk)" = "$(dpkg-deb -f "$deb" Version)" ] ||
     fail "pkg-config does not find tarn_c_sdk, or reports another version"
 
+if grep -q '/dist-packages/tarn/' "$work/files.txt"; then
+    (cd "$work" && python3 -c "import tarn") || fail "the installed Python module does not import"
+fi
+
 echo "== an example built against the system's copy"
 example=$source_dir/examples/stream_callbacks
 "$cmake" -S "$example" -B "$work/example" -G "$generator" >"$work/example.log" 2>&1 &&
