@@ -52,8 +52,10 @@ class PlaneAngle {
             py::gil_scoped_release release;
             result = KESOGetPlaneAngle(keso(grid), &angle);
         }
-        const int32_t code = result.code;  // by value: the result is packed
-        return py::make_tuple(angle, code, result.message);
+        // By value: the result is packed, so its members are misaligned.
+        const int32_t code = result.code;
+        const char* message = result.message;
+        return py::make_tuple(angle, code, message);
     }
 
     void close() {
