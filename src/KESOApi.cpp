@@ -11,6 +11,7 @@
 #include "geometry/point_cloud.h"
 #include "geometry/rotation.h"
 #include "stream/connection.h"
+#include "stream/engine.h"
 #include "stream/publication.h"
 #include "stream/stream_state.h"
 
@@ -19,10 +20,11 @@
 std::atomic<int> sockfd{-1};
 std::atomic<bool> linkDeviceFlag{false};
 // The queues are never destroyed, like the ring: a worker still ending at process exit must not
-// find them gone.
-PackgedDataQueue& packgedDataQueue = *new PackgedDataQueue(kFrameQueueCapacity);
-OriginDataQueue& originDataQueue = *new OriginDataQueue(kOriginQueueCapacity);
-OriginDataPack* m_big_buffer = new OriginDataPack[kRingSlots];
+// find them gone. They are made by the first of their users, which may be an application's static
+// constructor running before this file's initialisation (with a static library).
+PackgedDataQueue& packgedDataQueue = tarn::stream::defaultFrameQueue();
+OriginDataQueue& originDataQueue = tarn::stream::defaultDatagramQueue();
+OriginDataPack* m_big_buffer = tarn::stream::defaultRing();
 uint64_t m_big_buffer_index = 0;
 std::atomic<int32_t> m_one_pixel_len{0};
 KESOPointData frame_[KESO_ROWS][KESO_COLUMNS];

@@ -27,12 +27,19 @@ struct tarn_decoder {
 
 namespace {
 
-std::mutex& decodersMutex = *new std::mutex;
-std::unordered_set<tarn_decoder*>& openDecoders = *new std::unordered_set<tarn_decoder*>;
+// The open decoders; made on first use and never destroyed.
+struct OpenDecoders {
+    std::mutex mutex;
+    std::unordered_set<tarn_decoder*> decoders;
+};
+OpenDecoders& openDecoders() {
+    static OpenDecoders* const made = new OpenDecoders;
+    return *made;
+}
 
 bool isOpen(tarn_decoder* decoder) {
-    std::lock_guard<std::mutex> lock(decodersMutex);
-    return decoder != nullptr && openDecoders.count(decoder) != 0;
+    std::lock_guard<std::mutex> lock(openDecoders().mutex);
+    return decoder != nullptr && openDecoders().decoders.count(decoder) != 0;
 }
 
 int decodeCompletedFrame(tarn_decoder& decoder, const tarn::stream::ReceiveTime& received) {
@@ -57,16 +64,16 @@ int tarn_decoder_open(tarn_decoder** out) {
     if (decoder == nullptr) {
         return TARN_ERR_NO_MEMORY;
     }
-    std::lock_guard<std::mutex> lock(decodersMutex);
-    openDecoders.insert(decoder);
+    std::lock_guard<std::mutex> lock(openDecoders().mutex);
+    openDecoders().decoders.insert(decoder);
     *out = decoder;
     return TARN_OK;
 }
 
 int tarn_decoder_close(tarn_decoder* decoder) {
     {
-        std::lock_guard<std::mutex> lock(decodersMutex);
-        if (decoder == nullptr || openDecoders.erase(decoder) == 0) {
+        std::lock_guard<std::mutex> lock(openDecoders().mutex);
+        if (decoder == nullptr || openDecoders().decoders.erase(decoder) == 0) {
             return TARN_ERR_INVALID_HANDLE;
         }
     }

@@ -15,11 +15,16 @@ struct Handler {
     tarn_log_handler function = nullptr;
     void* user = nullptr;
 };
-std::mutex& handlerMutex = *new std::mutex;
+// Made on first use, so that a line printed from an application's static constructor finds it;
+// never destroyed, so that a line printed at exit finds it too.
+std::mutex& handlerMutex() {
+    static std::mutex* const mutex = new std::mutex;
+    return *mutex;
+}
 Handler currentHandler;
 
 Handler handler() {
-    std::lock_guard<std::mutex> lock(handlerMutex);
+    std::lock_guard<std::mutex> lock(handlerMutex());
     return currentHandler;
 }
 
@@ -28,7 +33,7 @@ constexpr std::size_t kLineBytes = 512;
 }  // namespace
 
 void setHandler(tarn_log_handler function, void* user) {
-    std::lock_guard<std::mutex> lock(handlerMutex);
+    std::lock_guard<std::mutex> lock(handlerMutex());
     currentHandler = Handler{function, user};
 }
 

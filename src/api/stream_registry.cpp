@@ -11,9 +11,16 @@ namespace {
 
 using Streams = std::unordered_map<tarn_stream*, std::shared_ptr<tarn_stream>>;
 
-// Never destroyed, so that a stream closed by a worker while the process exits finds it.
-std::mutex& registryMutex = *new std::mutex;
-Streams& openStreams = *new Streams;
+// Made on first use and never destroyed, so that a stream opened from an application's static
+// constructor, or closed by a worker while the process exits, finds them.
+struct Registry {
+    std::mutex mutex;
+    Streams streams;
+};
+Registry& registry() {
+    static Registry* const made = new Registry;
+    return *made;
+}
 
 // Bounds the wait for each stream's workers at process exit; a callback that never returns cannot
 // hold up the exit for good.
@@ -26,8 +33,8 @@ struct StopStreamsAtExit {
         }
         std::vector<std::shared_ptr<tarn_stream>> streams;
         {
-            std::lock_guard<std::mutex> lock(registryMutex);
-            for (const auto& entry : openStreams) {
+            std::lock_guard<std::mutex> lock(registry().mutex);
+            for (const auto& entry : registry().streams) {
                 streams.push_back(entry.second);
             }
         }
@@ -43,8 +50,8 @@ struct StopStreamsAtExit {
 }  // namespace
 
 void addStream(const std::shared_ptr<tarn_stream>& stream) {
-    std::lock_guard<std::mutex> lock(registryMutex);
-    openStreams[stream.get()] = stream;
+    std::lock_guard<std::mutex> lock(registry().mutex);
+    registry().streams[stream.get()] = stream;
 }
 
 std::shared_ptr<stream::Engine> findStream(tarn_stream* handle) {
@@ -54,19 +61,19 @@ std::shared_ptr<stream::Engine> findStream(tarn_stream* handle) {
     if (handle == stream::defaultStream().handle()) {
         return std::shared_ptr<stream::Engine>(&stream::defaultStream(), [](stream::Engine*) {});
     }
-    std::lock_guard<std::mutex> lock(registryMutex);
-    const auto found = openStreams.find(handle);
-    return found != openStreams.end() ? found->second : nullptr;
+    std::lock_guard<std::mutex> lock(registry().mutex);
+    const auto found = registry().streams.find(handle);
+    return found != registry().streams.end() ? found->second : nullptr;
 }
 
 std::shared_ptr<tarn_stream> removeStream(tarn_stream* handle) {
-    std::lock_guard<std::mutex> lock(registryMutex);
-    const auto found = openStreams.find(handle);
-    if (found == openStreams.end()) {
+    std::lock_guard<std::mutex> lock(registry().mutex);
+    const auto found = registry().streams.find(handle);
+    if (found == registry().streams.end()) {
         return nullptr;
     }
     std::shared_ptr<tarn_stream> stream = std::move(found->second);
-    openStreams.erase(found);
+    registry().streams.erase(found);
     return stream;
 }
 

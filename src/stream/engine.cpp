@@ -273,9 +273,26 @@ void Engine::runDecoder() {
     }
 }
 
+PackgedDataQueue& defaultFrameQueue() {
+    static PackgedDataQueue* const queue = new PackgedDataQueue(kFrameQueueCapacity);
+    return *queue;
+}
+
+OriginDataQueue& defaultDatagramQueue() {
+    static OriginDataQueue* const queue = new OriginDataQueue(kOriginQueueCapacity);
+    return *queue;
+}
+
+OriginDataPack* defaultRing() {
+    static OriginDataPack* const ring = new OriginDataPack[kRingSlots];
+    return ring;
+}
+
+// The other process-wide objects it works on are constant-initialised, so they exist before any
+// constructor runs.
 Engine& defaultStream() {
     static tarn_stream* const stream = new tarn_stream(StreamStorage{
-        sockfd, linkDeviceFlag, originDataQueue, packgedDataQueue, m_big_buffer,
+        sockfd, linkDeviceFlag, defaultDatagramQueue(), defaultFrameQueue(), defaultRing(),
         m_big_buffer_index, m_one_pixel_len, frame_, realTimeData_, realTimeDataFlag_,
         realTimeDataMutex_, frameUpdateFunc, imuUpdateFunc});
     return *stream;

@@ -116,7 +116,8 @@ class Engine {
     bool decodeQueued();
 
     // ---- Datagram queue (receiver to assembler) ----
-    bool pushDatagram(OriginDataPack* pack);
+    // Queues a slot; wakeAssembler false leaves the wake-up to the caller (a batch signals once).
+    bool pushDatagram(OriginDataPack* pack, bool wakeAssembler = true);
     bool takeDatagram(OriginDataPack** pack);
     void clearDatagrams();
     uint64_t queuedDatagramPointers() const;
@@ -174,6 +175,12 @@ class Engine {
 
 // The default stream. Created on first use and never destroyed.
 Engine& defaultStream();
+
+// The default stream's queues and ring (packgedDataQueue, originDataQueue, m_big_buffer), made on
+// first use and never destroyed.
+PackgedDataQueue& defaultFrameQueue();
+OriginDataQueue& defaultDatagramQueue();
+OriginDataPack* defaultRing();
 
 // A worker that finds its queue empty sleeps at most this long before it looks at the stop flag
 // again; stopping wakes it at once, so this only bounds the idle wake-ups.

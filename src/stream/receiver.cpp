@@ -80,12 +80,14 @@ bool isDeviceSource(const sockaddr_in& source, const std::string& deviceIp, uint
         .accepts(source);
 }
 
-bool Engine::pushDatagram(OriginDataPack* pack) {
+bool Engine::pushDatagram(OriginDataPack* pack, bool wakeAssembler) {
     if (!storage_.datagramQueue.try_enqueue(pack)) {
         return false;
     }
     pushedPointers_.fetch_add(1, std::memory_order_relaxed);
-    datagramsReady_.signal();
+    if (wakeAssembler) {
+        datagramsReady_.signal();
+    }
     return true;
 }
 
@@ -180,6 +182,7 @@ std::size_t Engine::drainSocket(int socket, const SourceFilter& filter) {
         }
         const ReceiveTime now = receiveTimeNow();
         uint64_t next = first;  // the slot the next accepted datagram belongs in
+        ssize_t pushed = 0;
         for (int i = 0; i < received; ++i) {
             mmsghdr& message = batch.messages[i];
             const std::size_t length = message.msg_len;
@@ -210,13 +213,18 @@ std::size_t Engine::drainSocket(int socket, const SourceFilter& filter) {
             }
             slot->len = static_cast<uint16_t>(length);
             slotTimes_[next] = now;
-            if (!pushDatagram(slot)) {
+            if (!pushDatagram(slot, false)) {
                 bump(counters_.datagramsQueueFull);
                 continue;
             }
             ++next;
+            ++pushed;
         }
         storage_.ringIndex = next >= kRingSlots ? 0 : next;
+        // One wake-up for the whole batch: a sleeping assembler costs a system call to wake.
+        if (pushed > 0) {
+            datagramsReady_.signal(pushed);
+        }
         read += static_cast<std::size_t>(received);
         if (static_cast<std::size_t>(received) < wanted) {
             break;  // the socket is empty
