@@ -11,4 +11,7 @@ PYBIND11_MODULE(_tarn, module) {
     tarn::python::bindGeometry(module);
     tarn::python::bindLog(module);
     tarn::python::bindSim(module);
+#ifdef TARN_PYTHON_PCAP
+    tarn::python::bindPcap(module);
+#endif
 }

@@ -5,7 +5,7 @@
         for frame in stream.frames(timeout=1.0):
             print(frame.info.sequence, frame.xyz[75, 180])
 
-Streams (Stream, default_stream), recordings (Decoder), the control connection
+Streams (Stream, default_stream), datagrams and recordings (Decoder, read_pcap), the control connection
 (get_net_info, set_net_info, check_ip_format, crc8), rotation and the plane angle (rotate,
 PlaneAngle), and a simulated sensor (tarn.sim.Sensor; python3 -m tarn.demo). Failures raise
 tarn.Error with the library's result code. The library's printed lines go to the logger "tarn".
@@ -14,7 +14,7 @@ tarn.Error with the library's result code. The library's printed lines go to the
 from tarn import _tarn
 from tarn import sim
 from tarn.control import NET_INFO_BYTES, check_ip_format, crc8, get_net_info, set_net_info
-from tarn.decoder import Decoder
+from tarn.decoder import Decoder, read_pcap
 from tarn.errors import (AngleError, AngleInUseError, ConnectError, ControlCommandError,
                          ControlLinkError, DecodeError, Error, GeometryError, StreamError,
                          TimeoutError, error_for)

@@ -1,8 +1,13 @@
-"""Decoding datagrams without a socket, exactly as a stream decodes them."""
+"""Decoding datagrams without a socket, exactly as a stream decodes them, and recordings."""
+
+import os
 
 from tarn import _log, _tarn
 from tarn.errors import error_for
 from tarn.frame import Frame, FrameInfo, ImuSample, new_grid
+
+# Every measurement datagram starts with these bytes.
+_MEASUREMENT_MAGIC = b"\x5a\xa5"
 
 
 class Decoder:
@@ -48,3 +53,23 @@ class Decoder:
 
     def __exit__(self, *exc):
         self.close()
+
+
+def read_pcap(path, source=None):
+    """Yields the frames of a recording: a pcap file of the sensor's datagrams, as tarn record
+    writes it (or tcpdump on Ethernet, Linux "any", raw IP or loopback links). Its measurement
+    datagrams go through one Decoder in capture order, each with its capture time as
+    receive_realtime_ns. ``source`` ("a.b.c.d" or "a.b.c.d:port") keeps one sensor's datagrams of
+    a recording of several. Raises OSError when the file is no capture or is damaged."""
+    if not hasattr(_tarn, "PcapFile"):
+        raise NotImplementedError("this build of tarn reads no recordings (TARN_BUILD_TOOLS=OFF)")
+    address, _, port = (source or "").partition(":")
+    with Decoder() as decoder:
+        for payload, time_ns, from_address, from_port in _tarn.PcapFile(os.fspath(path)):
+            if not payload.startswith(_MEASUREMENT_MAGIC):
+                continue
+            if address and (from_address != address or (port and from_port != int(port))):
+                continue
+            item = decoder.push(payload, 0, time_ns)
+            if isinstance(item, Frame):
+                yield item

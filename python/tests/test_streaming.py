@@ -1,5 +1,7 @@
 import itertools
+import os
 import struct
+import subprocess
 import threading
 import _thread
 
@@ -21,7 +23,7 @@ TAG = 7
 GRAVITY = -9.80665
 
 
-def check_frame(frame, sensor, pixel_type):
+def check_frame(frame, sensor, pixel_type, tag=TAG):
     number = frame.info.first_timestamp
     assert frame.info.complete and frame.info.pixel_type == pixel_type
     assert frame.points.shape == (150, 360) and frame.points.dtype == tarn.POINT_DTYPE
@@ -33,7 +35,7 @@ def check_frame(frame, sensor, pixel_type):
         cell = frame.points[row, column]
         expected = sensor.expected(row, column, number)
         assert (cell["row"], cell["column"], cell["timestamp"], cell["tag"]) == (
-            row, column, number, TAG)
+            row, column, number, tag)
         for field in ("distance", "intensity", "x", "y", "z"):
             assert cell[field] == (expected[field] if field in CARRIED[pixel_type] else 0), field
         assert list(frame.xyz[row, column]) == [cell["x"], cell["y"], cell["z"]]
@@ -128,3 +130,21 @@ def test_decoder_completes_each_frame_from_its_datagrams():
     assert [f.info.sequence for f in frames] == [1, 2, 3]
     for frame in frames:
         check_frame(frame, sensor, 2)
+
+
+@pytest.mark.skipif("TARN_COMMAND" not in os.environ, reason="built without the tarn command")
+def test_read_pcap_yields_the_frames_tarn_record_wrote(tmp_path):
+    recording = tmp_path / "wall.pcap"
+    subprocess.run([os.environ["TARN_COMMAND"], "record", str(recording), "--tilt", "20",
+                    "--fps", "30", "--frames", "3"], check=True, timeout=60, capture_output=True)
+    frames = list(tarn.read_pcap(recording))
+    assert [f.info.sequence for f in frames[:3]] == [1, 2, 3]
+    scene = tarn.sim.Sensor(port=None, tilt=20.0)
+    for frame in frames[:3]:
+        check_frame(frame, scene, 2, tag=0)
+        assert frame.info.receive_realtime_ns > 0
+    _, _, address, port = next(tarn._tarn.PcapFile(str(recording)))
+    assert len(list(tarn.read_pcap(recording, source=f"{address}:{port}"))) == len(frames)
+    assert list(tarn.read_pcap(recording, source=f"{address}:{port + 1}")) == []
+    with pytest.raises(OSError):
+        next(tarn.read_pcap(tmp_path / "missing.pcap"))
