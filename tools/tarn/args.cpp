@@ -9,10 +9,10 @@
 namespace tarn::cli {
 namespace {
 
-const OptionSpec* findSpec(const std::vector<OptionSpec>& specs, const std::string& name) {
-    for (const OptionSpec& spec : specs) {
-        if (name == spec.name) {
-            return &spec;
+const OptionSpec* findSpec(const std::vector<OptionSpec>& options, const std::string& name) {
+    for (const OptionSpec& option : options) {
+        if (name == option.name) {
+            return &option;
         }
     }
     return nullptr;
@@ -27,7 +27,7 @@ std::string boundText(double value) {
 
 }  // namespace
 
-Args::Args(const std::vector<std::string>& words, const std::vector<OptionSpec>& specs) {
+Args::Args(const std::vector<std::string>& words, const std::vector<OptionSpec>& options) {
     for (const std::string& word : words) {
         if (word == "--help" || word == "-h") {
             help_ = true;
@@ -45,12 +45,12 @@ Args::Args(const std::vector<std::string>& words, const std::vector<OptionSpec>&
         }
         const std::size_t equals = word.find('=');
         const std::string name = word.substr(2, equals == std::string::npos ? equals : equals - 2);
-        const OptionSpec* spec = findSpec(specs, name);
-        if (spec == nullptr) {
+        const OptionSpec* option = findSpec(options, name);
+        if (option == nullptr) {
             throw UsageError("unknown option --" + name);
         }
         std::string value;
-        if (spec->kind == OptionKind::flag) {
+        if (option->kind == OptionKind::flag) {
             if (equals != std::string::npos) {
                 throw UsageError("--" + name + " takes no value");
             }
@@ -62,7 +62,7 @@ Args::Args(const std::vector<std::string>& words, const std::vector<OptionSpec>&
             throw UsageError("--" + name + " needs a value");
         }
         std::vector<std::string>& slot = values_[name];
-        if (!slot.empty() && spec->kind != OptionKind::repeated) {
+        if (!slot.empty() && option->kind != OptionKind::repeated) {
             throw UsageError("--" + name + " is given twice");
         }
         slot.push_back(value);

@@ -31,7 +31,7 @@ struct OptionSpec {
 class Args {
   public:
     // Throws UsageError. With --help (or -h) anywhere, nothing else is checked.
-    Args(const std::vector<std::string>& words, const std::vector<OptionSpec>& specs);
+    Args(const std::vector<std::string>& words, const std::vector<OptionSpec>& options);
 
     bool help() const { return help_; }
     bool has(const std::string& name) const { return values_.count(name) != 0; }
