@@ -104,9 +104,7 @@ int KESOGetRotatePointcloudData(KESOPointData (*grid)[KESO_COLUMNS], KESORotateI
     if (grid == nullptr) {
         return KESO_ERR_NULL_GRID;
     }
-    std::unique_ptr<PointcloudData> cloud = gridToPointcloudData(grid);
-    rotatePointcloudData(*cloud, info);
-    writePointcloudToGrid(*cloud, grid);
+    rotateGrid(grid, info);
     return 0;
 }
 

@@ -16,4 +16,8 @@ RotationMatrix rotationMatrixOf(const KESORotateInfo& info);
 // Rotates every point of cloud by rotationMatrixOf(info), then adds the offsets.
 void rotatePointcloudData(PointcloudData& cloud, KESORotateInfo info);
 
+// Turns and moves the x, y, z of every cell of grid in place, each exactly as
+// rotatePointcloudData turns that point; every other field keeps its bytes.
+void rotateGrid(KESOPointData (*grid)[KESO_COLUMNS], const KESORotateInfo& info);
+
 #endif  // TARN_GEOMETRY_ROTATION_H

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <random>
 #include <vector>
 
 namespace {
@@ -118,6 +122,53 @@ TEST(RotatePointcloudData, EmptyCloudStaysEmpty) {
     PointcloudData cloud;
     rotatePointcloudData(cloud, KESORotateInfo{10, 20, 30, 1, 2, 3});
     EXPECT_TRUE(cloud.points.empty());
+}
+
+// The grid is turned in place exactly as the cloud formula turns each point, whatever the
+// coordinates hold (NaN, infinities, huge and tiny values), and no other byte of a cell changes.
+TEST(RotateGrid, MatchesTheCloudFormulaBitForBitAndKeepsEveryOtherByte) {
+    std::mt19937 random(20261208);
+    std::uniform_int_distribution<uint32_t> bits;
+    std::uniform_real_distribution<float> angle(-400.0f, 400.0f);
+    std::uniform_real_distribution<float> coordinate(-4000.0f, 4000.0f);
+    auto grid = std::make_unique<KESOPointData[][KESO_COLUMNS]>(KESO_ROWS);
+    auto* cells = reinterpret_cast<uint32_t*>(grid.get());
+    for (std::size_t i = 0; i < sizeof(KESOPointData) * kGridPoints / sizeof(uint32_t); ++i) {
+        cells[i] = bits(random);
+    }
+    // Most cells hold ordinary coordinates; the rest keep their random bit patterns.
+    for (std::size_t cell = 0; cell < kGridPoints; ++cell) {
+        if (cell % 8 != 0) {
+            KESOPointData& point = grid[0][cell];
+            point.x = coordinate(random);
+            point.y = coordinate(random);
+            point.z = coordinate(random);
+        }
+    }
+    const auto before = std::make_unique<KESOPointData[][KESO_COLUMNS]>(KESO_ROWS);
+    std::memcpy(before.get(), grid.get(), sizeof(KESOPointData) * kGridPoints);
+    const KESORotateInfo info{angle(random),      angle(random),      angle(random),
+                              coordinate(random), coordinate(random), coordinate(random)};
+
+    rotateGrid(grid.get(), info);
+
+    const RotationMatrix m = rotationMatrixOf(info);
+    const float offsets[3] = {info.offsetX, info.offsetY, info.offsetZ};
+    for (std::size_t cell = 0; cell < kGridPoints; ++cell) {
+        const KESOPointData& was = before[0][cell];
+        KESOPointData expected = was;
+        float* turned = &expected.x;
+        // One operation a statement, so the reference itself is never fused.
+        for (int row = 0; row < 3; ++row) {
+            const float px = m[row][0] * was.x;
+            const float py = m[row][1] * was.y;
+            const float pz = m[row][2] * was.z;
+            const float sum = px + py;
+            const float sum3 = sum + pz;
+            turned[row] = sum3 + offsets[row];
+        }
+        ASSERT_EQ(std::memcmp(&grid[0][cell], &expected, sizeof expected), 0) << cell;
+    }
 }
 
 }  // namespace
