@@ -15,17 +15,26 @@ namespace {
 // Lines kept between two takes; older ones are dropped and counted.
 constexpr std::size_t kLogQueueLines = 256;
 
-std::mutex logMutex;  // guards the queue and the count; any thread
-std::deque<std::string> logLines;
-uint64_t logLinesDropped = 0;
+struct LogQueue {
+    std::mutex mutex;  // guards the lines and the count; any thread
+    std::deque<std::string> lines;
+    uint64_t dropped = 0;
+};
+
+// Never destroyed: streams left open at exit may still print while static objects go away.
+LogQueue& logQueue() {
+    static auto* const queue = new LogQueue();
+    return *queue;
+}
 
 void onLine(tarn_stream* /*stream*/, const char* line, void* /*user*/) {
-    std::lock_guard<std::mutex> lock(logMutex);
-    if (logLines.size() == kLogQueueLines) {
-        logLines.pop_front();
-        ++logLinesDropped;
+    LogQueue& queue = logQueue();
+    std::lock_guard<std::mutex> lock(queue.mutex);
+    if (queue.lines.size() == kLogQueueLines) {
+        queue.lines.pop_front();
+        ++queue.dropped;
     }
-    logLines.emplace_back(line);
+    queue.lines.emplace_back(line);
 }
 
 }  // namespace
@@ -40,10 +49,11 @@ void bindLog(py::module_& module) {
         std::deque<std::string> lines;
         uint64_t dropped = 0;
         {
-            std::lock_guard<std::mutex> lock(logMutex);
-            lines.swap(logLines);
-            dropped = logLinesDropped;
-            logLinesDropped = 0;
+            LogQueue& queue = logQueue();
+            std::lock_guard<std::mutex> lock(queue.mutex);
+            lines.swap(queue.lines);
+            dropped = queue.dropped;
+            queue.dropped = 0;
         }
         py::list list;
         for (const std::string& line : lines) {
