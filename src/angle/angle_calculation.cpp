@@ -66,7 +66,7 @@ bool AngleMeasure::compareByOrderSecond(std::pair<float, float> a, std::pair<flo
 }
 
 std::pair<float, float> AngleMeasure::processAngleCal(
-    std::map<int, XZPoint> map, std::vector<std::pair<float, float>> searchWindows,
+    const std::map<int, XZPoint>& map, const std::vector<std::pair<float, float>>& searchWindows,
     float refAngle) {
     const RansacSettings settings = ransacSettingsOf(*this);
     std::vector<AngleFit> accepted;

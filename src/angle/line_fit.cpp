@@ -2,7 +2,9 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <vector>
 
 namespace {
 
@@ -20,16 +22,63 @@ float truncated(float value) {
     return std::trunc(value);
 }
 
-int64_t countInliers(const float* ys, const float* xs, std::size_t count, float slope, float offset,
-                     float limit) {
+// The samples of one fit with their coordinates truncated, kept for the thread's next fit.
+struct TruncatedSamples {
+    std::vector<float> ys;
+    std::vector<float> xs;
+};
+
+const TruncatedSamples& truncatedSamples(const float* ys, const float* xs, std::size_t count) {
+    thread_local TruncatedSamples samples;
+    samples.ys.resize(count);
+    samples.xs.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        samples.ys[i] = truncated(ys[i]);
+        samples.xs[i] = truncated(xs[i]);
+    }
+    return samples;
+}
+
+bool isInlierError(float error, double norm, float limit) {
+    return static_cast<float>(static_cast<double>(error) / norm) < limit;
+}
+
+// A sample is an inlier when its error, divided by norm in double and rounded to float, is below
+// limit. Both steps keep the order of their arguments, so this holds exactly for the errors below
+// one threshold: the least non-negative float error that is no inlier, found by bisecting the
+// float bit patterns from 0 to infinity (infinity divided by any norm is infinite or NaN, never
+// an inlier; a NaN error is none either way). The per-sample test is then one comparison, the same
+// for every sample, which the compiler runs several samples at a time.
+float inlierErrorBound(double norm, float limit) {
+    constexpr uint32_t kInfinityBits = 0x7F800000;
+    const auto floatOfBits = [](uint32_t bits) {
+        float value = 0.0f;
+        std::memcpy(&value, &bits, sizeof value);
+        return value;
+    };
+    uint32_t low = 0;               // every pattern below low is an inlier error
+    uint32_t high = kInfinityBits;  // high is none
+    while (low < high) {
+        const uint32_t middle = low + (high - low) / 2;
+        if (isInlierError(floatOfBits(middle), norm, limit)) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    return floatOfBits(low);
+}
+
+int64_t countInliers(const TruncatedSamples& samples, float slope, float offset, float limit) {
     const double norm = std::sqrt(static_cast<double>(slope * slope + 1.0f));
+    const float bound = inlierErrorBound(norm, limit);
+    const float* ys = samples.ys.data();
+    const float* xs = samples.xs.data();
+    const std::size_t count = samples.ys.size();
     int64_t inliers = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        const float error = std::fabs(truncated(ys[i]) * slope - truncated(xs[i]) + offset);
-        const float distance = static_cast<float>(static_cast<double>(error) / norm);
-        if (distance < limit) {
-            ++inliers;
-        }
+        const float error = std::fabs(ys[i] * slope - xs[i] + offset);
+        inliers += error < bound ? 1 : 0;
     }
     return inliers;
 }
@@ -76,6 +125,7 @@ AngleFit fitLine(const float* ys, const float* xs, std::size_t count,
         return kFailedFit;
     }
     const float limit = static_cast<float>(settings.inlierDistance);
+    const TruncatedSamples& samples = truncatedSamples(ys, xs, count);
     int64_t bestInliers = 0;
     float bestSlope = 0.0f;
     for (int32_t trial = 0; trial < settings.iterations; ++trial) {
@@ -86,7 +136,7 @@ AngleFit fitLine(const float* ys, const float* xs, std::size_t count,
         }
         const float slope = (xs[b] - xs[a]) / (ys[b] - ys[a]);
         const float offset = xs[a] - ys[a] * slope;
-        const int64_t inliers = countInliers(ys, xs, count, slope, offset, limit);
+        const int64_t inliers = countInliers(samples, slope, offset, limit);
         // Ties keep the earlier trial.
         if (inliers > bestInliers && inliers >= settings.minInliers) {
             bestInliers = inliers;

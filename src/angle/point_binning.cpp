@@ -5,21 +5,6 @@
 
 #include "angle/angle_measure.h"
 
-bool insideMeasurementBox(const PointXYZ& point, const KESOAngleMeasureParam& param) {
-    return static_cast<float>(param.yLower) < point.z &&
-           point.z < static_cast<float>(param.yUpper) &&
-           static_cast<float>(param.zLower) < point.x &&
-           point.x < static_cast<float>(param.zUpper) &&
-           static_cast<float>(param.xLower) < point.y && point.y < static_cast<float>(param.xUpper);
-}
-
-int32_t binKeyOf(float z, int32_t binWidth) {
-    // A z inside the box lies strictly between the floats of two int32 bounds, so between
-    // -2147483520 and 2147483520: the truncation cannot overflow, and the quotient cannot be
-    // INT32_MIN / -1.
-    return static_cast<int32_t>(z) / binWidth;
-}
-
 bool AngleMeasure::compareByOrderFirst(std::pair<float, float> a, std::pair<float, float> b) {
     return a.first < b.first;
 }
@@ -37,7 +22,11 @@ std::map<int, XZPoint> AngleMeasure::createHashMap(PointcloudData& data) {
     }
     for (auto& [key, samples] : samplesByKey) {
         // No NaN passes the box, so the comparison is a strict weak ordering.
-        std::sort(samples.begin(), samples.end(), compareByOrderFirst);
+        // The same order as compareByOrderFirst, in a form the sort can inline.
+        std::sort(samples.begin(), samples.end(),
+                  [](const std::pair<float, float>& a, const std::pair<float, float>& b) {
+                      return a.first < b.first;
+                  });
         XZPoint& bin = bins[key];
         bin.yValues.reserve(samples.size());
         bin.xValues.reserve(samples.size());

@@ -1,18 +1,15 @@
 #include "geometry/point_cloud.h"
 
-#include <utility>
-
 std::unique_ptr<PointcloudData> gridToPointcloudData(KESOPointData (*grid)[KESO_COLUMNS]) {
-    auto gathered = std::make_unique<std::vector<PointXYZ>>();
-    gathered->reserve(kGridPoints);
+    auto cloud = std::make_unique<PointcloudData>();
+    cloud->points.resize(kGridPoints);
+    PointXYZ* point = cloud->points.data();
     for (int column = 0; column < KESO_COLUMNS; ++column) {
         for (int row = 0; row < KESO_ROWS; ++row) {
             const KESOPointData& cell = grid[row][column];
-            gathered->push_back(PointXYZ{cell.x, cell.y, cell.z});
+            *point++ = PointXYZ{cell.x, cell.y, cell.z};
         }
     }
-    auto cloud = std::make_unique<PointcloudData>();
-    cloud->points = std::move(*gathered);
     return cloud;
 }
 

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <random>
 #include <vector>
 
 #include "angle/window_cut.h"
@@ -25,6 +29,82 @@ void line(std::vector<float>& ys, std::vector<float>& xs, float slope, float off
     for (int y = first; y <= last; ++y) {
         ys.push_back(static_cast<float>(y));
         xs.push_back(offset + slope * static_cast<float>(y));
+    }
+}
+
+// The fit written out directly: every sample's distance divided out in double and compared as a
+// float, the draws taken from rand() seeded with the current second.
+AngleFit referenceFit(const std::vector<float>& ys, const std::vector<float>& xs,
+                      const RansacSettings& settings) {
+    std::srand(static_cast<unsigned int>(std::time(nullptr)));
+    const std::size_t count = ys.size();
+    if (settings.iterations <= 0 || count <= 1) {
+        return kFailedFit;
+    }
+    const float limit = static_cast<float>(settings.inlierDistance);
+    int64_t bestInliers = 0;
+    float bestSlope = 0.0f;
+    for (int32_t trial = 0; trial < settings.iterations; ++trial) {
+        const std::size_t a = static_cast<std::size_t>(std::rand()) % count;
+        std::size_t b = static_cast<std::size_t>(std::rand()) % count;
+        while (b == a) {
+            b = static_cast<std::size_t>(std::rand()) % count;
+        }
+        const float slope = (xs[b] - xs[a]) / (ys[b] - ys[a]);
+        const float offset = xs[a] - ys[a] * slope;
+        const double norm = std::sqrt(static_cast<double>(slope * slope + 1.0f));
+        int64_t inliers = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            const float product = std::trunc(ys[i]) * slope;
+            const float difference = product - std::trunc(xs[i]);
+            const float error = std::fabs(difference + offset);
+            if (static_cast<float>(static_cast<double>(error) / norm) < limit) {
+                ++inliers;
+            }
+        }
+        if (inliers > bestInliers && inliers >= settings.minInliers) {
+            bestInliers = inliers;
+            bestSlope = slope;
+        }
+    }
+    if (bestInliers == 0) {
+        return kFailedFit;
+    }
+    const float degrees =
+        static_cast<float>(static_cast<double>(-std::atan(bestSlope)) * 180.0 / 3.141592653589793);
+    return AngleFit{degrees, correlationQuality(ys.data(), xs.data(), count)};
+}
+
+// Small whole-number coordinates put many samples exactly at the inlier distance; wide ones,
+// fractions and the odd NaN or huge value cover the rest.
+TEST(FitLine, MatchesTheDirectFitBitForBit) {
+    std::mt19937 random(8);
+    std::uniform_int_distribution<int> size(2, 300);
+    std::uniform_int_distribution<int> small(-12, 12);
+    std::uniform_real_distribution<float> wide(-3000.0f, 3000.0f);
+    std::uniform_int_distribution<int> rare(0, 99);
+    for (int round = 0; round < 400; ++round) {
+        std::vector<float> ys, xs;
+        const int count = size(random);
+        for (int i = 0; i < count; ++i) {
+            const bool whole = round % 2 == 0;
+            ys.push_back(whole ? static_cast<float>(small(random)) : wide(random));
+            xs.push_back(whole ? static_cast<float>(small(random)) : wide(random));
+            if (rare(random) == 0) {
+                xs.back() = rare(random) < 50 ? NAN : 3e38f;
+            }
+        }
+        const RansacSettings settings{1 + round % 12, round % 9, round % 7 == 0 ? count / 4 : 0};
+        AngleFit expected;
+        AngleFit actual;
+        std::time_t second;
+        do {  // both fits must draw from the same second's sequence
+            second = std::time(nullptr);
+            expected = referenceFit(ys, xs, settings);
+            actual = fit(ys, xs, settings);
+        } while (std::time(nullptr) != second);
+        ASSERT_EQ(std::memcmp(&actual, &expected, sizeof actual), 0)
+            << "round " << round << ": " << actual.first << " " << expected.first;
     }
 }
 
