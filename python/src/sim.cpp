@@ -323,7 +323,7 @@ std::vector<py::bytes> encodeFrame(const SimOptions& options, uint64_t frame) {
 void bindSim(py::module_& module) {
     py::class_<SimOptions>(module, "SimOptions")
         .def(py::init<>())
-        .def_readwrite("destination", &SimOptions::destination)
+        .def_readwrite("address", &SimOptions::destination)
         .def_readwrite("port", &SimOptions::port)
         .def_readwrite("source", &SimOptions::source)
         .def_readwrite("source_port", &SimOptions::sourcePort)

@@ -18,29 +18,14 @@ FAULT_KINDS = ("drop", "duplicate", "reorder", "foreign", "truncate", "corrupt")
 GET_PKG_SIZE, SET_PKG_SIZE, SET_NET, GET_NET = 0x0001, 0x0002, 0x0201, 0x0202
 
 
-def _options(port, address, source, source_port, tilt, distance, noise, seed, fps, frames,
-             pixel_type, imu_rate, tag, spread, loss, duplicates, reorder, faults, control):
+def _options(port=None, frames=None, control=None, faults=(), **settings):
     options = _tarn.SimOptions()
     options.port = 0 if port is None else port
-    options.destination = address
-    options.source = source
-    options.source_port = source_port
-    options.tilt = tilt
-    options.distance = distance
-    options.noise = noise
-    options.seed = seed
-    options.fps = fps
     options.frames = frames or 0
-    options.pixel_type = pixel_type
-    options.imu_rate = imu_rate
-    options.tag = tag
-    options.spread = spread
-    options.loss = loss
-    options.duplicates = duplicates
-    options.reorder = reorder
     options.control = control or ""
-    for fault in faults:
-        kind, frame, datagram, *rest = fault
+    for name, value in settings.items():
+        setattr(options, name, value)
+    for kind, frame, datagram, *rest in faults:
         offset, value = (list(rest) + [0, 0])[:2]  # truncate: the length as offset
         options.add_fault(kind, frame, datagram, offset, value)
     return options
@@ -60,10 +45,12 @@ class Sensor:
                  tilt=12.0, distance=2000.0, noise=2.0, seed=1, fps=15.0, frames=None,
                  pixel_type=2, imu_rate=100.0, tag=0, spread=0.5, loss=0.0, duplicates=0.0,
                  reorder=0.0, faults=(), control=None):
-        self._options = _options(port, address, source, source_port, tilt, distance, noise,
-                                 seed, fps, frames, pixel_type, imu_rate, tag, spread, loss,
-                                 duplicates, reorder, faults, control)
-        self._sensor = _tarn.SimSensor(self._options)
+        options = _options(port=port, frames=frames, control=control, faults=faults,
+                           address=address, source=source, source_port=source_port, tilt=tilt,
+                           distance=distance, noise=noise, seed=seed, fps=fps,
+                           pixel_type=pixel_type, imu_rate=imu_rate, tag=tag, spread=spread,
+                           loss=loss, duplicates=duplicates, reorder=reorder)
+        self._sensor = _tarn.SimSensor(options)
 
     @property
     def source_port(self):
@@ -128,6 +115,6 @@ class Sensor:
 def encode_frame(frame, *, tilt=12.0, distance=2000.0, noise=2.0, seed=1, pixel_type=2, tag=0):
     """The datagrams (bytes) of frame number ``frame`` of the simulated wall, in sending order,
     for a tarn.Decoder."""
-    options = _options(None, "127.0.0.1", "127.0.0.1", 0, tilt, distance, noise, seed, 1.0, None,
-                       pixel_type, 0.0, tag, 0.0, 0.0, 0.0, 0.0, (), None)
+    options = _options(tilt=tilt, distance=distance, noise=noise, seed=seed,
+                       pixel_type=pixel_type, tag=tag)
     return _tarn.sim_encode_frame(options, frame)

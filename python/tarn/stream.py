@@ -47,8 +47,10 @@ class Stream:
                  local_address="", alternate_port=DEFAULT_ALTERNATE_PORT,
                  receive_buffer_bytes=0, *, _handle=None):
         try:
-            self._handle = _handle or _tarn.Stream(device, device_port, local_address, local_port,
-                                                   alternate_port, receive_buffer_bytes)
+            if _handle is None:
+                _handle = _tarn.Stream(device, device_port, local_address, local_port,
+                                       alternate_port, receive_buffer_bytes)
+            self._handle = _handle
         finally:
             _log.forward()
 

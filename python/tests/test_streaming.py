@@ -151,3 +151,13 @@ def test_read_pcap_yields_the_frames_tarn_record_wrote(tmp_path):
     assert list(tarn.read_pcap(recording, source=f"{address}:{port + 1}")) == []
     with pytest.raises(OSError):
         next(tarn.read_pcap(tmp_path / "missing.pcap"))
+
+
+def test_a_lost_last_datagram_loses_its_frame_and_is_counted(simulated):
+    with simulated(frames=FRAMES, fps=30, faults=[("drop", 2, -1)]) as (stream, sensor):
+        frames = list(itertools.islice(stream.frames(timeout=5), FRAMES - 1))
+        assert sensor.wait(5)
+        stats = stream.stats()
+    assert [f.info.first_timestamp for f in frames] == [0, 1, 3, 4, 5]
+    assert [f.info.sequence for f in frames] == [1, 2, 3, 4, 5]
+    assert stats["frames_lost_last"] == 1 and sensor.counters()["dropped"] == 1
