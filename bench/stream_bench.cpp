@@ -10,19 +10,21 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "KESOApi.h"
+#include "bench/sender_process.h"
 #include "sim/frame_encoder.h"
 #include "sim/scene.h"
-#include "sim/stream_sender.h"
 #include "stream/assembler.h"
 #include "stream/decoder.h"
 #include "stream/stream_state.h"
@@ -34,12 +36,11 @@ using Frame = std::vector<tarn::sim::Datagram>;
 using Grid = std::unique_ptr<KESOPointData[][KESO_COLUMNS]>;
 
 constexpr int64_t kGridPoints = static_cast<int64_t>(KESO_ROWS) * KESO_COLUMNS;
-constexpr std::size_t kTimestampOffset = 37;
-constexpr int kTimestampBytes = 8;
 // Frames sent per iteration of a loopback benchmark, and iterations per run.
 constexpr uint64_t kLoopbackFrames = 40;
 constexpr int kLoopbackIterations = 3;
-// A wait for datagrams or frames ends when nothing arrived for this long, or at the hard limit.
+// A wait for datagrams or frames ends when nothing arrived for this long, or at the hard limit;
+// the waiter looks at least every kPollInterval.
 constexpr auto kQuietPeriod = std::chrono::milliseconds(300);
 constexpr auto kWaitLimit = std::chrono::seconds(10);
 constexpr auto kPollInterval = std::chrono::milliseconds(1);
@@ -68,8 +69,7 @@ tarn::stream::QueuedFrame assembleFrame(const Frame& frame, tarn::stream::Workin
     const tarn::stream::AssemblyContext context{pixelBytes, nullptr, nullptr, *pool};
     KESOImuData unused{};
     for (const auto& datagram : frame) {
-        tarn::stream::assembleDatagram(datagram.data(), datagram.size(), working, &unused,
-                                       context);
+        tarn::stream::assembleDatagram(datagram.data(), datagram.size(), working, &unused, context);
     }
     return tarn::stream::frameToQueue(working, {});
 }
@@ -81,6 +81,19 @@ void setFrameCounters(benchmark::State& state, const Frame& frame) {
     state.counters["datagrams"] = static_cast<double>(frame.size());
     state.counters["frames"] =
         benchmark::Counter(static_cast<double>(iterations), benchmark::Counter::kIsRate);
+}
+
+// A local UDP port that was free a moment ago.
+uint16_t freeLocalPort() {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
 }
 
 // Baseline: the frame's datagram bytes copied once, as the receiver copies them into its ring.
@@ -147,14 +160,50 @@ void BM_StreamAssembleAndDecode(benchmark::State& state) {
     setFrameCounters(state, frame);
 }
 
+// Publication of a decoded grid and the application's copy of it, while connected (nothing is
+// published outside a connection). No datagram arrives: the port has no sender.
+void BM_KESOSetFrame(benchmark::State& state) {
+    Grid grid = std::make_unique<KESOPointData[][KESO_COLUMNS]>(KESO_ROWS);
+    if (KESOConnectDevice(freeLocalPort(), "127.0.0.1", freeLocalPort()) != 0) {
+        state.SkipWithError("KESOConnectDevice failed");
+        return;
+    }
+    for (auto _ : state) {
+        KESOSetFrame(grid.get());
+        benchmark::ClobberMemory();
+    }
+    KESODisconnectDevice();
+}
+
+void BM_KESOGetFrame(benchmark::State& state) {
+    Grid grid = std::make_unique<KESOPointData[][KESO_COLUMNS]>(KESO_ROWS);
+    if (KESOConnectDevice(freeLocalPort(), "127.0.0.1", freeLocalPort()) != 0) {
+        state.SkipWithError("KESOConnectDevice failed");
+        return;
+    }
+    KESOSetFrame(grid.get());
+    for (auto _ : state) {
+        if (KESOGetFrame(grid.get()) != 0) {
+            state.SkipWithError("no frame published");
+            break;
+        }
+        benchmark::ClobberMemory();
+    }
+    KESODisconnectDevice();
+}
+
 // Pixel types 0, 1 and 2: 4, 8 and 10 bytes a pixel.
 BENCHMARK(BM_StreamFrameMemcpy)->DenseRange(0, 2);
 BENCHMARK(BM_StreamGridMemcpy);
 BENCHMARK(BM_StreamAssemble)->DenseRange(0, 2);
 BENCHMARK(BM_StreamDecode)->DenseRange(0, 2);
 BENCHMARK(BM_StreamAssembleAndDecode)->DenseRange(0, 2);
+BENCHMARK(BM_KESOSetFrame);
+BENCHMARK(BM_KESOGetFrame);
 
 // ---- Loopback ---------------------------------------------------------------------------------
+// The simulated sensor sends from its own process (bench/loopback_sender.cpp), so this process
+// spends its time on receiving only.
 
 // How frames are sent: all back to back, or each only once the previous one has arrived.
 enum SendMode { kBurst = 0, kLockstep = 1 };
@@ -164,78 +213,73 @@ int64_t nowNanoseconds() {
         .count();
 }
 
-// Arrivals counted by a receiving thread, with the time of the last one.
+// Arrivals counted by a receiving thread, with the time of the last one. The waiter is woken
+// when the count reaches its target only, so counting costs the receiver next to nothing.
 struct Arrivals {
     std::atomic<uint64_t> count{0};
     std::atomic<int64_t> lastNanoseconds{0};  // steady clock
+    std::atomic<uint64_t> target{std::numeric_limits<uint64_t>::max()};
+    std::mutex mutex;
+    std::condition_variable reached;
 
     void record() {
         lastNanoseconds.store(nowNanoseconds());
-        count.fetch_add(1);
+        if (count.fetch_add(1) + 1 == target.load()) {
+            std::lock_guard<std::mutex> lock(mutex);
+            reached.notify_all();
+        }
+    }
+
+    // Waits until count reaches wanted, nothing arrived for kQuietPeriod, or kWaitLimit passed.
+    void waitFor(uint64_t wanted) {
+        const auto limit = Clock::now() + kWaitLimit;
+        std::unique_lock<std::mutex> lock(mutex);
+        target.store(wanted);
+        uint64_t seen = count.load();
+        auto lastChange = Clock::now();
+        while (seen < wanted && Clock::now() < limit) {
+            reached.wait_until(lock, std::min(limit, Clock::now() + kPollInterval));
+            const uint64_t now = count.load();
+            if (now != seen) {
+                seen = now;
+                lastChange = Clock::now();
+            } else if (Clock::now() - lastChange >= kQuietPeriod) {
+                break;
+            }
+        }
+        target.store(std::numeric_limits<uint64_t>::max());
     }
 };
 
-// Polls until count reaches target, nothing arrived for kQuietPeriod, or kWaitLimit passed.
-void waitForArrivals(const Arrivals& arrivals, uint64_t target) {
-    const auto limit = Clock::now() + kWaitLimit;
-    uint64_t seen = arrivals.count.load();
-    auto lastChange = Clock::now();
-    while (seen < target && Clock::now() < limit && Clock::now() - lastChange < kQuietPeriod) {
-        std::this_thread::sleep_for(kPollInterval);
-        const uint64_t now = arrivals.count.load();
-        if (now != seen) {
-            seen = now;
-            lastChange = Clock::now();
-        }
-    }
-}
-
-// Writes frame number `index` into the timestamp of every datagram of the frame.
-void stampFrame(Frame& frame, uint64_t index) {
-    for (auto& datagram : frame) {
-        for (int byte = 0; byte < kTimestampBytes; ++byte) {
-            datagram[kTimestampOffset + static_cast<std::size_t>(byte)] =
-                static_cast<uint8_t>(index >> (8 * byte));
-        }
-    }
-}
-
-// A local UDP port that was free a moment ago.
-uint16_t freeLocalPort() {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
-// Sends kLoopbackFrames frames per iteration, one datagram at a time (sendFrame would first copy
-// the frame for its fault injection, slowing the sender down) and reports what `arrivals` counted,
-// in units of `perFrame` arrivals per frame. Each iteration's time runs from its first send to its
-// last arrival, so the quiet period that ends a lossy wait is not counted.
-void runLoopback(benchmark::State& state, tarn::sim::StreamSender& sender, Frame& frame,
-                 Arrivals& arrivals, uint64_t perFrame) {
+// Has the sender process send kLoopbackFrames frames per iteration and reports what `arrivals`
+// counted, in units of `perFrame` arrivals per frame. Each iteration's time runs from its first
+// command to its last arrival, so the quiet period that ends a lossy wait is not counted.
+void runLoopback(benchmark::State& state, tarn::bench::SenderProcess& sender, Arrivals& arrivals,
+                 uint64_t perFrame) {
     const auto mode = static_cast<SendMode>(state.range(0));
+    const auto pixelType = std::to_string(state.range(1));
+    const auto datagrams =
+        static_cast<double>(tarn::sim::datagramsPerFrame(static_cast<uint8_t>(state.range(1))));
     uint64_t sentFrames = 0;
     uint64_t arrived = 0;
     double seconds = 0.0;
+    long long first = 0;
+    long long second = 0;
     for (auto _ : state) {
         const uint64_t before = arrivals.count.load();
         const int64_t start = nowNanoseconds();
-        for (uint64_t i = 0; i < kLoopbackFrames; ++i) {
-            stampFrame(frame, ++sentFrames);
-            for (const auto& datagram : frame) {
-                sender.send(datagram);
-            }
-            if (mode == kLockstep) {
-                waitForArrivals(arrivals, before + (i + 1) * perFrame);
+        if (mode == kBurst) {
+            sender.command("burst " + pixelType + " " + std::to_string(kLoopbackFrames));
+            sender.reply(first, second);
+        } else {
+            for (uint64_t i = 0; i < kLoopbackFrames; ++i) {
+                sender.command("frame " + pixelType);
+                sender.reply(first, second);
+                arrivals.waitFor(before + (i + 1) * perFrame);
             }
         }
-        waitForArrivals(arrivals, before + kLoopbackFrames * perFrame);
+        sentFrames += kLoopbackFrames;
+        arrivals.waitFor(before + kLoopbackFrames * perFrame);
         const int64_t last = std::max(arrivals.lastNanoseconds.load(), start);
         const double iterationSeconds = static_cast<double>(last - start) / 1e9;
         state.SetIterationTime(std::max(iterationSeconds, 1e-9));
@@ -245,8 +289,8 @@ void runLoopback(benchmark::State& state, tarn::sim::StreamSender& sender, Frame
     const double arrivedFrames = static_cast<double>(arrived) / static_cast<double>(perFrame);
     const double sent = static_cast<double>(sentFrames);
     state.counters["frames_per_s"] = arrivedFrames / seconds;
-    state.counters["datagrams_per_s"] = arrivedFrames * static_cast<double>(frame.size()) / seconds;
-    state.counters["lost"] = 1.0 - arrivedFrames / sent;
+    state.counters["datagrams_per_s"] = arrivedFrames * datagrams / seconds;
+    state.counters["lost"] = sent - arrivedFrames;
 }
 
 // Frames delivered by the library's frame callback. Written by the decoder thread, which may
@@ -275,9 +319,8 @@ void countFrame(KESOPointData (*grid)[KESO_COLUMNS]) {
 // Args: send mode, pixel type. Connects once per run; connect and disconnect are not timed.
 void BM_StreamLoopbackLibrary(benchmark::State& state) {
     const auto pixelType = static_cast<uint8_t>(state.range(1));
-    Frame frame = wallFrame(pixelType);
     const uint16_t localPort = freeLocalPort();
-    tarn::sim::StreamSender sender({"127.0.0.1", 0, "127.0.0.1", localPort});
+    tarn::bench::SenderProcess sender(localPort);
     const uint64_t framesBefore = libraryFrames.count.load();
     partialFrames.store(0);
     sampleRowStep = tarn::sim::rowsPerDatagram(pixelType);
@@ -286,16 +329,17 @@ void BM_StreamLoopbackLibrary(benchmark::State& state) {
         state.SkipWithError("KESOConnectDevice failed");
         return;
     }
-    runLoopback(state, sender, frame, libraryFrames, 1);
+    runLoopback(state, sender, libraryFrames, 1);
     KESODisconnectDevice();
     const uint64_t delivered = libraryFrames.count.load() - framesBefore;
     state.counters["partial"] = static_cast<double>(partialFrames.load()) /
                                 static_cast<double>(std::max<uint64_t>(delivered, 1));
 }
 
-// Baseline: a blocking recvfrom loop on a plain UDP socket with the library's buffer request.
-void BM_StreamLoopbackRecvfrom(benchmark::State& state) {
-    Frame frame = wallFrame(static_cast<uint8_t>(state.range(1)));
+// Baseline: a blocking recvmmsg loop on a plain UDP socket with the library's buffer request,
+// receiving up to kBatch datagrams a call.
+void BM_StreamLoopbackRecvmmsg(benchmark::State& state) {
+    constexpr unsigned kBatch = 64;
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -311,28 +355,36 @@ void BM_StreamLoopbackRecvfrom(benchmark::State& state) {
         state.SkipWithError("bind failed");
         return;
     }
-    tarn::sim::StreamSender sender({"127.0.0.1", 0, "127.0.0.1", ntohs(address.sin_port)});
+    tarn::bench::SenderProcess sender(ntohs(address.sin_port));
     Arrivals arrivals;
     std::atomic<bool> stop{false};
     std::thread receiver([&] {
-        uint8_t buffer[tarn::sim::kMaxDatagramBytes];
+        std::vector<uint8_t> buffers(kBatch * tarn::sim::kMaxDatagramBytes);
+        std::vector<iovec> vectors(kBatch);
+        std::vector<mmsghdr> messages(kBatch);
+        for (unsigned i = 0; i < kBatch; ++i) {
+            vectors[i] = {buffers.data() + i * tarn::sim::kMaxDatagramBytes,
+                          tarn::sim::kMaxDatagramBytes};
+            messages[i].msg_hdr.msg_iov = &vectors[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+        }
         while (!stop.load()) {
-            sockaddr_in source{};
-            socklen_t sourceLength = sizeof source;
-            if (recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&source),
-                         &sourceLength) > 0) {
+            const int received = recvmmsg(fd, messages.data(), kBatch, MSG_WAITFORONE, nullptr);
+            for (int i = 0; i < received; ++i) {
                 arrivals.record();
             }
         }
     });
-    runLoopback(state, sender, frame, arrivals, frame.size());
+    runLoopback(
+        state, sender, arrivals,
+        static_cast<uint64_t>(tarn::sim::datagramsPerFrame(static_cast<uint8_t>(state.range(1)))));
     stop.store(true);
     receiver.join();
     close(fd);
 }
 
 // Args: send mode (0 burst, 1 lockstep), pixel type.
-BENCHMARK(BM_StreamLoopbackRecvfrom)
+BENCHMARK(BM_StreamLoopbackRecvmmsg)
     ->ArgsProduct({{kBurst, kLockstep}, {0, 1, 2}})
     ->Iterations(kLoopbackIterations)
     ->UseManualTime()
