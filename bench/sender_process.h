@@ -3,7 +3,10 @@
 #ifndef TARN_BENCH_SENDER_PROCESS_H
 #define TARN_BENCH_SENDER_PROCESS_H
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +17,19 @@
 #include <string>
 
 namespace tarn::bench {
+
+// A loopback UDP port that was free a moment ago.
+inline uint16_t freeLocalPort() {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
 
 class SenderProcess {
   public:
@@ -37,7 +53,9 @@ class SenderProcess {
         commands_ = fdopen(toChild[1], "w");
         replies_ = fdopen(fromChild[0], "r");
         unsigned source = 0;
-        if (child_ < 0 || std::fscanf(replies_, " port %u", &source) != 1) {
+        char line[kLineBytes];
+        if (child_ < 0 || std::fgets(line, sizeof line, replies_) == nullptr ||
+            std::sscanf(line, "port %u", &source) != 1) {
             throw std::runtime_error("cannot start " + program);
         }
         sourcePort_ = static_cast<uint16_t>(source);
@@ -64,7 +82,7 @@ class SenderProcess {
 
     // The numbers of the next "sent" line: one or two of them. False when the child is gone.
     bool reply(long long& first, long long& second) {
-        char line[128];
+        char line[kLineBytes];
         if (std::fgets(line, sizeof line, replies_) == nullptr) {
             return false;
         }
@@ -73,6 +91,8 @@ class SenderProcess {
     }
 
   private:
+    static constexpr std::size_t kLineBytes = 128;
+
     static std::string siblingProgram(const char* name) {
         char self[PATH_MAX];
         const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);

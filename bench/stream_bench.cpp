@@ -83,19 +83,6 @@ void setFrameCounters(benchmark::State& state, const Frame& frame) {
         benchmark::Counter(static_cast<double>(iterations), benchmark::Counter::kIsRate);
 }
 
-// A local UDP port that was free a moment ago.
-uint16_t freeLocalPort() {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
 // Baseline: the frame's datagram bytes copied once, as the receiver copies them into its ring.
 void BM_StreamFrameMemcpy(benchmark::State& state) {
     const Frame frame = wallFrame(static_cast<uint8_t>(state.range(0)));
@@ -164,7 +151,8 @@ void BM_StreamAssembleAndDecode(benchmark::State& state) {
 // published outside a connection). No datagram arrives: the port has no sender.
 void BM_KESOSetFrame(benchmark::State& state) {
     Grid grid = std::make_unique<KESOPointData[][KESO_COLUMNS]>(KESO_ROWS);
-    if (KESOConnectDevice(freeLocalPort(), "127.0.0.1", freeLocalPort()) != 0) {
+    if (KESOConnectDevice(tarn::bench::freeLocalPort(), "127.0.0.1",
+                          tarn::bench::freeLocalPort()) != 0) {
         state.SkipWithError("KESOConnectDevice failed");
         return;
     }
@@ -177,7 +165,8 @@ void BM_KESOSetFrame(benchmark::State& state) {
 
 void BM_KESOGetFrame(benchmark::State& state) {
     Grid grid = std::make_unique<KESOPointData[][KESO_COLUMNS]>(KESO_ROWS);
-    if (KESOConnectDevice(freeLocalPort(), "127.0.0.1", freeLocalPort()) != 0) {
+    if (KESOConnectDevice(tarn::bench::freeLocalPort(), "127.0.0.1",
+                          tarn::bench::freeLocalPort()) != 0) {
         state.SkipWithError("KESOConnectDevice failed");
         return;
     }
@@ -319,7 +308,7 @@ void countFrame(KESOPointData (*grid)[KESO_COLUMNS]) {
 // Args: send mode, pixel type. Connects once per run; connect and disconnect are not timed.
 void BM_StreamLoopbackLibrary(benchmark::State& state) {
     const auto pixelType = static_cast<uint8_t>(state.range(1));
-    const uint16_t localPort = freeLocalPort();
+    const uint16_t localPort = tarn::bench::freeLocalPort();
     tarn::bench::SenderProcess sender(localPort);
     const uint64_t framesBefore = libraryFrames.count.load();
     partialFrames.store(0);

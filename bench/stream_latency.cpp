@@ -1,42 +1,49 @@
-// The KESO connection's idle cost and frame delay, measured in one run against the simulated
-// sensor on loopback:
-//   - thread wake-ups per second and CPU per second while connected with no traffic;
+// The KESO connection's idle cost, frame delay and CPU at the sensor's rate, measured in one run
+// against the simulated sensor sending from its own process (tarn_loopback_sender):
+//   - CPU and thread wake-ups per second while connected with no traffic;
 //   - the delay from the send of a frame's last datagram to the start of the frame callback, at
-//     20 frames per second (median and 99th percentile).
-// Uses the public KESO functions only. Run: build/release/bench/tarn_stream_latency [seconds]
+//     20 frames per second (median and 99th percentile);
+//   - this process's CPU per frame at that rate: all of it is the library's and the callback's.
+// Uses the public KESO functions only. Prints one "name value" line per figure.
+// Run: build/<flavour>/bench/tarn_stream_latency [seconds] [pixel type]
 #include <sys/resource.h>
+#include <time.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "KESOApi.h"
-#include "sim/frame_encoder.h"
-#include "sim/scene.h"
-#include "sim/stream_sender.h"
+#include "bench/sender_process.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-constexpr uint16_t kLocalPort = 47123;
 constexpr double kFramesPerSecond = 20.0;
+constexpr double kPercentile99 = 0.99;
+constexpr auto kSettle = std::chrono::milliseconds(200);
+// Callback start times by frame number (the frame's timestamp); frames beyond are not timed.
+constexpr std::size_t kMostFrames = 4096;
 
-std::atomic<int64_t> lastCallbackNs{0};
-std::atomic<int> callbacks{0};
+std::array<std::atomic<int64_t>, kMostFrames> callbackNs{};
 
-int64_t nowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
-        .count();
+int64_t monotonicNs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-void onFrame(KESOPointData (*)[KESO_COLUMNS]) {
-    lastCallbackNs.store(nowNs());
-    callbacks.fetch_add(1);
+void onFrame(KESOPointData (*grid)[KESO_COLUMNS]) {
+    const int64_t now = monotonicNs();
+    const uint64_t frame = grid[0][0].timestamp;
+    if (frame < kMostFrames) {
+        callbackNs[frame].store(now);
+    }
 }
 
 struct Usage {
@@ -56,56 +63,71 @@ Usage usage() {
 
 int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 5.0;
-    tarn::sim::StreamSender sender({"127.0.0.1", 0, "127.0.0.1", kLocalPort});
+    const int pixelType = argc > 2 ? std::atoi(argv[2]) : 2;
+    const uint16_t localPort = tarn::bench::freeLocalPort();
+    tarn::bench::SenderProcess sender(localPort);
     KESORegisterCallbackUpdateFrame(onFrame);
-    if (KESOConnectDevice(kLocalPort, "127.0.0.1", sender.sourcePort()) != 0) {
+    if (KESOConnectDevice(localPort, "127.0.0.1", sender.sourcePort()) != 0) {
         std::fprintf(stderr, "connect failed\n");
         return 1;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::this_thread::sleep_for(kSettle);
 
     // Idle: the main thread sleeps once, so nearly every context switch is a library thread's.
     const Usage idleStart = usage();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     const Usage idleEnd = usage();
-    std::printf("idle: %.1f wake-ups/s, %.3f%% of one core\n",
-                static_cast<double>(idleEnd.contextSwitches - idleStart.contextSwitches) / seconds,
+    std::printf("idle_wakeups_per_s %.1f\n",
+                static_cast<double>(idleEnd.contextSwitches - idleStart.contextSwitches) / seconds);
+    std::printf("idle_cpu_percent %.4f\n",
                 100.0 * (idleEnd.cpuSeconds - idleStart.cpuSeconds) / seconds);
 
-    // Delay at 20 frames per second.
-    const tarn::sim::Scene scene({});
-    const auto period = std::chrono::duration<double>(1.0 / kFramesPerSecond);
-    const int frames = static_cast<int>(seconds * kFramesPerSecond);
-    std::vector<double> delaysMs;
+    // At 20 frames per second; the sender reports each frame's send as it happens.
+    const auto frames = static_cast<long long>(
+        std::min(seconds * kFramesPerSecond, static_cast<double>(kMostFrames - 1)));
+    std::vector<std::pair<long long, long long>> sent;  // (frame number, last send)
     const Usage streamStart = usage();
-    auto next = Clock::now();
-    for (int i = 0; i < frames; ++i) {
-        const std::vector<tarn::sim::Datagram> datagrams =
-            tarn::sim::encodeFrame(scene, static_cast<uint64_t>(i), {2, 0, 0});
-        const int before = callbacks.load();
-        sender.sendFrame(datagrams);
-        const int64_t sentNs = nowNs();
-        // The callback stamps its own start; the frame period leaves it ample time.
-        next += std::chrono::duration_cast<Clock::duration>(period);
-        std::this_thread::sleep_until(next);
-        if (callbacks.load() == before + 1) {
-            delaysMs.push_back(static_cast<double>(lastCallbackNs.load() - sentNs) / 1e6);
+    sender.command("paced " + std::to_string(pixelType) + " " + std::to_string(frames) + " " +
+                   std::to_string(kFramesPerSecond));
+    for (long long i = 0; i < frames; ++i) {
+        long long frame = 0;
+        long long sentNs = 0;
+        if (!sender.reply(frame, sentNs)) {
+            break;
         }
+        sent.emplace_back(frame, sentNs);
     }
+    // The last frame's callback gets the same time as every other one.
+    std::this_thread::sleep_for(std::chrono::duration<double>(1.0 / kFramesPerSecond));
     const Usage streamEnd = usage();
     KESODisconnectDevice();
-    std::sort(delaysMs.begin(), delaysMs.end());
+
+    std::vector<double> delaysMs;
+    for (const auto& [frame, sentNs] : sent) {
+        const int64_t started = frame >= 0 && static_cast<std::size_t>(frame) < kMostFrames
+                                    ? callbackNs[static_cast<std::size_t>(frame)].load()
+                                    : 0;
+        if (started != 0) {
+            delaysMs.push_back(static_cast<double>(started - sentNs) / 1e6);
+        }
+    }
     if (delaysMs.empty()) {
-        std::fprintf(stderr, "no frame arrived\n");
+        std::fprintf(stderr, "no frame arrived (%zu sent)\n", sent.size());
         return 1;
     }
+    std::sort(delaysMs.begin(), delaysMs.end());
     const auto at = [&](double share) {
-        return delaysMs[std::min(delaysMs.size() - 1,
-                                 static_cast<std::size_t>(share * static_cast<double>(delaysMs.size())))];
+        return delaysMs[std::min(
+            delaysMs.size() - 1,
+            static_cast<std::size_t>(share * static_cast<double>(delaysMs.size())))];
     };
-    std::printf("delay at 20 fps over %zu of %d frames: median %.3f ms, p99 %.3f ms\n",
-                delaysMs.size(), frames, at(0.5), at(0.99));
-    std::printf("process CPU while streaming (simulated sensor and library): %.1f%% of one core\n",
-                100.0 * (streamEnd.cpuSeconds - streamStart.cpuSeconds) / seconds);
+    const double streamSeconds = static_cast<double>(sent.size()) / kFramesPerSecond;
+    std::printf("frames_sent %zu\nframes_delivered %zu\n", sent.size(), delaysMs.size());
+    std::printf("delay_median_ms %.4f\ndelay_p99_ms %.4f\n", at(0.5), at(kPercentile99));
+    std::printf("cpu_percent_at_20fps %.3f\n",
+                100.0 * (streamEnd.cpuSeconds - streamStart.cpuSeconds) / streamSeconds);
+    std::printf("cpu_us_per_frame %.1f\n",
+                1e6 * (streamEnd.cpuSeconds - streamStart.cpuSeconds) /
+                    static_cast<double>(std::max<std::size_t>(sent.size(), 1)));
     return 0;
 }
