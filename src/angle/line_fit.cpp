@@ -15,11 +15,15 @@ std::size_t randomIndexBelow(std::size_t count) {
     return static_cast<std::size_t>(std::rand()) % count;
 }
 
-// The inlier test measures from whole-number coordinates: y and x truncated toward zero.
-// std::trunc equals the round trip through int32 for every value that fits, and stays defined
-// for those that do not (they are whole numbers already, or NaN, which is never an inlier).
+// The inlier test measures from whole-number coordinates: y and x truncated toward zero, as
+// std::trunc does. A float of magnitude 2^23 or more is a whole number already, and a NaN stays
+// itself; below that the round trip through int32 truncates, and the sign is put back for the
+// zeros of small negative values. Written without a branch, so that the loop runs several
+// values at a time.
 float truncated(float value) {
-    return std::trunc(value);
+    constexpr float kWholeFrom = 8388608.0f;  // 2^23
+    const float whole = static_cast<float>(static_cast<int32_t>(value));
+    return std::fabs(value) < kWholeFrom ? std::copysign(whole, value) : value;
 }
 
 // The samples of one fit with their coordinates truncated, kept for the thread's next fit.
@@ -75,10 +79,17 @@ int64_t countInliers(const TruncatedSamples& samples, float slope, float offset,
     const float* ys = samples.ys.data();
     const float* xs = samples.xs.data();
     const std::size_t count = samples.ys.size();
+    // Counted in 32-bit blocks, which keep four counts to a register.
+    constexpr std::size_t kBlock = 1u << 30;
     int64_t inliers = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const float error = std::fabs(ys[i] * slope - xs[i] + offset);
-        inliers += error < bound ? 1 : 0;
+    for (std::size_t start = 0; start < count; start += kBlock) {
+        const std::size_t end = count - start < kBlock ? count : start + kBlock;
+        int32_t inBlock = 0;
+        for (std::size_t i = start; i < end; ++i) {
+            const float error = std::fabs(ys[i] * slope - xs[i] + offset);
+            inBlock += error < bound ? 1 : 0;
+        }
+        inliers += inBlock;
     }
     return inliers;
 }

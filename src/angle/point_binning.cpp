@@ -9,32 +9,80 @@ bool AngleMeasure::compareByOrderFirst(std::pair<float, float> a, std::pair<floa
     return a.first < b.first;
 }
 
+namespace {
+
+using Sample = std::pair<float, float>;  // (y, x)
+
+// At most this many slice keys between the lowest and the highest are counted in a table; a
+// wider spread (a tiny bin width over a huge box) goes through an ordered map instead.
+constexpr int64_t kMostDenseKeys = 1 << 16;
+
+// Fills one slice from its samples in cloud order, sorted by y as compareByOrderFirst sorts them.
+void fillBin(XZPoint& bin, Sample* begin, Sample* end) {
+    // No NaN passes the box, so the comparison is a strict weak ordering.
+    std::sort(begin, end, [](const Sample& a, const Sample& b) { return a.first < b.first; });
+    const auto size = static_cast<std::size_t>(end - begin);
+    bin.yValues.reserve(size);
+    bin.xValues.reserve(size);
+    for (const Sample* sample = begin; sample != end; ++sample) {
+        bin.yValues.push_back(sample->first);
+        bin.xValues.push_back(sample->second);
+    }
+    bin.pointCount = size;
+}
+
+}  // namespace
+
 std::map<int, XZPoint> AngleMeasure::createHashMap(PointcloudData& data) {
     std::map<int, XZPoint> bins;
     if (param.binWidth == 0) {
         return bins;
     }
-    std::map<int, std::vector<std::pair<float, float>>> samplesByKey;  // (y, x) per slice
+    // The samples of the box with their keys, in cloud order.
+    std::vector<int32_t> keys;
+    std::vector<Sample> samples;
     for (const PointXYZ& point : data.points) {
         if (insideMeasurementBox(point, param)) {
-            samplesByKey[binKeyOf(point.z, param.binWidth)].emplace_back(point.y, point.x);
+            keys.push_back(binKeyOf(point.z, param.binWidth));
+            samples.emplace_back(point.y, point.x);
         }
     }
-    for (auto& [key, samples] : samplesByKey) {
-        // No NaN passes the box, so the comparison is a strict weak ordering.
-        // The same order as compareByOrderFirst, in a form the sort can inline.
-        std::sort(samples.begin(), samples.end(),
-                  [](const std::pair<float, float>& a, const std::pair<float, float>& b) {
-                      return a.first < b.first;
-                  });
-        XZPoint& bin = bins[key];
-        bin.yValues.reserve(samples.size());
-        bin.xValues.reserve(samples.size());
-        for (const auto& [y, x] : samples) {
-            bin.yValues.push_back(y);
-            bin.xValues.push_back(x);
+    if (keys.empty()) {
+        return bins;
+    }
+    const auto [lowest, highest] = std::minmax_element(keys.begin(), keys.end());
+    const int64_t lowestKey = *lowest;
+    const int64_t spread = int64_t{*highest} - lowestKey + 1;
+    if (spread > kMostDenseKeys) {
+        std::map<int, std::vector<Sample>> samplesByKey;
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            samplesByKey[keys[i]].push_back(samples[i]);
         }
-        bin.pointCount = bin.yValues.size();
+        for (auto& [key, slice] : samplesByKey) {
+            fillBin(bins[key], slice.data(), slice.data() + slice.size());
+        }
+        return bins;
+    }
+    // A counting sort by key keeps each slice's samples in cloud order, so each slice is sorted
+    // from the same sequence as through the map.
+    std::vector<std::size_t> starts(static_cast<std::size_t>(spread) + 1, 0);
+    for (const int32_t key : keys) {
+        ++starts[static_cast<std::size_t>(key - lowestKey) + 1];
+    }
+    for (std::size_t slot = 1; slot < starts.size(); ++slot) {
+        starts[slot] += starts[slot - 1];
+    }
+    std::vector<Sample> sorted(samples.size());
+    std::vector<std::size_t> next(starts.begin(), starts.end() - 1);
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        sorted[next[static_cast<std::size_t>(keys[i] - lowestKey)]++] = samples[i];
+    }
+    for (std::size_t slot = 0; slot + 1 < starts.size(); ++slot) {
+        if (starts[slot] != starts[slot + 1]) {
+            const auto key = static_cast<int>(lowestKey + static_cast<int64_t>(slot));
+            fillBin(bins.emplace_hint(bins.end(), key, XZPoint{})->second,
+                    sorted.data() + starts[slot], sorted.data() + starts[slot + 1]);
+        }
     }
     return bins;
 }

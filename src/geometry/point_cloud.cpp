@@ -3,11 +3,14 @@
 std::unique_ptr<PointcloudData> gridToPointcloudData(KESOPointData (*grid)[KESO_COLUMNS]) {
     auto cloud = std::make_unique<PointcloudData>();
     cloud->points.resize(kGridPoints);
-    PointXYZ* point = cloud->points.data();
-    for (int column = 0; column < KESO_COLUMNS; ++column) {
-        for (int row = 0; row < KESO_ROWS; ++row) {
+    // The grid is read in memory order and the cloud written column by column: the cloud is
+    // the smaller of the two.
+    PointXYZ* points = cloud->points.data();
+    for (int row = 0; row < KESO_ROWS; ++row) {
+        for (int column = 0; column < KESO_COLUMNS; ++column) {
             const KESOPointData& cell = grid[row][column];
-            *point++ = PointXYZ{cell.x, cell.y, cell.z};
+            points[static_cast<std::size_t>(column) * KESO_ROWS + static_cast<std::size_t>(row)] =
+                PointXYZ{cell.x, cell.y, cell.z};
         }
     }
     return cloud;

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <limits>
+#include <random>
 
 #include "angle/angle_measure.h"
 #include "angle_test_support.h"
@@ -17,6 +19,58 @@ std::map<int, XZPoint> binned(const KESOAngleMeasureParam& param, std::vector<Po
     AngleMeasure measure(param);
     PointcloudData cloud{std::move(points)};
     return measure.createHashMap(cloud);
+}
+
+// The binning written out directly: every sample into its slice through an ordered map, each
+// slice sorted by y with the same (unstable) sort.
+std::map<int, XZPoint> referenceBins(const KESOAngleMeasureParam& param,
+                                     const std::vector<PointXYZ>& points) {
+    std::map<int, std::vector<std::pair<float, float>>> samplesByKey;
+    for (const PointXYZ& point : points) {
+        if (insideMeasurementBox(point, param)) {
+            samplesByKey[binKeyOf(point.z, param.binWidth)].emplace_back(point.y, point.x);
+        }
+    }
+    std::map<int, XZPoint> bins;
+    for (auto& [key, samples] : samplesByKey) {
+        std::sort(samples.begin(), samples.end(), AngleMeasure::compareByOrderFirst);
+        for (const auto& [y, x] : samples) {
+            bins[key].yValues.push_back(y);
+            bins[key].xValues.push_back(x);
+        }
+        bins[key].pointCount = samples.size();
+    }
+    return bins;
+}
+
+// Many equal y values make the order of equal samples visible; the bin widths cover narrow and
+// wide spreads of keys, and negative widths.
+TEST(CreateHashMap, MatchesTheDirectBinningExactly) {
+    std::mt19937 random(42);
+    std::uniform_int_distribution<int> coarse(-40, 40);
+    std::uniform_real_distribution<float> fine(-3000.0f, 3000.0f);
+    KESOAngleMeasureParam param = planeParam();
+    param.xLower = param.yLower = param.zLower = -2000;
+    param.xUpper = param.yUpper = param.zUpper = 2000;
+    param.yLower = -200000;  // bounds z: widths 1 and 3 spread too far for a table of keys
+    param.yUpper = 200000;
+    for (const int32_t width : {1, 3, 50, -7, 100000}) {
+        std::vector<PointXYZ> points;
+        for (int i = 0; i < 5000; ++i) {
+            points.push_back({fine(random), static_cast<float>(coarse(random)),
+                              i % 2 ? fine(random) * 50.0f : 1e9f});
+        }
+        param.binWidth = width;
+        const std::map<int, XZPoint> actual = binned(param, points);
+        const std::map<int, XZPoint> expected = referenceBins(param, points);
+        ASSERT_EQ(actual.size(), expected.size()) << width;
+        for (auto a = actual.begin(), e = expected.begin(); a != actual.end(); ++a, ++e) {
+            ASSERT_EQ(a->first, e->first) << width;
+            ASSERT_EQ(a->second.yValues, e->second.yValues) << width << " key " << a->first;
+            ASSERT_EQ(a->second.xValues, e->second.xValues) << width << " key " << a->first;
+            ASSERT_EQ(a->second.pointCount, e->second.pointCount);
+        }
+    }
 }
 
 TEST(CreateHashMap, KeepsOnlyPointsStrictlyInsideTheBox) {
