@@ -22,8 +22,10 @@ std::size_t randomIndexBelow(std::size_t count) {
 // values at a time.
 float truncated(float value) {
     constexpr float kWholeFrom = 8388608.0f;  // 2^23
-    const float whole = static_cast<float>(static_cast<int32_t>(value));
-    return std::fabs(value) < kWholeFrom ? std::copysign(whole, value) : value;
+    const bool small = std::fabs(value) < kWholeFrom;
+    // Only a value that fits is converted: the conversion of any other is undefined.
+    const float whole = static_cast<float>(static_cast<int32_t>(small ? value : 0.0f));
+    return small ? std::copysign(whole, value) : value;
 }
 
 // The samples of one fit with their coordinates truncated, kept for the thread's next fit.

@@ -88,22 +88,22 @@ void rotateGrid(KESOPointData (*grid)[KESO_COLUMNS], const KESORotateInfo& info)
     const __m128 column1 = _mm_setr_ps(m[0][1], m[1][1], m[2][1], 0.0f);
     const __m128 column2 = _mm_setr_ps(m[0][2], m[1][2], m[2][2], 0.0f);
     const __m128 offset = _mm_setr_ps(info.offsetX, info.offsetY, info.offsetZ, 0.0f);
-    KESOPointData* cell = &grid[0][0];
-    KESOPointData* const end = cell + kGridPoints;
-    for (; cell != end; ++cell) {
-        // The fourth lane is the start of the next field; it is stored back unchanged.
-        float* xyz = &cell->x;
-        const __m128 point = _mm_loadu_ps(xyz);
-        const __m128 x = _mm_shuffle_ps(point, point, _MM_SHUFFLE(0, 0, 0, 0));
-        const __m128 y = _mm_shuffle_ps(point, point, _MM_SHUFFLE(1, 1, 1, 1));
-        const __m128 z = _mm_shuffle_ps(point, point, _MM_SHUFFLE(2, 2, 2, 2));
-        const __m128 turned =
-            _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(column0, x), _mm_mul_ps(column1, y)),
-                                  _mm_mul_ps(column2, z)),
-                       offset);
-        // (turned z, turned z, kept lane, kept lane), then (x, y) beside it.
-        const __m128 high = _mm_shuffle_ps(turned, point, _MM_SHUFFLE(3, 3, 2, 2));
-        _mm_storeu_ps(xyz, _mm_shuffle_ps(turned, high, _MM_SHUFFLE(2, 0, 1, 0)));
+    for (int row = 0; row < KESO_ROWS; ++row) {
+        for (KESOPointData* cell = grid[row]; cell != grid[row] + KESO_COLUMNS; ++cell) {
+            // The fourth lane is the start of the next field; it is stored back unchanged.
+            float* xyz = &cell->x;
+            const __m128 point = _mm_loadu_ps(xyz);
+            const __m128 x = _mm_shuffle_ps(point, point, _MM_SHUFFLE(0, 0, 0, 0));
+            const __m128 y = _mm_shuffle_ps(point, point, _MM_SHUFFLE(1, 1, 1, 1));
+            const __m128 z = _mm_shuffle_ps(point, point, _MM_SHUFFLE(2, 2, 2, 2));
+            const __m128 turned =
+                _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(column0, x), _mm_mul_ps(column1, y)),
+                                      _mm_mul_ps(column2, z)),
+                           offset);
+            // (turned z, turned z, kept lane, kept lane), then (x, y) beside it.
+            const __m128 high = _mm_shuffle_ps(turned, point, _MM_SHUFFLE(3, 3, 2, 2));
+            _mm_storeu_ps(xyz, _mm_shuffle_ps(turned, high, _MM_SHUFFLE(2, 0, 1, 0)));
+        }
     }
 }
 
@@ -111,15 +111,15 @@ void rotateGrid(KESOPointData (*grid)[KESO_COLUMNS], const KESORotateInfo& info)
 
 void rotateGrid(KESOPointData (*grid)[KESO_COLUMNS], const KESORotateInfo& info) {
     const RotationMatrix m = rotationMatrixOf(info);
-    KESOPointData* cell = &grid[0][0];
-    KESOPointData* const end = cell + kGridPoints;
-    for (; cell != end; ++cell) {
-        const float x = cell->x;
-        const float y = cell->y;
-        const float z = cell->z;
-        cell->x = m[0][0] * x + m[0][1] * y + m[0][2] * z + info.offsetX;
-        cell->y = m[1][0] * x + m[1][1] * y + m[1][2] * z + info.offsetY;
-        cell->z = m[2][0] * x + m[2][1] * y + m[2][2] * z + info.offsetZ;
+    for (int row = 0; row < KESO_ROWS; ++row) {
+        for (KESOPointData* cell = grid[row]; cell != grid[row] + KESO_COLUMNS; ++cell) {
+            const float x = cell->x;
+            const float y = cell->y;
+            const float z = cell->z;
+            cell->x = m[0][0] * x + m[0][1] * y + m[0][2] * z + info.offsetX;
+            cell->y = m[1][0] * x + m[1][1] * y + m[1][2] * z + info.offsetY;
+            cell->z = m[2][0] * x + m[2][1] * y + m[2][2] * z + info.offsetZ;
+        }
     }
 }
 

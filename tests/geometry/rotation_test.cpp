@@ -139,7 +139,7 @@ TEST(RotateGrid, MatchesTheCloudFormulaBitForBitAndKeepsEveryOtherByte) {
     // Most cells hold ordinary coordinates; the rest keep their random bit patterns.
     for (std::size_t cell = 0; cell < kGridPoints; ++cell) {
         if (cell % 8 != 0) {
-            KESOPointData& point = grid[0][cell];
+            KESOPointData& point = grid[cell / KESO_COLUMNS][cell % KESO_COLUMNS];
             point.x = coordinate(random);
             point.y = coordinate(random);
             point.z = coordinate(random);
@@ -155,7 +155,7 @@ TEST(RotateGrid, MatchesTheCloudFormulaBitForBitAndKeepsEveryOtherByte) {
     const RotationMatrix m = rotationMatrixOf(info);
     const float offsets[3] = {info.offsetX, info.offsetY, info.offsetZ};
     for (std::size_t cell = 0; cell < kGridPoints; ++cell) {
-        const KESOPointData& was = before[0][cell];
+        const KESOPointData& was = before[cell / KESO_COLUMNS][cell % KESO_COLUMNS];
         KESOPointData expected = was;
         float* turned = &expected.x;
         // One operation a statement, so the reference itself is never fused.
@@ -167,7 +167,10 @@ TEST(RotateGrid, MatchesTheCloudFormulaBitForBitAndKeepsEveryOtherByte) {
             const float sum3 = sum + pz;
             turned[row] = sum3 + offsets[row];
         }
-        ASSERT_EQ(std::memcmp(&grid[0][cell], &expected, sizeof expected), 0) << cell;
+        ASSERT_EQ(std::memcmp(&grid[cell / KESO_COLUMNS][cell % KESO_COLUMNS], &expected,
+                              sizeof expected),
+                  0)
+            << cell;
     }
 }
 
