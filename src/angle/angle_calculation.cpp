@@ -66,8 +66,14 @@ bool AngleMeasure::compareByOrderSecond(std::pair<float, float> a, std::pair<flo
 }
 
 std::pair<float, float> AngleMeasure::processAngleCal(
-    const std::map<int, XZPoint>& map, const std::vector<std::pair<float, float>>& searchWindows,
+    std::map<int, XZPoint> map, std::vector<std::pair<float, float>> searchWindows,
     float refAngle) {
+    return angleInWindows(map, searchWindows, refAngle);
+}
+
+std::pair<float, float> AngleMeasure::angleInWindows(
+    const std::map<int, XZPoint>& map, const std::vector<std::pair<float, float>>& searchWindows,
+    float refAngle) const {
     const RansacSettings settings = ransacSettingsOf(*this);
     std::vector<AngleFit> accepted;
     for (const auto& [key, bin] : map) {

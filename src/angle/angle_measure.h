@@ -38,9 +38,14 @@ class AngleMeasure {
 
     // Fits every slice inside every window and returns (mean accepted angle, median quality),
     // or (404, 404) when no fit is accepted.
-    std::pair<float, float> processAngleCal(
+    std::pair<float, float> processAngleCal(std::map<int, XZPoint> map,
+                                            std::vector<std::pair<float, float>> searchWindows,
+                                            float refAngle);
+
+    // processAngleCal without copying the map and the windows.
+    std::pair<float, float> angleInWindows(
         const std::map<int, XZPoint>& map,
-        const std::vector<std::pair<float, float>>& searchWindows, float refAngle);
+        const std::vector<std::pair<float, float>>& searchWindows, float refAngle) const;
 
     // Measures one frame: (angle, status), with status one of the kPlane* values above.
     std::pair<float, int> getPlaneAngle(PointcloudData& cloud);

@@ -104,18 +104,18 @@ bool isAngle(float angle) {
 void runTrackingStep(AngleMeasure& measure, const BinMap& bins) {
     const float reference = measure.angleHistory.back();
     const float step = static_cast<float>(measure.param.windowStep);
-    const auto [baseAngle, baseQuality] = measure.processAngleCal(bins, measure.windows, reference);
+    const auto [baseAngle, baseQuality] = measure.angleInWindows(bins, measure.windows, reference);
     measure.currentAngle = baseAngle;
 
     const std::vector<Window> down = shifted(measure.windows, -step);
-    const auto [downAngle, downQuality] = measure.processAngleCal(bins, down, reference);
+    const auto [downAngle, downQuality] = measure.angleInWindows(bins, down, reference);
     if (isAngle(downAngle) && (downQuality > baseQuality || !isAngle(baseAngle))) {
         measure.windows = down;
         measure.currentAngle = downAngle;
         return;
     }
     const std::vector<Window> up = shifted(measure.windows, step);
-    const auto [upAngle, upQuality] = measure.processAngleCal(bins, up, reference);
+    const auto [upAngle, upQuality] = measure.angleInWindows(bins, up, reference);
     if (isAngle(upAngle) && (upQuality > baseQuality || !isAngle(baseAngle))) {
         measure.windows = up;
         measure.currentAngle = upAngle;

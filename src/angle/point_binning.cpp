@@ -5,6 +5,35 @@
 
 #include "angle/angle_measure.h"
 
+namespace {
+
+// The tests themselves, here so that binning, which asks once for every point of the cloud, has
+// them inline; the exported functions below may be interposed and are never inlined.
+bool isInsideBox(const PointXYZ& point, const KESOAngleMeasureParam& param) {
+    return static_cast<float>(param.yLower) < point.z &&
+           point.z < static_cast<float>(param.yUpper) &&
+           static_cast<float>(param.zLower) < point.x &&
+           point.x < static_cast<float>(param.zUpper) &&
+           static_cast<float>(param.xLower) < point.y && point.y < static_cast<float>(param.xUpper);
+}
+
+int32_t keyOf(float z, int32_t binWidth) {
+    // A z inside the box lies strictly between the floats of two int32 bounds, so between
+    // -2147483520 and 2147483520: the truncation cannot overflow, and the quotient cannot be
+    // INT32_MIN / -1.
+    return static_cast<int32_t>(z) / binWidth;
+}
+
+}  // namespace
+
+bool insideMeasurementBox(const PointXYZ& point, const KESOAngleMeasureParam& param) {
+    return isInsideBox(point, param);
+}
+
+int32_t binKeyOf(float z, int32_t binWidth) {
+    return keyOf(z, binWidth);
+}
+
 bool AngleMeasure::compareByOrderFirst(std::pair<float, float> a, std::pair<float, float> b) {
     return a.first < b.first;
 }
@@ -42,8 +71,8 @@ std::map<int, XZPoint> AngleMeasure::createHashMap(PointcloudData& data) {
     std::vector<int32_t> keys;
     std::vector<Sample> samples;
     for (const PointXYZ& point : data.points) {
-        if (insideMeasurementBox(point, param)) {
-            keys.push_back(binKeyOf(point.z, param.binWidth));
+        if (isInsideBox(point, param)) {
+            keys.push_back(keyOf(point.z, param.binWidth));
             samples.emplace_back(point.y, point.x);
         }
     }
