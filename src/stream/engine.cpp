@@ -90,6 +90,7 @@ void Engine::discardLeftovers() {
     }
     counters_.reset();
     sequence_ = 0;
+    unannounced_ = 0;
 }
 
 void Engine::wakeWorkers() {
@@ -225,10 +226,12 @@ bool Engine::assembleQueued(WorkingFrame& frame) {
 void Engine::runAssembler() {
     WorkingFrame frame;
     const int64_t idleWait = kIdleWakeMilliseconds * kMicrosecondsPerMillisecond;
+    // A wake-up means "look at the queue", not "one datagram": the receiver wakes the assembler only
+    // when a frame may be complete, for an IMU sample, or when datagrams pile up.
     while (storage_.running.load()) {
-        if (datagramsReady_.wait(idleWait)) {
-            assembleQueued(frame);
+        while (assembleQueued(frame)) {
         }
+        datagramsReady_.wait(idleWait);
     }
 }
 

@@ -162,6 +162,8 @@ class Engine {
     moodycamel::spsc_sema::LightweightSemaphore datagramsReady_;
     moodycamel::spsc_sema::LightweightSemaphore framesReady_;
     std::atomic<int> localPort_{0};
+    // Datagrams queued since the assembler was last woken. Receiver thread only.
+    uint64_t unannounced_ = 0;
     int wakeFd_ = -1;  // eventfd that wakes the receiver out of its wait on the socket
 
     // Decoder thread; reset while no worker runs.
@@ -181,6 +183,9 @@ Engine& defaultStream();
 PackgedDataQueue& defaultFrameQueue();
 OriginDataQueue& defaultDatagramQueue();
 OriginDataPack* defaultRing();
+
+// The receiver wakes the assembler at the latest after this many queued datagrams.
+constexpr uint64_t kDatagramsBeforeWake = 64;
 
 // A worker that finds its queue empty sleeps at most this long before it looks at the stop flag
 // again; stopping wakes it at once, so this only bounds the idle wake-ups.

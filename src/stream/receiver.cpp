@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "stream/datagram_format.h"
 #include "stream/engine.h"
 
 namespace tarn::stream {
@@ -79,6 +80,18 @@ bool isDeviceSource(const sockaddr_in& source, const std::string& deviceIp, uint
     return SourceFilter::forAddressText(deviceIp.c_str(), devicePort, kAlternateDevicePort)
         .accepts(source);
 }
+
+namespace {
+// A last point datagram may complete a frame; an IMU sample goes to the application at once.
+bool endsAFrameOrIsImu(const uint8_t* datagram, std::size_t length) {
+    if (length <= kDataTypeOffset) {
+        return false;
+    }
+    const uint8_t type = datagram[kDataTypeOffset];
+    return type == kImuDataType || (type == kPointDataType && length > kFrameFlagOffset &&
+                                    datagram[kFrameFlagOffset] == kLastDatagram);
+}
+}  // namespace
 
 bool Engine::pushDatagram(OriginDataPack* pack, bool wakeAssembler) {
     if (!storage_.datagramQueue.try_enqueue(pack)) {
@@ -182,7 +195,7 @@ std::size_t Engine::drainSocket(int socket, const SourceFilter& filter) {
         }
         const ReceiveTime now = receiveTimeNow();
         uint64_t next = first;  // the slot the next accepted datagram belongs in
-        ssize_t pushed = 0;
+        bool urgent = false;
         for (int i = 0; i < received; ++i) {
             mmsghdr& message = batch.messages[i];
             const std::size_t length = message.msg_len;
@@ -218,12 +231,15 @@ std::size_t Engine::drainSocket(int socket, const SourceFilter& filter) {
                 continue;
             }
             ++next;
-            ++pushed;
+            ++unannounced_;
+            urgent = urgent || endsAFrameOrIsImu(slot->data, length);
         }
         storage_.ringIndex = next >= kRingSlots ? 0 : next;
-        // One wake-up for the whole batch: a sleeping assembler costs a system call to wake.
-        if (pushed > 0) {
-            datagramsReady_.signal(pushed);
+        // A sleeping assembler costs a system call to wake, so it is woken once a batch, and only
+        // when it has something to deliver or much to do.
+        if (unannounced_ > 0 && (urgent || unannounced_ >= kDatagramsBeforeWake)) {
+            unannounced_ = 0;
+            datagramsReady_.signal();
         }
         read += static_cast<std::size_t>(received);
         if (static_cast<std::size_t>(received) < wanted) {
