@@ -100,7 +100,7 @@ class Engine {
     void start(const std::shared_ptr<Engine>& self, const SourceFilter& filter);
     // Marks the stream stopped, withdraws the published frame and wakes every worker and waiter.
     void stop();
-    // Asks the kernel for a receive buffer of `bytes`, counts what it granted and warns when that
+    // Reads back the receive buffer the kernel granted the socket, counts it, and warns when it
     // holds fewer than two of the largest frames. Also turns on the kernel's drop counter.
     void setUpReceiveBuffer(int socket);
 
