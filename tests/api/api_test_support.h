@@ -9,6 +9,7 @@
 #include <mutex>
 #include <vector>
 
+#include "sim/scene.h"
 #include "sim/stream_sender.h"
 #include "tarn/tarn.h"
 #include "tests/stream/stream_test_support.h"
@@ -16,6 +17,12 @@
 namespace tarn::api::test {
 
 constexpr const char* kLoopback = "127.0.0.1";
+
+// The simulated sensor's default wall.
+inline const sim::Scene& scene() {
+    static const sim::Scene wall({});
+    return wall;
+}
 
 // What a stream's frame callback saw.
 struct FrameRecorder {

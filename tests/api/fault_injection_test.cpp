@@ -18,11 +18,6 @@ namespace {
 
 using stream::test::waitUntil;
 
-const sim::Scene& scene() {
-    static const sim::Scene wall({});
-    return wall;
-}
-
 // Every frame that completes is either decoded or counted as dropped at the frame queue, the
 // sequence has no gap, and the callback saw exactly the decoded frames.
 void expectFramesAccountedFor(SensorAndStream& s) {

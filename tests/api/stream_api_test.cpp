@@ -21,11 +21,6 @@ namespace {
 
 using stream::test::waitUntil;
 
-const sim::Scene& scene() {
-    static const sim::Scene wall({});
-    return wall;
-}
-
 void sendFrames(sim::StreamSender& sender, uint64_t count, uint8_t pixelType, uint8_t tag) {
     for (uint64_t i = 0; i < count; ++i) {
         sender.sendFrame(scene(), i, {pixelType, tag, i});
