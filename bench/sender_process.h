@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <stdexcept>
@@ -34,6 +35,8 @@ inline uint16_t freeLocalPort() {
 class SenderProcess {
   public:
     explicit SenderProcess(uint16_t destinationPort) {
+        // A sender that died must fail the run with a message, not end it silently on SIGPIPE.
+        std::signal(SIGPIPE, SIG_IGN);
         int toChild[2];
         int fromChild[2];
         if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) {

@@ -254,18 +254,23 @@ void runLoopback(benchmark::State& state, tarn::bench::SenderProcess& sender, Ar
     double seconds = 0.0;
     long long first = 0;
     long long second = 0;
+    bool senderAlive = true;
     for (auto _ : state) {
         const uint64_t before = arrivals.count.load();
         const int64_t start = nowNanoseconds();
         if (mode == kBurst) {
             sender.command("burst " + pixelType + " " + std::to_string(kLoopbackFrames));
-            sender.reply(first, second);
+            senderAlive = sender.reply(first, second);
         } else {
-            for (uint64_t i = 0; i < kLoopbackFrames; ++i) {
+            for (uint64_t i = 0; i < kLoopbackFrames && senderAlive; ++i) {
                 sender.command("frame " + pixelType);
-                sender.reply(first, second);
+                senderAlive = sender.reply(first, second);
                 arrivals.waitFor(before + (i + 1) * perFrame);
             }
+        }
+        if (!senderAlive) {
+            state.SkipWithError("the sender process stopped");
+            break;
         }
         sentFrames += kLoopbackFrames;
         arrivals.waitFor(before + kLoopbackFrames * perFrame);
@@ -274,6 +279,9 @@ void runLoopback(benchmark::State& state, tarn::bench::SenderProcess& sender, Ar
         state.SetIterationTime(std::max(iterationSeconds, 1e-9));
         seconds += iterationSeconds;
         arrived += arrivals.count.load() - before;
+    }
+    if (!senderAlive) {
+        return;
     }
     const double arrivedFrames = static_cast<double>(arrived) / static_cast<double>(perFrame);
     const double sent = static_cast<double>(sentFrames);
