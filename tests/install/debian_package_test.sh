@@ -76,7 +76,8 @@ ldconfig -p | grep -q 'libtarn_c_sdk\.so\.1 ' || fail "ldconfig does not know li
     fail "pkg-config does not find tarn_c_sdk, or reports another version"
 
 if grep -q '/dist-packages/tarn/' "$work/files.txt"; then
-    (cd "$work" && python3 -c "import tarn") || fail "the installed Python module does not import"
+    # The package installs the module for the system interpreter, whatever python3 a PATH finds first.
+    (cd "$work" && /usr/bin/python3 -c "import tarn") || fail "the installed Python module does not import"
 fi
 
 echo "== an example built against the system's copy"
