@@ -2,15 +2,15 @@
 
 #include "angle/angle_measure.h"
 
-KESOAngleResult angleNotEnabledResult() {
+KESOAngleResult tarn::angle::angleNotEnabledResult() {
     return KESOAngleResult{kAngleNotEnabled, "Do not init algotithm module"};
 }
 
-KESOAngleResult angleNullArgumentResult() {
+KESOAngleResult tarn::angle::angleNullArgumentResult() {
     return KESOAngleResult{kAngleNoPlane, "Frame or angle is null"};
 }
 
-KESOAngleResult angleResultForStatus(int status) {
+KESOAngleResult tarn::angle::angleResultForStatus(int status) {
     switch (status) {
         case kPlaneMeasured:
             return KESOAngleResult{kAngleOk, "OK"};

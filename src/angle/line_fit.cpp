@@ -102,12 +102,12 @@ float degreesOfSlope(float slope) {
 
 }  // namespace
 
-RansacSettings ransacSettingsOf(const AngleMeasure& measure) {
+RansacSettings tarn::angle::ransacSettingsOf(const AngleMeasure& measure) {
     return RansacSettings{measure.ransacIterations, measure.ransacDistance,
                           measure.ransacMinInliers};
 }
 
-float correlationQuality(const float* ys, const float* xs, std::size_t count) {
+float tarn::angle::correlationQuality(const float* ys, const float* xs, std::size_t count) {
     const float n = static_cast<float>(count);
     float sumX = 0.0f;
     float sumY = 0.0f;
@@ -130,7 +130,7 @@ float correlationQuality(const float* ys, const float* xs, std::size_t count) {
     return std::fabs(sxy / (std::sqrt(syy) * std::sqrt(sxx)));
 }
 
-AngleFit fitLine(const float* ys, const float* xs, std::size_t count,
+AngleFit tarn::angle::fitLine(const float* ys, const float* xs, std::size_t count,
                  const RansacSettings& settings) {
     // Every fit replays the sequence of the current second: fits within one second draw alike.
     std::srand(static_cast<unsigned int>(std::time(nullptr)));

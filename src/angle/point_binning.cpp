@@ -26,11 +26,11 @@ int32_t keyOf(float z, int32_t binWidth) {
 
 }  // namespace
 
-bool insideMeasurementBox(const PointXYZ& point, const KESOAngleMeasureParam& param) {
+bool tarn::angle::insideMeasurementBox(const PointXYZ& point, const KESOAngleMeasureParam& param) {
     return isInsideBox(point, param);
 }
 
-int32_t binKeyOf(float z, int32_t binWidth) {
+int32_t tarn::angle::binKeyOf(float z, int32_t binWidth) {
     return keyOf(z, binWidth);
 }
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-std::size_t nearestIndex(const std::vector<float>& values, float target) {
+std::size_t tarn::angle::nearestIndex(const std::vector<float>& values, float target) {
     if (values.empty()) {
         return 0;
     }
@@ -29,7 +29,7 @@ std::size_t nearestIndex(const std::vector<float>& values, float target) {
     return static_cast<std::size_t>(best);
 }
 
-WindowSpan cutWindow(const XZPoint& bin, std::pair<float, float> window) {
+WindowSpan tarn::angle::cutWindow(const XZPoint& bin, std::pair<float, float> window) {
     const std::size_t begin = nearestIndex(bin.yValues, window.first);
     const std::size_t end = nearestIndex(bin.yValues, window.second);
     return WindowSpan{begin, static_cast<int32_t>(end) - static_cast<int32_t>(begin)};

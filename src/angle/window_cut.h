@@ -11,7 +11,10 @@
 
 // Index of an element of the ascending values equal to target if the binary search meets one,
 // otherwise of the element nearest to target (on a tie, the one probed first); 0 when empty.
+namespace tarn::angle {
 std::size_t nearestIndex(const std::vector<float>& values, float target);
+}  // namespace tarn::angle
+using tarn::angle::nearestIndex;
 
 // The samples of a window: from index begin, count samples. The sample nearest to the upper
 // bound is not part of it, so count may be 0 or negative.
@@ -20,6 +23,9 @@ struct WindowSpan {
     int32_t count;
 };
 
+namespace tarn::angle {
 WindowSpan cutWindow(const XZPoint& bin, std::pair<float, float> window);
+}  // namespace tarn::angle
+using tarn::angle::cutWindow;
 
 #endif  // TARN_ANGLE_WINDOW_CUT_H

@@ -16,7 +16,7 @@ std::unique_ptr<PointcloudData> gridToPointcloudData(KESOPointData (*grid)[KESO_
     return cloud;
 }
 
-void writePointcloudToGrid(const PointcloudData& cloud, KESOPointData (*grid)[KESO_COLUMNS]) {
+void tarn::geometry::writePointcloudToGrid(const PointcloudData& cloud, KESOPointData (*grid)[KESO_COLUMNS]) {
     std::size_t index = 0;
     for (int column = 0; column < KESO_COLUMNS; ++column) {
         for (int row = 0; row < KESO_ROWS; ++row) {

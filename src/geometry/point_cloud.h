@@ -29,6 +29,9 @@ std::unique_ptr<PointcloudData> gridToPointcloudData(KESOPointData (*grid)[KESO_
 
 // Writes the points back into the x, y, z of the grid cells in the order gridToPointcloudData
 // gathered them; throws std::out_of_range when the cloud holds fewer points than the grid.
+namespace tarn::geometry {
 void writePointcloudToGrid(const PointcloudData& cloud, KESOPointData (*grid)[KESO_COLUMNS]);
+}  // namespace tarn::geometry
+using tarn::geometry::writePointcloudToGrid;
 
 #endif  // TARN_GEOMETRY_POINT_CLOUD_H

@@ -39,7 +39,7 @@ RotationMatrix multiply(const RotationMatrix& a, const RotationMatrix& b) {
 
 }  // namespace
 
-RotationMatrix rotationMatrixOf(const KESORotateInfo& info) {
+RotationMatrix tarn::geometry::rotationMatrixOf(const KESORotateInfo& info) {
     const SinCos x = sinCosOfDegrees(info.angleX);
     const SinCos y = sinCosOfDegrees(info.angleY);
     const SinCos z = sinCosOfDegrees(info.angleZ);
@@ -76,7 +76,7 @@ void rotatePointcloudData(PointcloudData& cloud, KESORotateInfo info) {
 
 #ifdef __SSE2__
 
-void rotateGrid(KESOPointData (*grid)[KESO_COLUMNS], const KESORotateInfo& info) {
+void tarn::geometry::rotateGrid(KESOPointData (*grid)[KESO_COLUMNS], const KESORotateInfo& info) {
     static_assert(offsetof(KESOPointData, y) == offsetof(KESOPointData, x) + sizeof(float) &&
                       offsetof(KESOPointData, z) == offsetof(KESOPointData, y) + sizeof(float) &&
                       offsetof(KESOPointData, z) + 2 * sizeof(float) <= sizeof(KESOPointData),
@@ -109,7 +109,7 @@ void rotateGrid(KESOPointData (*grid)[KESO_COLUMNS], const KESORotateInfo& info)
 
 #else
 
-void rotateGrid(KESOPointData (*grid)[KESO_COLUMNS], const KESORotateInfo& info) {
+void tarn::geometry::rotateGrid(KESOPointData (*grid)[KESO_COLUMNS], const KESORotateInfo& info) {
     const RotationMatrix m = rotationMatrixOf(info);
     for (int row = 0; row < KESO_ROWS; ++row) {
         for (KESOPointData* cell = grid[row]; cell != grid[row] + KESO_COLUMNS; ++cell) {
