@@ -9,6 +9,7 @@
 #include <string>
 
 #include "KESOApi.h"
+#include "stream/frame_strips.h"
 #include "stream/stream_state.h"
 #include "tarn/tarn.h"
 
@@ -18,7 +19,6 @@ void threadGetPointCloud();
 
 namespace tarn::stream {
 
-using Grid = KESOPointData (*)[KESO_COLUMNS];
 using FrameIterator = std::list<std::string>::const_iterator;
 
 // Writes the points of one point datagram into grid, reading pixels of the size its own header's
