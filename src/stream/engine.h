@@ -18,6 +18,7 @@
 #include "KESOApi.h"
 #include "stream/assembler.h"
 #include "stream/counters.h"
+#include "stream/receiver.h"
 #include "stream/stream_state.h"
 #include "stream/workers.h"
 #include "tarn/tarn.h"
@@ -164,6 +165,8 @@ class Engine {
     std::atomic<int> localPort_{0};
     // Datagrams queued since the assembler was last woken. Receiver thread only.
     uint64_t unannounced_ = 0;
+    // What the receiver learned of the pace of the frames; receiver thread only.
+    ArrivalPace pace_;
     int wakeFd_ = -1;  // eventfd that wakes the receiver out of its wait on the socket
 
     // Decoder thread; reset while no worker runs.

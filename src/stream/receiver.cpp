@@ -144,6 +144,22 @@ bool Engine::storeDatagram(const uint8_t* bytes, std::size_t length,
 
 namespace {
 
+// Sleeps for the given time unless wakeFd, the receiver's eventfd, is signalled first; true when
+// it slept the whole time.
+bool sleepUnlessWoken(int wakeFd, int64_t nanoseconds) {
+    pollfd wake{wakeFd, POLLIN, 0};
+    const timespec timeout{static_cast<time_t>(nanoseconds / kNanosecondsPerSecond),
+                           static_cast<long>(nanoseconds % kNanosecondsPerSecond)};
+    if (ppoll(&wake, 1, &timeout, nullptr) <= 0) {
+        return true;
+    }
+    uint64_t wakeups = 0;
+    if (read(wakeFd, &wakeups, sizeof wakeups) < 0) {
+        // Another wake-up consumed it first.
+    }
+    return false;
+}
+
 // A batch of receive descriptors, each aimed at a ring slot or at the scratch buffer.
 struct ReceiveBatch {
     static constexpr std::size_t kSize = 32;
@@ -208,6 +224,7 @@ std::size_t Engine::drainSocket(int socket, const SourceFilter& filter) {
                 continue;
             }
             const auto* bytes = static_cast<const uint8_t*>(batch.buffers[i].iov_base);
+            pace_.note(bytes, length, now.monotonicNs);
             if (callbacks_.datagram != nullptr) {
                 meta.source_address = ntohl(source.sin_addr.s_addr);
                 meta.source_port = ntohs(source.sin_port);
@@ -249,20 +266,43 @@ std::size_t Engine::drainSocket(int socket, const SourceFilter& filter) {
     return read;
 }
 
+// Waits on the socket and drains it; in the middle of a frame it sleeps instead, as long as the
+// frames' pace allows (see ArrivalPace). A stop wakes it from either wait.
 void Engine::runReceiver(const SourceFilter& filter) {
     const int socket = storage_.socket.load();
+    pace_ = ArrivalPace{};
+    uint64_t kernelDrops = counters_.kernelDrops.load(std::memory_order_relaxed);
+    int64_t linger = 0;
     while (storage_.running.load()) {
-        pollfd waits[2] = {{socket, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        const nfds_t count = wakeFd_ != -1 ? 2 : 1;
-        if (poll(waits, count, kIdleWakeMilliseconds) <= 0 || !storage_.running.load()) {
+        bool readable = false;
+        if (linger > 0) {
+            // In the middle of a frame: the datagrams due meanwhile are read in one go afterwards.
+            readable = sleepUnlessWoken(wakeFd_, linger);
+            linger = 0;
+        } else {
+            pollfd waits[2] = {{socket, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+            const nfds_t count = wakeFd_ != -1 ? 2 : 1;
+            if (poll(waits, count, kIdleWakeMilliseconds) <= 0) {
+                continue;
+            }
+            readable = waits[0].revents != 0;
+            uint64_t wakeups = 0;
+            if (count == 2 && waits[1].revents != 0 &&
+                read(wakeFd_, &wakeups, sizeof wakeups) < 0) {
+                // Another wake-up consumed it first.
+            }
+        }
+        if (!readable || !storage_.running.load()) {
             continue;
         }
-        if (waits[0].revents != 0) {
-            drainSocket(socket, filter);
-        }
-        uint64_t wakeups = 0;
-        if (count == 2 && waits[1].revents != 0 && read(wakeFd_, &wakeups, sizeof wakeups) < 0) {
-            // Another wake-up consumed it first.
+        const std::size_t drained = drainSocket(socket, filter);
+        const uint64_t drops = counters_.kernelDrops.load(std::memory_order_relaxed);
+        if (drops != kernelDrops) {
+            kernelDrops = drops;
+            pace_.forget();
+        } else if (drained > 0 && drained < kDatagramsPerWake && wakeFd_ != -1) {
+            linger = pace_.lingerNs(nanoseconds(CLOCK_MONOTONIC),
+                                    counters_.receiveBufferBytes.load(std::memory_order_relaxed));
         }
     }
 }
