@@ -106,9 +106,8 @@ tarn_frame_info decodeFrame(const QueuedFrame& frame, Grid grid, tarn_stream* lo
     // taken in two halves, the first n / 2 datagrams and the rest; a datagram that is not a point
     // datagram ends its half. The datagrams taken are written once all are known (see
     // FrameStrips), which keeps that order.
-    static thread_local FrameStrips strips;
-    strips.clear();
     const std::size_t datagrams = frame.count();
+    FrameStrips strips(datagrams);
     const std::size_t middle = datagrams / 2;
     std::size_t index = 0;
     bool halfEnded = false;

@@ -53,8 +53,8 @@ bool claimColumns(uint64_t (&columns)[kColumnWords], std::size_t first, std::siz
 
 }  // namespace
 
-void FrameStrips::clear() {
-    strips_.clear();
+FrameStrips::FrameStrips(std::size_t datagrams) {
+    strips_.reserve(datagrams);
 }
 
 void FrameStrips::add(const PointHeader& header, const uint8_t* datagram, std::size_t length) {

@@ -23,11 +23,12 @@ using Grid = KESOPointData (*)[KESO_COLUMNS];
 
 class FrameStrips {
   public:
-    void clear();
+    // Room for `datagrams` strips.
+    explicit FrameStrips(std::size_t datagrams);
     // Adds a point datagram of at least kPointHeaderBytes bytes whose header is `header`. One of
     // an unknown pixel type, or that addresses no cell of the grid, writes nothing and is left out.
     void add(const PointHeader& header, const uint8_t* datagram, std::size_t length);
-    // Writes the strips added since clear() into grid, the later one winning a shared cell, and
+    // Writes the strips added into grid, the later one winning a shared cell, and
     // returns how many distinct cells they wrote.
     uint32_t write(Grid grid);
 
