@@ -6,7 +6,10 @@
 // each command line:
 //   burst P N      N frames of pixel type P back to back          -> "sent N"
 //   frame P        one frame                                        -> "sent NS"
-//   paced P N FPS  N frames at FPS, one line per frame as it is sent -> "sent I NS"
+//   paced P N FPS [SPREAD]
+//                  N frames at FPS, each frame's datagrams evenly spread over SPREAD of the
+//                  period (0, the default, sends each frame back to back); one line per frame as
+//                  it is sent                                       -> "sent I NS"
 //   quit
 // NS is the monotonic clock in nanoseconds right after the frame's last datagram left; every
 // frame carries its own number (from 1 on) as its timestamp.
@@ -48,11 +51,19 @@ class Sender {
     uint16_t sourcePort() const { return sender_.sourcePort(); }
 
     // Sends the next frame of pixelType datagram by datagram (sendFrame would copy it first for
-    // its fault injection) and returns when its last datagram left.
-    int64_t send(uint8_t pixelType) {
+    // its fault injection), its datagrams `spacingNs` apart, and returns when its last datagram
+    // left.
+    int64_t send(uint8_t pixelType, int64_t spacingNs = 0) {
         Frame& frame = frameOf(pixelType);
         ++frameNumber_;
+        int64_t due = monotonicNs();
         for (auto& datagram : frame) {
+            if (spacingNs > 0) {
+                const timespec at{static_cast<time_t>(due / 1000000000),
+                                  static_cast<long>(due % 1000000000)};
+                clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr);
+                due += spacingNs;
+            }
             for (int byte = 0; byte < kTimestampBytes; ++byte) {
                 datagram[kTimestampOffset + static_cast<std::size_t>(byte)] =
                     static_cast<uint8_t>(frameNumber_ >> (8 * byte));
@@ -61,6 +72,8 @@ class Sender {
         }
         return monotonicNs();
     }
+
+    std::size_t datagramsPerFrame(uint8_t pixelType) { return frameOf(pixelType).size(); }
 
     uint64_t frameNumber() const { return frameNumber_; }
 
@@ -95,18 +108,24 @@ int main(int argc, char** argv) {
         unsigned pixelType = 0;
         unsigned long long count = 0;
         double fps = 0.0;
+        double spread = 0.0;
         if (std::sscanf(line, "burst %u %llu", &pixelType, &count) == 2) {
             for (unsigned long long i = 0; i < count; ++i) {
                 sender.send(static_cast<uint8_t>(pixelType));
             }
             std::printf("sent %llu\n", count);
-        } else if (std::sscanf(line, "paced %u %llu %lf", &pixelType, &count, &fps) == 3) {
+        } else if (std::sscanf(line, "paced %u %llu %lf %lf", &pixelType, &count, &fps,
+                               &spread) >= 3 &&
+                   fps > 0.0 && spread >= 0.0 && spread <= 1.0) {
             const auto period = std::chrono::duration<double>(1.0 / fps);
+            const auto spacingNs = static_cast<int64_t>(
+                1e9 * spread / fps /
+                static_cast<double>(sender.datagramsPerFrame(static_cast<uint8_t>(pixelType))));
             auto next = std::chrono::steady_clock::now();
             for (unsigned long long i = 0; i < count; ++i) {
                 std::this_thread::sleep_until(next);
                 next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(period);
-                const int64_t sentNs = sender.send(static_cast<uint8_t>(pixelType));
+                const int64_t sentNs = sender.send(static_cast<uint8_t>(pixelType), spacingNs);
                 std::printf("sent %llu %lld\n",
                             static_cast<unsigned long long>(sender.frameNumber()),
                             static_cast<long long>(sentNs));

@@ -2,10 +2,11 @@
 // against the simulated sensor sending from its own process (tarn_loopback_sender):
 //   - CPU and thread wake-ups per second while connected with no traffic;
 //   - the delay from the send of a frame's last datagram to the start of the frame callback, at
-//     20 frames per second (median and 99th percentile);
+//     20 frames per second, each frame's datagrams spread over a share of the period as the
+//     sensor sends them (median and 99th percentile);
 //   - this process's CPU per frame at that rate: all of it is the library's and the callback's.
 // Uses the public KESO functions only. Prints one "name value" line per figure.
-// Run: build/<flavour>/bench/tarn_stream_latency [seconds] [pixel type]
+// Run: build/<flavour>/bench/tarn_stream_latency [seconds] [pixel type] [spread, default 0.5]
 #include <sys/resource.h>
 #include <time.h>
 
@@ -25,6 +26,8 @@
 namespace {
 
 constexpr double kFramesPerSecond = 20.0;
+// The share of the period over which the sensor sends a frame's datagrams.
+constexpr double kSensorSpread = 0.5;
 constexpr double kPercentile99 = 0.99;
 constexpr auto kSettle = std::chrono::milliseconds(200);
 // Callback start times by frame number (the frame's timestamp); frames beyond are not timed.
@@ -64,6 +67,7 @@ Usage usage() {
 int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 5.0;
     const int pixelType = argc > 2 ? std::atoi(argv[2]) : 2;
+    const double spread = argc > 3 ? std::atof(argv[3]) : kSensorSpread;
     const uint16_t localPort = tarn::bench::freeLocalPort();
     tarn::bench::SenderProcess sender(localPort);
     KESORegisterCallbackUpdateFrame(onFrame);
@@ -88,7 +92,7 @@ int main(int argc, char** argv) {
     std::vector<std::pair<long long, long long>> sent;  // (frame number, last send)
     const Usage streamStart = usage();
     sender.command("paced " + std::to_string(pixelType) + " " + std::to_string(frames) + " " +
-                   std::to_string(kFramesPerSecond));
+                   std::to_string(kFramesPerSecond) + " " + std::to_string(spread));
     for (long long i = 0; i < frames; ++i) {
         long long frame = 0;
         long long sentNs = 0;
@@ -122,7 +126,8 @@ int main(int argc, char** argv) {
             static_cast<std::size_t>(share * static_cast<double>(delaysMs.size())))];
     };
     const double streamSeconds = static_cast<double>(sent.size()) / kFramesPerSecond;
-    std::printf("frames_sent %zu\nframes_delivered %zu\n", sent.size(), delaysMs.size());
+    std::printf("spread %.2f\nframes_sent %zu\nframes_delivered %zu\n", spread, sent.size(),
+                delaysMs.size());
     std::printf("delay_median_ms %.4f\ndelay_p99_ms %.4f\n", at(0.5), at(kPercentile99));
     std::printf("cpu_percent_at_20fps %.3f\n",
                 100.0 * (streamEnd.cpuSeconds - streamStart.cpuSeconds) / streamSeconds);
