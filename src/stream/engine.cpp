@@ -147,6 +147,8 @@ void Engine::start(const std::shared_ptr<Engine>& self, const SourceFilter& filt
 void Engine::setUpReceiveBuffer(int socket) {
     const int enable = 1;
     setsockopt(socket, SOL_SOCKET, SO_RXQ_OVFL, &enable, sizeof enable);
+    // Arrival times from the kernel: the receiver may read a datagram a while after it arrived.
+    setsockopt(socket, SOL_SOCKET, SO_TIMESTAMPNS, &enable, sizeof enable);
     int granted = 0;
     socklen_t length = sizeof granted;
     if (getsockopt(socket, SOL_SOCKET, SO_RCVBUF, &granted, &length) != 0) {

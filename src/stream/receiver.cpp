@@ -26,18 +26,29 @@ int64_t nanoseconds(clockid_t clock) {
     return static_cast<int64_t>(now.tv_sec) * kNanosecondsPerSecond + now.tv_nsec;
 }
 
-// What the kernel tells beside a datagram: its drop counter and the local address it came to.
+// What the kernel tells beside a datagram: its drop counter, when it arrived (CLOCK_REALTIME)
+// and the local address it came to.
 struct ReceiveControl {
-    alignas(cmsghdr) char bytes[CMSG_SPACE(sizeof(uint32_t)) + CMSG_SPACE(sizeof(in_pktinfo))];
+    alignas(cmsghdr) char bytes[CMSG_SPACE(sizeof(uint32_t)) + CMSG_SPACE(sizeof(timespec)) +
+                                CMSG_SPACE(sizeof(in_pktinfo))];
 };
 
-void readControl(msghdr& message, Counter& kernelDrops, tarn_datagram_meta& meta) {
+// Reads the control messages of one datagram; its arrival time, when the kernel gave one, goes to
+// *arrivalRealtimeNs (else 0).
+void readControl(msghdr& message, Counter& kernelDrops, tarn_datagram_meta& meta,
+                 int64_t* arrivalRealtimeNs) {
+    *arrivalRealtimeNs = 0;
     for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
          header = CMSG_NXTHDR(&message, header)) {
         if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SO_RXQ_OVFL) {
             uint32_t drops = 0;
             std::memcpy(&drops, CMSG_DATA(header), sizeof drops);
             kernelDrops.store(drops, std::memory_order_relaxed);
+        } else if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_TIMESTAMPNS) {
+            timespec arrival{};
+            std::memcpy(&arrival, CMSG_DATA(header), sizeof arrival);
+            *arrivalRealtimeNs =
+                static_cast<int64_t>(arrival.tv_sec) * kNanosecondsPerSecond + arrival.tv_nsec;
         } else if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
             in_pktinfo info{};
             std::memcpy(&info, CMSG_DATA(header), sizeof info);
@@ -51,6 +62,20 @@ void readControl(msghdr& message, Counter& kernelDrops, tarn_datagram_meta& meta
 ReceiveTime receiveTimeNow() {
     return ReceiveTime{nanoseconds(CLOCK_MONOTONIC), nanoseconds(CLOCK_REALTIME)};
 }
+
+namespace {
+// A datagram's arrival, from the kernel's CLOCK_REALTIME stamp and the time it was read: the
+// monotonic time is the read's, less the time the datagram waited. Without a stamp, or with one
+// after the read or more than a second before it (the wall clock was set meanwhile), the time it
+// was read.
+ReceiveTime arrivalOf(int64_t arrivalRealtimeNs, const ReceiveTime& read) {
+    const int64_t waited = read.realtimeNs - arrivalRealtimeNs;
+    if (arrivalRealtimeNs == 0 || waited < 0 || waited > kNanosecondsPerSecond) {
+        return read;
+    }
+    return ReceiveTime{read.monotonicNs - waited, arrivalRealtimeNs};
+}
+}  // namespace
 
 bool SourceFilter::accepts(const sockaddr_in& source) const {
     if (acceptsNothing || source.sin_addr.s_addr != address) {
@@ -217,7 +242,9 @@ std::size_t Engine::drainSocket(int socket, const SourceFilter& filter) {
             const std::size_t length = message.msg_len;
             bump(counters_.datagramsRead);
             tarn_datagram_meta meta{};
-            readControl(message.msg_hdr, counters_.kernelDrops, meta);
+            int64_t arrivalRealtimeNs = 0;
+            readControl(message.msg_hdr, counters_.kernelDrops, meta, &arrivalRealtimeNs);
+            const ReceiveTime arrived = arrivalOf(arrivalRealtimeNs, now);
             const sockaddr_in& source = batch.sources[i];
             if (length == 0 || !filter.accepts(source)) {
                 bump(counters_.datagramsRejected);
@@ -229,8 +256,8 @@ std::size_t Engine::drainSocket(int socket, const SourceFilter& filter) {
                 meta.source_address = ntohl(source.sin_addr.s_addr);
                 meta.source_port = ntohs(source.sin_port);
                 meta.destination_port = static_cast<uint16_t>(localPort_.load());
-                meta.receive_monotonic_ns = now.monotonicNs;
-                meta.receive_realtime_ns = now.realtimeNs;
+                meta.receive_monotonic_ns = arrived.monotonicNs;
+                meta.receive_realtime_ns = arrived.realtimeNs;
                 callbacks_.datagram(bytes, length, &meta, callbacks_.datagramUser);
             }
             if (ringFull) {
@@ -242,7 +269,7 @@ std::size_t Engine::drainSocket(int socket, const SourceFilter& filter) {
                 std::memmove(slot->data, bytes, length);
             }
             slot->len = static_cast<uint16_t>(length);
-            slotTimes_[next] = now;
+            slotTimes_[next] = arrived;
             if (!pushDatagram(slot, false)) {
                 bump(counters_.datagramsQueueFull);
                 continue;

@@ -1,9 +1,13 @@
 // A stream paced as the sensor sends it, its datagrams spread over half of each frame period, so
-// that the receiver sleeps through the middle of each frame.
+// that the receiver sleeps through the middle of each frame and reads what arrived meanwhile in
+// one go.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "sim/frame_encoder.h"
 #include "tests/api/api_test_support.h"
@@ -13,16 +17,26 @@ namespace {
 
 using stream::test::waitUntil;
 
-void countDatagram(const uint8_t*, size_t, const tarn_datagram_meta*, void* user) {
-    static_cast<std::atomic<std::size_t>*>(user)->fetch_add(1);
+struct Arrivals {
+    std::atomic<std::size_t> count{0};
+    std::mutex mutex;
+    std::vector<int64_t> monotonicNs;
+};
+
+void countDatagram(const uint8_t*, size_t, const tarn_datagram_meta* meta, void* user) {
+    auto* arrivals = static_cast<Arrivals*>(user);
+    std::lock_guard<std::mutex> lock(arrivals->mutex);
+    arrivals->monotonicNs.push_back(meta->receive_monotonic_ns);
+    arrivals->count.fetch_add(1);
 }
 
 TEST(PacedStream, EveryFrameArrivesWholeAndClosingInTheMiddleOfAFrameReturns) {
     SensorAndStream s;
-    std::atomic<std::size_t> datagrams{0};
+    Arrivals arrivals;
+    std::atomic<std::size_t>& datagrams = arrivals.count;
     tarn_stream_config config = s.config();
     config.on_datagram = countDatagram;
-    config.datagram_user = &datagrams;
+    config.datagram_user = &arrivals;
     ASSERT_EQ(tarn_stream_open(&config, &s.stream), TARN_OK);
 
     sim::StreamPlan plan;
@@ -32,6 +46,13 @@ TEST(PacedStream, EveryFrameArrivesWholeAndClosingInTheMiddleOfAFrameReturns) {
     ASSERT_TRUE(waitUntil([&] { return s.recorder.frames.load() == 6; }));
     for (const tarn_frame_info& info : s.recorder.snapshot()) {
         EXPECT_EQ(info.complete, 1);
+    }
+    {
+        // Each datagram carries its own arrival time, also those read in one go after a sleep.
+        std::lock_guard<std::mutex> lock(arrivals.mutex);
+        for (std::size_t i = 1; i < arrivals.monotonicNs.size(); ++i) {
+            ASSERT_LT(arrivals.monotonicNs[i - 1], arrivals.monotonicNs[i]) << i;
+        }
     }
 
     const std::size_t frameDatagrams =
