@@ -81,28 +81,39 @@ void tarn::geometry::rotateGrid(KESOPointData (*grid)[KESO_COLUMNS], const KESOR
                       offsetof(KESOPointData, z) == offsetof(KESOPointData, y) + sizeof(float) &&
                       offsetof(KESOPointData, z) + 2 * sizeof(float) <= sizeof(KESOPointData),
                   "x, y and z are neighbours followed by another field of the cell");
+    static_assert(KESO_COLUMNS % 4 == 0, "a row is a whole number of groups of four cells");
     const RotationMatrix m = rotationMatrixOf(info);
-    // One cell at a time, its x, y, z in the low lanes of one register: the lanes compute the
-    // three rows of the formula with the same operations in the same order as the scalar loop.
-    const __m128 column0 = _mm_setr_ps(m[0][0], m[1][0], m[2][0], 0.0f);
-    const __m128 column1 = _mm_setr_ps(m[0][1], m[1][1], m[2][1], 0.0f);
-    const __m128 column2 = _mm_setr_ps(m[0][2], m[1][2], m[2][2], 0.0f);
-    const __m128 offset = _mm_setr_ps(info.offsetX, info.offsetY, info.offsetZ, 0.0f);
+    // Four cells at a time: their x, y, z (and the field after z) are transposed into one register
+    // per coordinate, each lane computes the formula with the same operations in the same order as
+    // the scalar loop, and the results are transposed back. The fourth row of the transpose is the
+    // start of the next field; it is stored back unchanged.
+    const __m128 m00 = _mm_set1_ps(m[0][0]), m01 = _mm_set1_ps(m[0][1]), m02 = _mm_set1_ps(m[0][2]);
+    const __m128 m10 = _mm_set1_ps(m[1][0]), m11 = _mm_set1_ps(m[1][1]), m12 = _mm_set1_ps(m[1][2]);
+    const __m128 m20 = _mm_set1_ps(m[2][0]), m21 = _mm_set1_ps(m[2][1]), m22 = _mm_set1_ps(m[2][2]);
+    const __m128 offsetX = _mm_set1_ps(info.offsetX);
+    const __m128 offsetY = _mm_set1_ps(info.offsetY);
+    const __m128 offsetZ = _mm_set1_ps(info.offsetZ);
+    const auto turn = [](__m128 a, __m128 b, __m128 c, __m128 x, __m128 y, __m128 z,
+                         __m128 offset) {
+        return _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(a, x), _mm_mul_ps(b, y)),
+                                     _mm_mul_ps(c, z)),
+                          offset);
+    };
     for (int row = 0; row < KESO_ROWS; ++row) {
-        for (KESOPointData* cell = grid[row]; cell != grid[row] + KESO_COLUMNS; ++cell) {
-            // The fourth lane is the start of the next field; it is stored back unchanged.
-            float* xyz = &cell->x;
-            const __m128 point = _mm_loadu_ps(xyz);
-            const __m128 x = _mm_shuffle_ps(point, point, _MM_SHUFFLE(0, 0, 0, 0));
-            const __m128 y = _mm_shuffle_ps(point, point, _MM_SHUFFLE(1, 1, 1, 1));
-            const __m128 z = _mm_shuffle_ps(point, point, _MM_SHUFFLE(2, 2, 2, 2));
-            const __m128 turned =
-                _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(column0, x), _mm_mul_ps(column1, y)),
-                                      _mm_mul_ps(column2, z)),
-                           offset);
-            // (turned z, turned z, kept lane, kept lane), then (x, y) beside it.
-            const __m128 high = _mm_shuffle_ps(turned, point, _MM_SHUFFLE(3, 3, 2, 2));
-            _mm_storeu_ps(xyz, _mm_shuffle_ps(turned, high, _MM_SHUFFLE(2, 0, 1, 0)));
+        for (KESOPointData* cells = grid[row]; cells != grid[row] + KESO_COLUMNS; cells += 4) {
+            __m128 x = _mm_loadu_ps(&cells[0].x);
+            __m128 y = _mm_loadu_ps(&cells[1].x);
+            __m128 z = _mm_loadu_ps(&cells[2].x);
+            __m128 kept = _mm_loadu_ps(&cells[3].x);
+            _MM_TRANSPOSE4_PS(x, y, z, kept);
+            __m128 turnedX = turn(m00, m01, m02, x, y, z, offsetX);
+            __m128 turnedY = turn(m10, m11, m12, x, y, z, offsetY);
+            __m128 turnedZ = turn(m20, m21, m22, x, y, z, offsetZ);
+            _MM_TRANSPOSE4_PS(turnedX, turnedY, turnedZ, kept);
+            _mm_storeu_ps(&cells[0].x, turnedX);
+            _mm_storeu_ps(&cells[1].x, turnedY);
+            _mm_storeu_ps(&cells[2].x, turnedZ);
+            _mm_storeu_ps(&cells[3].x, kept);
         }
     }
 }
