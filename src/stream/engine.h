@@ -167,6 +167,8 @@ class Engine {
     uint64_t unannounced_ = 0;
     // What the receiver learned of the pace of the frames; receiver thread only.
     ArrivalPace pace_;
+    // The latest datagram arrival time handed out (monotonic); receiver thread only.
+    int64_t lastArrivalNs_ = 0;
     int wakeFd_ = -1;  // eventfd that wakes the receiver out of its wait on the socket
 
     // Decoder thread; reset while no worker runs.

@@ -244,7 +244,11 @@ std::size_t Engine::drainSocket(int socket, const SourceFilter& filter) {
             tarn_datagram_meta meta{};
             int64_t arrivalRealtimeNs = 0;
             readControl(message.msg_hdr, counters_.kernelDrops, meta, &arrivalRealtimeNs);
-            const ReceiveTime arrived = arrivalOf(arrivalRealtimeNs, now);
+            ReceiveTime arrived = arrivalOf(arrivalRealtimeNs, now);
+            // The monotonic time is derived through the wall clock, read a moment apart from
+            // the monotonic one for each batch; arrivals are kept in order across batches.
+            arrived.monotonicNs = std::max(arrived.monotonicNs, lastArrivalNs_);
+            lastArrivalNs_ = arrived.monotonicNs;
             const sockaddr_in& source = batch.sources[i];
             if (length == 0 || !filter.accepts(source)) {
                 bump(counters_.datagramsRejected);
