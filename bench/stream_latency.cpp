@@ -4,7 +4,9 @@
 //   - the delay from the send of a frame's last datagram to the start of the frame callback, at
 //     20 frames per second, each frame's datagrams spread over a share of the period as the
 //     sensor sends them (median and 99th percentile);
-//   - this process's CPU per frame at that rate: all of it is the library's and the callback's.
+//   - this process's CPU per frame at that rate: all of it is the library's and the callback's;
+//   - as its baseline, the CPU per frame of a bare recvmmsg receiver (BareReceiver) fed the same
+//     paced frames afterwards.
 // Uses the public KESO functions only. Prints one "name value" line per figure.
 // Run: build/<flavour>/bench/tarn_stream_latency [seconds] [pixel type] [spread, default 0.5]
 #include <sys/resource.h>
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "KESOApi.h"
+#include "bench/bare_receiver.h"
 #include "bench/sender_process.h"
 
 namespace {
@@ -47,6 +50,27 @@ void onFrame(KESOPointData (*grid)[KESO_COLUMNS]) {
     if (frame < kMostFrames) {
         callbackNs[frame].store(now);
     }
+}
+
+// Has the sender send `frames` frames at 20 per second, each spread over `spread` of the period;
+// returns (frame number, time of its last datagram's send) for each frame sent.
+std::vector<std::pair<long long, long long>> sendPaced(tarn::bench::SenderProcess& sender,
+                                                       int pixelType, long long frames,
+                                                       double spread) {
+    std::vector<std::pair<long long, long long>> sent;
+    sender.command("paced " + std::to_string(pixelType) + " " + std::to_string(frames) + " " +
+                   std::to_string(kFramesPerSecond) + " " + std::to_string(spread));
+    for (long long i = 0; i < frames; ++i) {
+        long long frame = 0;
+        long long sentNs = 0;
+        if (!sender.reply(frame, sentNs)) {
+            break;
+        }
+        sent.emplace_back(frame, sentNs);
+    }
+    // The last frame is given the same time as every other one.
+    std::this_thread::sleep_for(std::chrono::duration<double>(1.0 / kFramesPerSecond));
+    return sent;
 }
 
 struct Usage {
@@ -89,22 +113,26 @@ int main(int argc, char** argv) {
     // At 20 frames per second; the sender reports each frame's send as it happens.
     const auto frames = static_cast<long long>(
         std::min(seconds * kFramesPerSecond, static_cast<double>(kMostFrames - 1)));
-    std::vector<std::pair<long long, long long>> sent;  // (frame number, last send)
     const Usage streamStart = usage();
-    sender.command("paced " + std::to_string(pixelType) + " " + std::to_string(frames) + " " +
-                   std::to_string(kFramesPerSecond) + " " + std::to_string(spread));
-    for (long long i = 0; i < frames; ++i) {
-        long long frame = 0;
-        long long sentNs = 0;
-        if (!sender.reply(frame, sentNs)) {
-            break;
-        }
-        sent.emplace_back(frame, sentNs);
-    }
-    // The last frame's callback gets the same time as every other one.
-    std::this_thread::sleep_for(std::chrono::duration<double>(1.0 / kFramesPerSecond));
+    const auto sent = sendPaced(sender, pixelType, frames, spread);
     const Usage streamEnd = usage();
     KESODisconnectDevice();
+
+    // The baseline: the same paced frames into a bare receiver.
+    std::atomic<uint64_t> bareDatagrams{0};
+    double bareCpuSeconds = 0.0;
+    std::size_t bareFrames = 0;
+    {
+        tarn::bench::BareReceiver bare([&bareDatagrams] { bareDatagrams.fetch_add(1); });
+        if (bare.port() == 0) {
+            std::fprintf(stderr, "bind failed\n");
+            return 1;
+        }
+        tarn::bench::SenderProcess bareSender(bare.port());
+        const double before = bare.cpuSeconds();
+        bareFrames = sendPaced(bareSender, pixelType, frames, spread).size();
+        bareCpuSeconds = bare.cpuSeconds() - before;
+    }
 
     std::vector<double> delaysMs;
     for (const auto& [frame, sentNs] : sent) {
@@ -131,8 +159,13 @@ int main(int argc, char** argv) {
     std::printf("delay_median_ms %.4f\ndelay_p99_ms %.4f\n", at(0.5), at(kPercentile99));
     std::printf("cpu_percent_at_20fps %.3f\n",
                 100.0 * (streamEnd.cpuSeconds - streamStart.cpuSeconds) / streamSeconds);
-    std::printf("cpu_us_per_frame %.1f\n",
-                1e6 * (streamEnd.cpuSeconds - streamStart.cpuSeconds) /
-                    static_cast<double>(std::max<std::size_t>(sent.size(), 1)));
+    const double cpuPerFrame = (streamEnd.cpuSeconds - streamStart.cpuSeconds) /
+                               static_cast<double>(std::max<std::size_t>(sent.size(), 1));
+    const double bareCpuPerFrame =
+        bareCpuSeconds / static_cast<double>(std::max<std::size_t>(bareFrames, 1));
+    std::printf("cpu_us_per_frame %.1f\n", 1e6 * cpuPerFrame);
+    std::printf("bare_recvmmsg_datagrams %llu\n",
+                static_cast<unsigned long long>(bareDatagrams.load()));
+    std::printf("bare_recvmmsg_cpu_us_per_frame %.1f\n", 1e6 * bareCpuPerFrame);
     return 0;
 }
