@@ -19,9 +19,9 @@
 namespace tarn::stream {
 
 // A raw 16-bit coordinate in the unit of KESOPointData.
+constexpr float kRawCoordinateDivisor = 10.0f;
+constexpr float kRawCoordinateFactor = 2.0f;
 inline float coordinateAt(const uint8_t* bytes) {
-    constexpr float kRawCoordinateDivisor = 10.0f;
-    constexpr float kRawCoordinateFactor = 2.0f;
     return static_cast<float>(readI16Le(bytes)) / kRawCoordinateDivisor * kRawCoordinateFactor;
 }
 
@@ -35,24 +35,34 @@ struct FourPixels {
     __m128 z;
 };
 
-// Four 16-bit fields at `offset` in four pixels `stride` bytes apart, as 32-bit lanes.
-inline __m128i unsignedLanes(const uint8_t* pixels, std::size_t stride, std::size_t offset) {
-    return _mm_setr_epi32(readU16Le(pixels + offset), readU16Le(pixels + stride + offset),
-                          readU16Le(pixels + 2 * stride + offset),
-                          readU16Le(pixels + 3 * stride + offset));
+// The low four 16-bit words of `words` as signed and as unsigned 32-bit lanes.
+inline __m128i signedWords(__m128i words) {
+    return _mm_srai_epi32(_mm_unpacklo_epi16(words, words), 16);
+}
+inline __m128i unsignedWords(__m128i words) {
+    return _mm_unpacklo_epi16(words, _mm_setzero_si128());
 }
 
-inline __m128i byteLanes(const uint8_t* pixels, std::size_t stride, std::size_t offset) {
-    return _mm_setr_epi32(pixels[offset], pixels[stride + offset], pixels[2 * stride + offset],
-                          pixels[3 * stride + offset]);
+// The low bytes of the low four 16-bit words, as 32-bit lanes.
+inline __m128i lowBytesOfWords(__m128i words) {
+    return _mm_and_si128(unsignedWords(words), _mm_set1_epi32(0xFF));
+}
+
+// coordinateAt for the low four 16-bit words, one per lane, with the same operations in the same
+// order (so the same results).
+inline __m128 coordinateLanes(__m128i words) {
+    return _mm_mul_ps(_mm_div_ps(_mm_cvtepi32_ps(signedWords(words)),
+                                 _mm_set1_ps(kRawCoordinateDivisor)),
+                      _mm_set1_ps(kRawCoordinateFactor));
 }
 
 #endif
 
 // Each read sets every measured field of the point, zero where the layout has no value. A layout
-// with kFourAtOnce also reads four pixels into lanes at once, and one with kWriteRowByRow is
-// written across a band's datagrams row by row. Measured, both pay for the distance layout only:
-// it is bound by the stores, the coordinate layouts by their conversions.
+// with kFourAtOnce also reads four pixels into lanes at once (whole loads and interleaving, no
+// per-pixel gathers), and one with kWriteRowByRow is written across a band's datagrams row by
+// row. Measured, row by row pays for the distance layout only; the coordinate layouts were slower
+// that way, with the caches cold too.
 struct DistancePixel {
     static constexpr std::size_t kBytes = kDistancePixelBytes;
     static constexpr bool kFourAtOnce = TARN_FOUR_CELLS_AT_ONCE;
@@ -65,17 +75,22 @@ struct DistancePixel {
         point.z = 0.0f;
     }
 #if TARN_FOUR_CELLS_AT_ONCE
+    // Four pixels are one 32-bit lane each: the distance in its low word, the intensity in the
+    // byte above.
     static FourPixels readFour(const uint8_t* pixels) {
-        return FourPixels{_mm_cvtepi32_ps(unsignedLanes(pixels, kBytes, kDistancePixelDistance)),
-                          byteLanes(pixels, kBytes, kDistancePixelIntensity), _mm_setzero_ps(),
-                          _mm_setzero_ps(), _mm_setzero_ps()};
+        static_assert(kBytes == 4 && kDistancePixelDistance == 0 && kDistancePixelIntensity == 2,
+                      "the lane positions this assumes");
+        const __m128i lanes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels));
+        return FourPixels{_mm_cvtepi32_ps(_mm_and_si128(lanes, _mm_set1_epi32(0xFFFF))),
+                          _mm_and_si128(_mm_srli_epi32(lanes, 16), _mm_set1_epi32(0xFF)),
+                          _mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps()};
     }
 #endif
 };
 
 struct XyzPixel {
     static constexpr std::size_t kBytes = kXyzPixelBytes;
-    static constexpr bool kFourAtOnce = false;
+    static constexpr bool kFourAtOnce = TARN_FOUR_CELLS_AT_ONCE;
     static constexpr bool kWriteRowByRow = false;
     static void read(const uint8_t* pixel, KESOPointData& point) {
         point.distance = 0.0f;
@@ -84,11 +99,29 @@ struct XyzPixel {
         point.z = coordinateAt(pixel + kXyzPixelZ);
         point.intensity = pixel[kXyzPixelIntensity];
     }
+#if TARN_FOUR_CELLS_AT_ONCE
+    // Four pixels are four 16-bit words each (x, y, z, intensity): two interleaving steps put
+    // each field's four words side by side.
+    static FourPixels readFour(const uint8_t* pixels) {
+        static_assert(kBytes == 8 && kXyzPixelX == 0 && kXyzPixelY == 2 && kXyzPixelZ == 4 &&
+                          kXyzPixelIntensity == 6,
+                      "the word positions the interleaving assumes");
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels));
+        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 16));
+        const __m128i even = _mm_unpacklo_epi16(first, second);  // x0 x2 y0 y2 z0 z2 i0 i2
+        const __m128i odd = _mm_unpackhi_epi16(first, second);   // x1 x3 y1 y3 z1 z3 i1 i3
+        const __m128i xy = _mm_unpacklo_epi16(even, odd);        // x0 x1 x2 x3 y0 y1 y2 y3
+        const __m128i zi = _mm_unpackhi_epi16(even, odd);        // z0 z1 z2 z3 i0 i1 i2 i3
+        return FourPixels{_mm_setzero_ps(), lowBytesOfWords(_mm_srli_si128(zi, 8)),
+                          coordinateLanes(xy), coordinateLanes(_mm_srli_si128(xy, 8)),
+                          coordinateLanes(zi)};
+    }
+#endif
 };
 
 struct DistanceXyzPixel {
     static constexpr std::size_t kBytes = kDistanceXyzPixelBytes;
-    static constexpr bool kFourAtOnce = false;
+    static constexpr bool kFourAtOnce = TARN_FOUR_CELLS_AT_ONCE;
     static constexpr bool kWriteRowByRow = false;
     static void read(const uint8_t* pixel, KESOPointData& point) {
         point.distance = readU16Le(pixel + kDistanceXyzPixelDistance);
@@ -97,6 +130,33 @@ struct DistanceXyzPixel {
         point.z = coordinateAt(pixel + kDistanceXyzPixelZ);
         point.intensity = pixel[kDistanceXyzPixelIntensity];
     }
+#if TARN_FOUR_CELLS_AT_ONCE
+    // Four pixels are five 16-bit words each (distance, x, y, z, intensity), 40 bytes read as
+    // words 0-7, 8-15 and 12-19. Byte shifts move each pixel's words to the front of a register,
+    // and two interleaving steps put each field's four words side by side.
+    static FourPixels readFour(const uint8_t* pixels) {
+        static_assert(kBytes == 10 && kDistanceXyzPixelDistance == 0 && kDistanceXyzPixelX == 2 &&
+                          kDistanceXyzPixelY == 4 && kDistanceXyzPixelZ == 6 &&
+                          kDistanceXyzPixelIntensity == 8,
+                      "the word positions the shifts assume");
+        const __m128i words0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels));
+        const __m128i words8 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 16));
+        const __m128i words12 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 24));
+        const __m128i pixel0 = words0;
+        const __m128i pixel1 = _mm_or_si128(_mm_srli_si128(words0, 10), _mm_slli_si128(words8, 6));
+        const __m128i pixel2 = _mm_srli_si128(words8, 4);
+        const __m128i pixel3 = _mm_srli_si128(words12, 6);
+        const __m128i front01 = _mm_unpacklo_epi16(pixel0, pixel1);  // d0 d1 x0 x1 y0 y1 z0 z1
+        const __m128i front23 = _mm_unpacklo_epi16(pixel2, pixel3);  // d2 d3 x2 x3 y2 y3 z2 z3
+        const __m128i dx = _mm_unpacklo_epi32(front01, front23);     // d0 d1 d2 d3 x0 x1 x2 x3
+        const __m128i yz = _mm_unpackhi_epi32(front01, front23);     // y0 y1 y2 y3 z0 z1 z2 z3
+        const __m128i intensities = _mm_unpacklo_epi32(_mm_unpackhi_epi16(pixel0, pixel1),
+                                                       _mm_unpackhi_epi16(pixel2, pixel3));
+        return FourPixels{_mm_cvtepi32_ps(unsignedWords(dx)), lowBytesOfWords(intensities),
+                          coordinateLanes(_mm_srli_si128(dx, 8)), coordinateLanes(yz),
+                          coordinateLanes(_mm_srli_si128(yz, 8))};
+    }
+#endif
 };
 
 #if TARN_FOUR_CELLS_AT_ONCE
