@@ -80,7 +80,10 @@ done
 # Links a consumer against the installed library as MODE says it must.
 check_linkage() {
     local binary=$1
-    if readelf -d "$binary" | grep -q 'NEEDED.*libtarn_c_sdk'; then
+    local dynamic
+    # Taken whole first: `grep -q` ending a pipe early could kill readelf under pipefail.
+    dynamic=$(readelf -d "$binary")
+    if grep -q 'NEEDED.*libtarn_c_sdk' <<<"$dynamic"; then
         [ "$mode" = shared ] || fail "$binary depends on libtarn_c_sdk.so after a static link"
     else
         [ "$mode" = static ] || fail "$binary does not depend on libtarn_c_sdk.so"

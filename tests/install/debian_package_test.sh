@@ -71,7 +71,10 @@ DEBIAN_FRONTEND=noninteractive "${apt[@]}" install "$deb" >"$work/install.log" 2
     cat "$work/install.log"
     fail "apt-get install failed"
 }
-ldconfig -p | grep -q 'libtarn_c_sdk\.so\.1 ' || fail "ldconfig does not know libtarn_c_sdk.so.1"
+# Long outputs are taken whole before they are searched: under pipefail, `grep -q` ending a pipe
+# early can kill the writer with SIGPIPE and fail (or, in a condition, silently pass) the check.
+libraries=$(ldconfig -p)
+grep -q 'libtarn_c_sdk\.so\.1 ' <<<"$libraries" || fail "ldconfig does not know libtarn_c_sdk.so.1"
 [ "$(pkg-config --modversion tarn_c_sdk)" = "$(dpkg-deb -f "$deb" Version)" ] ||
     fail "pkg-config does not find tarn_c_sdk, or reports another version"
 
@@ -87,7 +90,8 @@ example=$source_dir/examples/stream_callbacks
     cat "$work/example.log"
     fail "the example did not build against the installed package"
 }
-readelf -d "$work/example/stream_callbacks" | grep -q 'RUNPATH\|RPATH' &&
+dynamic=$(readelf -d "$work/example/stream_callbacks")
+grep -q 'RUNPATH\|RPATH' <<<"$dynamic" &&
     fail "the example needs a run path to find the system's library"
 out=$work/example.out
 "$work/example/stream_callbacks" --local-port "$port_base" --device-port $((port_base + 1)) \
@@ -122,7 +126,8 @@ fi
 while read -r file; do
     [ ! -e "$file" ] || fail "left behind after removal: $file"
 done <"$work/files.txt"
-if ldconfig -p | grep -q 'libtarn_c_sdk\.so'; then
+libraries=$(ldconfig -p)
+if grep -q 'libtarn_c_sdk\.so' <<<"$libraries"; then
     fail "ldconfig still lists libtarn_c_sdk after removal"
 fi
 # Removal keeps only dpkg's record of the package's scripts; purging drops that too, leaving
