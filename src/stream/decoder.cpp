@@ -6,34 +6,10 @@
 #include "stream/datagram_format.h"
 #include "stream/engine.h"
 #include "stream/frame_strips.h"
-#include "stream/pixel_layouts.h"
 
 namespace tarn::stream {
 
 namespace {
-
-// Writes the datagram's points strip row by strip row; the grid's edges are checked once per row.
-template <typename Pixel>
-void decodePoints(const PointHeader& header, const uint8_t* pixels, std::size_t points,
-                  Grid grid) {
-    const std::size_t firstColumn = header.firstColumn;
-    if (firstColumn >= KESO_COLUMNS) {
-        return;
-    }
-    const std::size_t columnsInGrid = KESO_COLUMNS - firstColumn;
-    for (std::size_t first = 0; first < points; first += kStripColumns) {
-        const std::size_t row = header.firstRow + first / kStripColumns;
-        if (row >= KESO_ROWS) {
-            return;
-        }
-        const std::size_t inRow = points - first < std::size_t{kStripColumns}
-                                      ? points - first
-                                      : std::size_t{kStripColumns};
-        const std::size_t columns = inRow < columnsInGrid ? inRow : columnsInGrid;
-        writeStripRow<Pixel>(pixels + first * Pixel::kBytes, columns, row, firstColumn,
-                             header.timestamp, header.tag, grid[row]);
-    }
-}
 
 bool isPointDatagram(const uint8_t* datagram, std::size_t length) {
     return length >= kCommonHeaderBytes && datagram[kDataTypeOffset] == kPointDataType;
@@ -69,21 +45,9 @@ bool decodeDatagram(const uint8_t* datagram, std::size_t length, Grid grid,
     if (length < kPointHeaderBytes) {
         return true;
     }
-    const PointHeader header = readPointHeader(datagram);
-    const std::size_t points = pixelCount(length, pixelBytesOfType(header.pixelType));
-    const uint8_t* pixels = datagram + kPointHeaderBytes;
-    switch (header.pixelType) {
-        case kDistancePixelType:
-            decodePoints<DistancePixel>(header, pixels, points, grid);
-            break;
-        case kXyzPixelType:
-            decodePoints<XyzPixel>(header, pixels, points, grid);
-            break;
-        case kDistanceXyzPixelType:
-            decodePoints<DistanceXyzPixel>(header, pixels, points, grid);
-            break;
-        default:
-            break;
+    FrameStrips::Strip strip;
+    if (FrameStrips::stripOf(readPointHeader(datagram), datagram, length, strip)) {
+        FrameStrips::writeStrip(strip, grid);
     }
     return true;
 }

@@ -57,15 +57,16 @@ FrameStrips::FrameStrips(std::size_t datagrams) {
     strips_.reserve(datagrams);
 }
 
-void FrameStrips::add(const PointHeader& header, const uint8_t* datagram, std::size_t length) {
+bool FrameStrips::stripOf(const PointHeader& header, const uint8_t* datagram, std::size_t length,
+                          Strip& strip) {
     const RowWriter writeRow = rowWriterOf(header.pixelType);
     const std::size_t points = pixelCount(length, pixelBytesOfType(header.pixelType));
     if (writeRow == nullptr || points == 0 || header.firstRow >= KESO_ROWS ||
         header.firstColumn >= KESO_COLUMNS) {
-        return;
+        return false;
     }
     const std::size_t stripRows = (points + kStrip - 1) / kStrip;
-    Strip strip{};
+    strip = Strip{};
     strip.datagram = datagram;
     strip.pixels = datagram + kPointHeaderBytes;
     strip.writeRow = writeRow;
@@ -80,7 +81,21 @@ void FrameStrips::add(const PointHeader& header, const uint8_t* datagram, std::s
         static_cast<uint8_t>(std::min<std::size_t>(kStrip, KESO_COLUMNS - header.firstColumn));
     strip.pixelType = header.pixelType;
     strip.tag = header.tag;
-    strips_.push_back(strip);
+    return true;
+}
+
+void FrameStrips::writeStrip(const Strip& strip, Grid grid) {
+    KESOPointData* rowCells = grid[strip.firstRow];
+    for (std::size_t stripRow = 0; stripRow < strip.rows; ++stripRow, rowCells += KESO_COLUMNS) {
+        strip.writeRow(strip, stripRow, rowCells);
+    }
+}
+
+void FrameStrips::add(const PointHeader& header, const uint8_t* datagram, std::size_t length) {
+    Strip strip;
+    if (stripOf(header, datagram, length, strip)) {
+        strips_.push_back(strip);
+    }
 }
 
 // Groups the strips into bands by first row (a counting sort that keeps arrival order within a
@@ -221,10 +236,7 @@ uint32_t FrameStrips::cellsWithCoverage() const {
 uint32_t FrameStrips::write(Grid grid) {
     if (!bandsAreDisjoint()) {
         for (const Strip& strip : strips_) {
-            KESOPointData* rowCells = grid[strip.firstRow];
-            for (std::size_t stripRow = 0; stripRow < strip.rows; ++stripRow, rowCells += KESO_COLUMNS) {
-                strip.writeRow(strip, stripRow, rowCells);
-            }
+            writeStrip(strip, grid);
         }
         return cellsWithCoverage();
     }

@@ -33,6 +33,14 @@ class FrameStrips {
     uint32_t write(Grid grid);
 
     struct Strip;
+    // The strip of one point datagram of at least kPointHeaderBytes bytes whose header is
+    // `header`, clipped to the grid; false when it writes nothing (an unknown pixel type, no
+    // complete pixel, or no cell of the grid).
+    static bool stripOf(const PointHeader& header, const uint8_t* datagram, std::size_t length,
+                        Strip& strip);
+    // Writes one strip into grid, row after row.
+    static void writeStrip(const Strip& strip, Grid grid);
+
     using RowWriter = void (*)(const Strip& strip, std::size_t stripRow, KESOPointData* rowCells);
     struct Strip {
         const uint8_t* datagram;
