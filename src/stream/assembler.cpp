@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "api/log.h"
-#include "stream/datagram_format.h"
+#include "format/datagram_format.h"
 #include "stream/engine.h"
 
 namespace tarn::stream {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <bitset>
 
-#include "stream/datagram_format.h"
+#include "format/datagram_format.h"
 
 namespace tarn::stream {
 

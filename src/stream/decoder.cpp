@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "api/log.h"
-#include "stream/datagram_format.h"
+#include "format/datagram_format.h"
 #include "stream/engine.h"
 #include "stream/frame_strips.h"
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "KESOApi.h"
-#include "stream/datagram_format.h"
+#include "format/datagram_format.h"
 
 namespace tarn::stream {
 

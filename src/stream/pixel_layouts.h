@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "KESOApi.h"
-#include "stream/datagram_format.h"
+#include "format/datagram_format.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

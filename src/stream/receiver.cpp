@@ -10,7 +10,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "stream/datagram_format.h"
+#include "format/datagram_format.h"
 #include "stream/engine.h"
 
 namespace tarn::stream {

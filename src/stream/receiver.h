@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "stream/datagram_format.h"
+#include "format/datagram_format.h"
 #include "stream/stream_state.h"
 
 // The default stream's receiver thread body; returns once linkDeviceFlag is false. Accepts

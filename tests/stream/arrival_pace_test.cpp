@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "stream/datagram_format.h"
+#include "format/datagram_format.h"
 #include "stream/receiver.h"
 
 namespace tarn::stream {

@@ -1,12 +1,12 @@
-// The measurement datagram: field offsets, accepted values and little-endian reads.
-// The byte table is docs/datagram.md.
-#ifndef TARN_STREAM_DATAGRAM_FORMAT_H
-#define TARN_STREAM_DATAGRAM_FORMAT_H
+// The measurement datagram: field offsets, accepted values and little-endian reads, shared by the
+// library, the recordings and the tool. The byte table is docs/datagram.md.
+#ifndef TARN_FORMAT_DATAGRAM_FORMAT_H
+#define TARN_FORMAT_DATAGRAM_FORMAT_H
 
 #include <cstddef>
 #include <cstdint>
 
-namespace tarn::stream {
+namespace tarn::format {
 
 // Shared by point and IMU datagrams.
 constexpr std::size_t kMagicOffset = 0;
@@ -127,6 +127,10 @@ inline std::size_t pixelCount(std::size_t datagramLength, int pixelBytes) {
     return (datagramLength - kPointHeaderBytes) / static_cast<std::size_t>(pixelBytes);
 }
 
+}  // namespace tarn::format
+
+namespace tarn::stream {
+using namespace tarn::format;  // the data path reads the format unqualified
 }  // namespace tarn::stream
 
-#endif  // TARN_STREAM_DATAGRAM_FORMAT_H
+#endif  // TARN_FORMAT_DATAGRAM_FORMAT_H
