@@ -27,25 +27,36 @@ extern "C" {
 /* The source port a sensor may also send measurements from, accepted by default. */
 #define TARN_DEFAULT_ALTERNATE_PORT 6301
 
-/* Result codes. */
-#define TARN_OK 0
-#define TARN_ERR_NULL_ARGUMENT (-1)     /* a required pointer argument is null */
-#define TARN_ERR_LOCAL_ADDRESS (-2)     /* local address is not a dotted-quad IPv4 address */
-#define TARN_ERR_LOCAL_PORT (-3)        /* local port outside 0 to 65535 */
-#define TARN_ERR_DEVICE_ADDRESS (-4)    /* device address missing or not a dotted-quad address */
-#define TARN_ERR_DEVICE_PORT (-5)       /* device port outside 1 to 65535 */
-#define TARN_ERR_ALTERNATE_PORT (-6)    /* alternate source port outside 0 to 65535 */
-#define TARN_ERR_RECEIVE_BUFFER (-7)    /* receive-buffer request is negative */
-#define TARN_ERR_SOCKET (-8)            /* the UDP socket could not be created or set up */
-#define TARN_ERR_BIND (-9)              /* the local address and port could not be bound */
-#define TARN_ERR_THREAD (-10)           /* a worker thread could not be started */
-#define TARN_ERR_NO_MEMORY (-11)        /* the stream's buffers could not be allocated */
-#define TARN_ERR_INVALID_HANDLE (-12)   /* not an open stream or decoder (closed, or never opened) */
-#define TARN_ERR_DEFAULT_STREAM (-13)   /* the default stream cannot be closed through this call */
-#define TARN_ERR_NO_FRAME (-14)         /* no frame yet (in the current connection) */
-#define TARN_ERR_TIMEOUT (-15)          /* no new frame within the time-out */
-#define TARN_ERR_NOT_CONNECTED (-16)    /* the default stream is not connected, or the stream closed */
-#define TARN_ERR_DATAGRAM_LENGTH (-17)  /* a datagram pushed to a decoder is empty or too long */
+/* Result codes, with the text tarn_strerror() gives for each: XX(name, value, text). The constants
+ * below and tarn_strerror() are both made from this one list. */
+#define TARN_RESULT_MAP(XX)                                                                        \
+    XX(TARN_OK, 0, "success")                                                                      \
+    XX(TARN_ERR_NULL_ARGUMENT, -1, "a required pointer argument is null")                          \
+    XX(TARN_ERR_LOCAL_ADDRESS, -2, "the local address is not a dotted-quad IPv4 address")          \
+    XX(TARN_ERR_LOCAL_PORT, -3, "the local port is outside 0 to 65535")                            \
+    XX(TARN_ERR_DEVICE_ADDRESS, -4, "the device address is missing or not a dotted-quad address")  \
+    XX(TARN_ERR_DEVICE_PORT, -5, "the device port is outside 1 to 65535")                          \
+    XX(TARN_ERR_ALTERNATE_PORT, -6, "the alternate source port is outside 0 to 65535")             \
+    XX(TARN_ERR_RECEIVE_BUFFER, -7, "the receive-buffer request is negative")                      \
+    XX(TARN_ERR_SOCKET, -8, "the UDP socket could not be created or set up")                       \
+    XX(TARN_ERR_BIND, -9, "the local address and port could not be bound")                         \
+    XX(TARN_ERR_THREAD, -10, "a worker thread could not be started")                               \
+    XX(TARN_ERR_NO_MEMORY, -11, "out of memory")                                                   \
+    XX(TARN_ERR_INVALID_HANDLE, -12, "not an open stream or decoder (closed, or never opened)")    \
+    XX(TARN_ERR_DEFAULT_STREAM, -13,                                                               \
+       "the default stream is closed by KESODisconnectDevice, not tarn_stream_close")              \
+    XX(TARN_ERR_NO_FRAME, -14, "no frame yet")                                                     \
+    XX(TARN_ERR_TIMEOUT, -15, "no new frame within the time-out")                                  \
+    XX(TARN_ERR_NOT_CONNECTED, -16, "the stream is not connected, or it closed")                   \
+    XX(TARN_ERR_DATAGRAM_LENGTH, -17, "the datagram is empty")                                     \
+    XX(TARN_ANGLE_HISTORY_DEGENERATE, -98, "plane angle: the last angles are all identical")       \
+    XX(TARN_ANGLE_NO_PLANE, -99, "plane angle: no measurable plane")                               \
+    XX(TARN_ANGLE_NOT_ENABLED, -100, "plane angle: the measurement is not enabled")
+
+/* The result codes as constants. TARN_ANGLE_* are the codes of KESOGetPlaneAngle's result record. */
+#define TARN_RESULT_ENUMERATOR_(name, value, text) name = value,
+enum tarn_result { TARN_RESULT_MAP(TARN_RESULT_ENUMERATOR_) };
+#undef TARN_RESULT_ENUMERATOR_
 
 /* What tarn_decoder_push returns besides the codes above. */
 #define TARN_DATAGRAM_TAKEN 0 /* the datagram was used or dropped; nothing is ready */
@@ -219,14 +230,17 @@ int tarn_stream_wait_frame(tarn_stream* stream, int timeout_ms, tarn_point* grid
 int tarn_stream_get_stats(tarn_stream* stream, tarn_stream_stats* stats);
 
 /* A decoder without a socket: push datagrams in arrival order and take each completed frame. It
- * assembles and decodes exactly as a stream does. One thread at a time per decoder. */
+ * assembles and decodes exactly as a stream does. One thread at a time per decoder. Open returns
+ * TARN_OK, TARN_ERR_NULL_ARGUMENT or TARN_ERR_NO_MEMORY; close TARN_OK or TARN_ERR_INVALID_HANDLE.
+ * A closed decoder's handle stays invalid for good: it never names a decoder opened later. */
 int tarn_decoder_open(tarn_decoder** out);
 int tarn_decoder_close(tarn_decoder* decoder);
 
 /* Hands one datagram to the decoder, with its host receive times (0 when unknown). Returns
  * TARN_FRAME_READY, TARN_IMU_READY, TARN_DATAGRAM_TAKEN, or TARN_ERR_NULL_ARGUMENT,
  * TARN_ERR_DATAGRAM_LENGTH (empty; longer than TARN_MAX_DATAGRAM_BYTES is cut as a socket would),
- * TARN_ERR_INVALID_HANDLE. A ready frame or sample stays available until the next push. */
+ * TARN_ERR_INVALID_HANDLE, or TARN_ERR_NO_MEMORY (the frame being gathered is then lost). A ready
+ * frame or sample stays available until the next push. */
 int tarn_decoder_push(tarn_decoder* decoder, const void* datagram, size_t length,
                       int64_t receive_monotonic_ns, int64_t receive_realtime_ns);
 

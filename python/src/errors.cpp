@@ -41,11 +41,11 @@ void bindErrors(py::module_& module) {
                "The library's text for a result code.");
     module.def("version", &tarn_version, "The library's version, major.minor.patch.");
 
-    module.attr("OK") = TARN_OK;
-    module.attr("ERR_TIMEOUT") = TARN_ERR_TIMEOUT;
-    module.attr("ERR_NOT_CONNECTED") = TARN_ERR_NOT_CONNECTED;
-    module.attr("ERR_INVALID_HANDLE") = TARN_ERR_INVALID_HANDLE;
-    module.attr("ERR_NO_FRAME") = TARN_ERR_NO_FRAME;
+    // Every result code of the C interface, by its name without the prefix: OK, ERR_TIMEOUT, ...
+#define TARN_PYTHON_RESULT_(name, value, text) \
+    module.attr(&#name[sizeof "TARN_" - 1]) = static_cast<int>(name);
+    TARN_RESULT_MAP(TARN_PYTHON_RESULT_)
+#undef TARN_PYTHON_RESULT_
     module.attr("FRAME_READY") = TARN_FRAME_READY;
     module.attr("IMU_READY") = TARN_IMU_READY;
 }

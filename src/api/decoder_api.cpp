@@ -5,7 +5,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "stream/assembler.h"
 #include "stream/counters.h"
@@ -13,7 +13,11 @@
 #include "stream/engine.h"
 #include "tarn/tarn.h"
 
-struct tarn_decoder {
+namespace {
+
+// What a decoder handle stands for. The handle itself is a number that is never handed out twice
+// (see handleOf), so a closed handle never reaches a decoder opened later at the same address.
+struct DecoderState {
     std::atomic<int32_t> pixelBytes{0};
     tarn::stream::StreamCounters counters;
     std::shared_ptr<tarn::stream::RunPool> pool = std::make_shared<tarn::stream::RunPool>();
@@ -25,24 +29,30 @@ struct tarn_decoder {
     uint64_t sequence = 0;
 };
 
-namespace {
-
-// The open decoders; made on first use and never destroyed.
+// The open decoders by handle number; made on first use and never destroyed.
 struct OpenDecoders {
     std::mutex mutex;
-    std::unordered_set<tarn_decoder*> decoders;
+    uint64_t lastNumber = 0;
+    std::unordered_map<uintptr_t, std::shared_ptr<DecoderState>> decoders;
 };
 OpenDecoders& openDecoders() {
     static OpenDecoders* const made = new OpenDecoders;
     return *made;
 }
 
-bool isOpen(tarn_decoder* decoder) {
-    std::lock_guard<std::mutex> lock(openDecoders().mutex);
-    return decoder != nullptr && openDecoders().decoders.count(decoder) != 0;
+// Handle numbers are odd, so no handle is null or the address of an object.
+tarn_decoder* handleOf(uint64_t number) {
+    return reinterpret_cast<tarn_decoder*>(static_cast<uintptr_t>(number * 2 + 1));
 }
 
-int decodeCompletedFrame(tarn_decoder& decoder, const tarn::stream::ReceiveTime& received) {
+// The decoder behind a handle, or null when the handle is not open.
+std::shared_ptr<DecoderState> find(tarn_decoder* handle) {
+    std::lock_guard<std::mutex> lock(openDecoders().mutex);
+    const auto found = openDecoders().decoders.find(reinterpret_cast<uintptr_t>(handle));
+    return found != openDecoders().decoders.end() ? found->second : nullptr;
+}
+
+int decodeCompletedFrame(DecoderState& decoder, const tarn::stream::ReceiveTime& received) {
     using tarn::stream::bump;
     const tarn::stream::QueuedFrame frame = tarn::stream::frameToQueue(decoder.working, received);
     decoder.info = tarn::stream::decodeFrame(frame, decoder.grid.get(), nullptr);
@@ -60,33 +70,39 @@ int tarn_decoder_open(tarn_decoder** out) {
     if (out == nullptr) {
         return TARN_ERR_NULL_ARGUMENT;
     }
-    tarn_decoder* decoder = new (std::nothrow) tarn_decoder;
-    if (decoder == nullptr) {
+    try {
+        auto decoder = std::make_shared<DecoderState>();
+        std::lock_guard<std::mutex> lock(openDecoders().mutex);
+        tarn_decoder* handle = handleOf(++openDecoders().lastNumber);
+        openDecoders().decoders.emplace(reinterpret_cast<uintptr_t>(handle), std::move(decoder));
+        *out = handle;
+        return TARN_OK;
+    } catch (const std::bad_alloc&) {
         return TARN_ERR_NO_MEMORY;
     }
-    std::lock_guard<std::mutex> lock(openDecoders().mutex);
-    openDecoders().decoders.insert(decoder);
-    *out = decoder;
-    return TARN_OK;
 }
 
-int tarn_decoder_close(tarn_decoder* decoder) {
+int tarn_decoder_close(tarn_decoder* handle) {
+    std::shared_ptr<DecoderState> decoder;
     {
         std::lock_guard<std::mutex> lock(openDecoders().mutex);
-        if (decoder == nullptr || openDecoders().decoders.erase(decoder) == 0) {
+        const auto found = openDecoders().decoders.find(reinterpret_cast<uintptr_t>(handle));
+        if (found == openDecoders().decoders.end()) {
             return TARN_ERR_INVALID_HANDLE;
         }
+        decoder = std::move(found->second);
+        openDecoders().decoders.erase(found);
     }
-    delete decoder;
     return TARN_OK;
 }
 
-int tarn_decoder_push(tarn_decoder* decoder, const void* datagram, size_t length,
+int tarn_decoder_push(tarn_decoder* handle, const void* datagram, size_t length,
                       int64_t receive_monotonic_ns, int64_t receive_realtime_ns) {
     if (datagram == nullptr) {
         return TARN_ERR_NULL_ARGUMENT;
     }
-    if (!isOpen(decoder)) {
+    const std::shared_ptr<DecoderState> decoder = find(handle);
+    if (decoder == nullptr) {
         return TARN_ERR_INVALID_HANDLE;
     }
     if (length == 0) {
@@ -94,27 +110,34 @@ int tarn_decoder_push(tarn_decoder* decoder, const void* datagram, size_t length
     }
     using tarn::stream::AssemblyResult;
     decoder->ready = TARN_DATAGRAM_TAKEN;
-    tarn::stream::bump(decoder->counters.datagramsRead);
-    const tarn::stream::AssemblyContext context{decoder->pixelBytes, &decoder->counters, nullptr,
-                                                *decoder->pool};
-    const std::size_t used = std::min<std::size_t>(length, TARN_MAX_DATAGRAM_BYTES);
-    switch (tarn::stream::assembleDatagram(static_cast<const uint8_t*>(datagram), used,
-                                           decoder->working, &decoder->imu, context)) {
-        case AssemblyResult::kFrameCompleted:
-            decoder->ready = decodeCompletedFrame(
-                *decoder, tarn::stream::ReceiveTime{receive_monotonic_ns, receive_realtime_ns});
-            break;
-        case AssemblyResult::kImuSample:
-            decoder->ready = TARN_IMU_READY;
-            break;
-        default:
-            break;
+    try {
+        tarn::stream::bump(decoder->counters.datagramsRead);
+        const tarn::stream::AssemblyContext context{decoder->pixelBytes, &decoder->counters,
+                                                    nullptr, *decoder->pool};
+        const std::size_t used = std::min<std::size_t>(length, TARN_MAX_DATAGRAM_BYTES);
+        switch (tarn::stream::assembleDatagram(static_cast<const uint8_t*>(datagram), used,
+                                               decoder->working, &decoder->imu, context)) {
+            case AssemblyResult::kFrameCompleted:
+                decoder->ready = decodeCompletedFrame(
+                    *decoder, tarn::stream::ReceiveTime{receive_monotonic_ns, receive_realtime_ns});
+                break;
+            case AssemblyResult::kImuSample:
+                decoder->ready = TARN_IMU_READY;
+                break;
+            default:
+                break;
+        }
+    } catch (const std::bad_alloc&) {
+        // The working list could not grow: the frame it held is lost, as on a full queue.
+        decoder->working = tarn::stream::WorkingFrame{};
+        return TARN_ERR_NO_MEMORY;
     }
     return decoder->ready;
 }
 
-int tarn_decoder_frame(tarn_decoder* decoder, tarn_point* grid, tarn_frame_info* info) {
-    if (!isOpen(decoder)) {
+int tarn_decoder_frame(tarn_decoder* handle, tarn_point* grid, tarn_frame_info* info) {
+    const std::shared_ptr<DecoderState> decoder = find(handle);
+    if (decoder == nullptr) {
         return TARN_ERR_INVALID_HANDLE;
     }
     if (decoder->ready != TARN_FRAME_READY) {
@@ -129,11 +152,12 @@ int tarn_decoder_frame(tarn_decoder* decoder, tarn_point* grid, tarn_frame_info*
     return TARN_OK;
 }
 
-int tarn_decoder_imu(tarn_decoder* decoder, tarn_imu_sample* sample) {
+int tarn_decoder_imu(tarn_decoder* handle, tarn_imu_sample* sample) {
     if (sample == nullptr) {
         return TARN_ERR_NULL_ARGUMENT;
     }
-    if (!isOpen(decoder)) {
+    const std::shared_ptr<DecoderState> decoder = find(handle);
+    if (decoder == nullptr) {
         return TARN_ERR_INVALID_HANDLE;
     }
     if (decoder->ready != TARN_IMU_READY) {
@@ -143,11 +167,12 @@ int tarn_decoder_imu(tarn_decoder* decoder, tarn_imu_sample* sample) {
     return TARN_OK;
 }
 
-int tarn_decoder_get_stats(tarn_decoder* decoder, tarn_stream_stats* stats) {
+int tarn_decoder_get_stats(tarn_decoder* handle, tarn_stream_stats* stats) {
     if (stats == nullptr) {
         return TARN_ERR_NULL_ARGUMENT;
     }
-    if (!isOpen(decoder)) {
+    const std::shared_ptr<DecoderState> decoder = find(handle);
+    if (decoder == nullptr) {
         return TARN_ERR_INVALID_HANDLE;
     }
     *stats = decoder->counters.snapshot();
