@@ -43,3 +43,43 @@ install(CODE "
   configure_file(\"${CMAKE_CURRENT_BINARY_DIR}/tarn_c_sdk.pc.in\" \"\${_tarn_pc}\" @ONLY)
   list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${_tarn_pc}\")
 ")
+
+# Installs one of the library's components beside it: the target as tarn::<COMPONENT> in the
+# CMake package (find_package(tarn_c_sdk COMPONENTS <COMPONENT>)), and a pkg-config file
+# tarn_<COMPONENT>.pc that requires the packages in REQUIRES. LIBS_PRIVATE are the system
+# libraries a static build of the component needs its users to link too.
+#   tarn_install_component(tarn_recording COMPONENT recording DESCRIPTION "..."
+#                          REQUIRES tarn_c_sdk LIBS_PRIVATE -lpcap)
+set(TARN_COMPONENTS "" CACHE INTERNAL "The components installed beside the library")
+function(tarn_install_component target)
+  cmake_parse_arguments(ARG "" "COMPONENT;DESCRIPTION" "REQUIRES;LIBS_PRIVATE" ${ARGN})
+  set_target_properties(${target} PROPERTIES EXPORT_NAME ${ARG_COMPONENT})
+  install(TARGETS ${target} EXPORT tarn_${ARG_COMPONENT}Targets
+          LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+          ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+          INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  install(EXPORT tarn_${ARG_COMPONENT}Targets NAMESPACE tarn:: DESTINATION ${TARN_CMAKE_PACKAGE_DIR})
+  set(TARN_COMPONENTS ${TARN_COMPONENTS} ${ARG_COMPONENT} CACHE INTERNAL "")
+
+  set(TARN_PC_NAME tarn_${ARG_COMPONENT})
+  set(TARN_PC_DESCRIPTION "${ARG_DESCRIPTION}")
+  string(REPLACE ";" ", " TARN_PC_REQUIRES "${ARG_REQUIRES}")
+  string(REPLACE ";" " " _private "${ARG_LIBS_PRIVATE}")
+  set(TARN_PC_LIBS "-L\${libdir} -l${target}")
+  if(BUILD_SHARED_LIBS)
+    set(TARN_PC_LIBS_PRIVATE "${_private}")
+  else()
+    string(APPEND TARN_PC_LIBS " ${_private}")
+    set(TARN_PC_LIBS_PRIVATE "")
+  endif()
+  set(TARN_PC_PREFIX "@TARN_PC_PREFIX@")
+  set(_in ${CMAKE_CURRENT_BINARY_DIR}/tarn_${ARG_COMPONENT}.pc.in)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/tarn_component.pc.in ${_in} @ONLY)
+  install(CODE "
+    set(TARN_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+    set(_tarn_pc \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${TARN_PKGCONFIG_DIR}/tarn_${ARG_COMPONENT}.pc\")
+    message(STATUS \"Installing: \${_tarn_pc}\")
+    configure_file(\"${_in}\" \"\${_tarn_pc}\" @ONLY)
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${_tarn_pc}\")
+  ")
+endfunction()
