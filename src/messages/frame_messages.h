@@ -16,14 +16,17 @@ namespace tarn::messages {
 class FrameCells {
   public:
     explicit FrameCells(const tarn_frame_info& info);
+    // Without branches: the frame loop runs it for every cell.
     bool written(const tarn_point& cell) const {
-        return all_ || (cell.timestamp >= low_ && cell.timestamp <= high_);
+        return all_ | (any_ & (cell.timestamp - low_ <= span_));
     }
+    bool all() const { return all_; }
 
   private:
     bool all_;
+    bool any_;
     uint64_t low_;
-    uint64_t high_;
+    uint64_t span_;
 };
 
 void writePointCloud(CdrWriter& w, const Header& header, const tarn_point* grid,
