@@ -57,8 +57,9 @@ int main(int argc, char** argv) {
     const std::pair<const char*, Fn> frames[] = {{"point_cloud", tarn_messages_point_cloud},
                                                  {"depth_image", tarn_messages_depth_image},
                                                  {"intensity_image", tarn_messages_intensity_image}};
-    for (const auto& [name, fn] : frames) {
-        ok = ok && dump(dir + "/" + name + ".cdr", [&](uint8_t* b, size_t c, size_t* l) {
+    for (const auto& frame : frames) {
+        const Fn fn = frame.second;
+        ok = ok && dump(dir + "/" + frame.first + ".cdr", [&](uint8_t* b, size_t c, size_t* l) {
                  return fn(m, grid.data(), &info, b, c, l);
              });
     }

@@ -123,14 +123,23 @@ TEST(PointCloud, ShowsExactlyTheCellsTheDecoderWroteForTheFrame) {
     tarn_decoder_close(decoder);
 }
 
-TEST(PointCloud, CompleteFrameShowsEveryCellAndEmptyFrameNone) {
+TEST(PointCloud, CompleteFrameShowsEveryCellEmptyFrameNoneAndIntensitiesStayUnsigned) {
     tarn_frame_info info;
     std::vector<tarn_point> grid = golden::frameGrid(info);
     Messages m;
     info.cells_written = TARN_CELLS;  // stale timestamps do not matter then
-    EXPECT_FALSE(std::isnan(cloudX(cloud(m, grid.data(), info), TARN_CELLS - 1)));
+    EXPECT_EQ(cloudX(cloud(m, grid.data(), info), TARN_CELLS - 1), 149.5f);
     info.cells_written = 0;
     EXPECT_TRUE(std::isnan(cloudX(cloud(m, grid.data(), info), 0)));
+
+    info.cells_written = TARN_CELLS - 1;
+    grid[7].intensity = 0x80000001u;
+    const std::vector<uint8_t> bytes = cloud(m, grid.data(), info);
+    float intensity;
+    std::memcpy(&intensity, cloudData(bytes) + 7 * TARN_POINT_STEP + 12, 4);
+    EXPECT_EQ(intensity, 2147483648.0f);
+    EXPECT_EQ(cloudX(bytes, 8), 0.5f);
+    EXPECT_TRUE(std::isnan(cloudX(bytes, TARN_CELLS - 1)));  // a stale row
 }
 
 TEST(Buffers, TooSmallWritesNothingAndTellsTheSize) {
