@@ -143,8 +143,13 @@ WriteResult McapWriter::flushChunk() {
     const uint64_t length = head.size() - kRecordPrefix + stored.size();
     std::memcpy(head.bytes().data() + 1, &length, sizeof length);
     const uint64_t chunkOffset = offset_;
-    if (put(head.bytes()) != WriteResult::kOk || put(stored) != WriteResult::kOk) {
+    // Uncompressed records are summed once: their CRC joins the data section's.
+    if (put(head.bytes()) != WriteResult::kOk || put(stored, !none) != WriteResult::kOk) {
         return error_;
+    }
+    if (none) {
+        dataCrc_ = static_cast<uint32_t>(
+            crc32_combine(dataCrc_, recordsCrc, static_cast<z_off_t>(records.size())));
     }
     const uint64_t chunkLength = offset_ - chunkOffset;
 
