@@ -107,7 +107,10 @@ void BM_McapWriteFrame(benchmark::State& state) {
     }
     std::remove(path);
 }
-BENCHMARK(BM_McapWriteFrame)->ArgName("compression")->Arg(TARN_MCAP_ZSTD)->Arg(TARN_MCAP_LZ4)
+BENCHMARK(BM_McapWriteFrame)
+    ->ArgName("compression")
+    ->Arg(TARN_MCAP_ZSTD)
+    ->Arg(TARN_MCAP_LZ4)
     ->Arg(TARN_MCAP_NONE);
 
 }  // namespace

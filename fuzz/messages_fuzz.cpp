@@ -67,7 +67,9 @@ std::vector<uint8_t> serialised(Serialise&& serialise) {
     return bytes;
 }
 
-bool sameFloat(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool sameFloat(float a, float b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 }  // namespace
 
@@ -128,14 +130,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     r.check(r.get<uint32_t>() == TARN_CELLS * TARN_POINT_STEP);
     const uint8_t* points = cloud.data() + r.at;
     r.check(r.at + TARN_CELLS * TARN_POINT_STEP + 1 == cloud.size());
-    const uint64_t low = info.first_timestamp < info.last_timestamp ? info.first_timestamp
-                                                                    : info.last_timestamp;
+    const uint64_t low =
+        info.first_timestamp < info.last_timestamp ? info.first_timestamp : info.last_timestamp;
     const uint64_t high = info.first_timestamp ^ info.last_timestamp ^ low;
     for (size_t i = 0; i < TARN_CELLS; ++i) {
         const tarn_point& cell = grid[i];
-        const bool written = info.cells_written >= TARN_CELLS ||
-                             (info.cells_written > 0 && cell.timestamp >= low &&
-                              cell.timestamp <= high);
+        const bool written =
+            info.cells_written >= TARN_CELLS ||
+            (info.cells_written > 0 && cell.timestamp >= low && cell.timestamp <= high);
         float v[5];
         uint16_t place[2];
         std::memcpy(v, points + i * TARN_POINT_STEP, sizeof v);

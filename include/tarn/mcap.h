@@ -33,13 +33,14 @@ extern "C" {
 #endif
 
 /* Result codes of this interface besides those of tarn.h and messages.h. */
-#define TARN_ERR_MCAP_OPEN (-50)        /* the file could not be created */
-#define TARN_ERR_MCAP_WRITE (-51)       /* writing failed (a full disk, an I/O error): the
-                                           recording has ended; close the writer */
-#define TARN_ERR_MCAP_COMPRESS (-52)    /* a chunk could not be compressed: the recording has
-                                           ended; close the writer */
-#define TARN_ERR_MCAP_NAMESPACE (-54)   /* the namespace is not a ROS 2 name: letters, digits and
-                                           '_' in '/'-separated parts, none starting with a digit */
+#define TARN_ERR_MCAP_OPEN (-50) /* the file could not be created */
+/* Writing failed (a full disk, an I/O error): the recording has ended; close the writer. */
+#define TARN_ERR_MCAP_WRITE (-51)
+/* A chunk could not be compressed: the recording has ended; close the writer. */
+#define TARN_ERR_MCAP_COMPRESS (-52)
+/* The namespace is not a ROS 2 name: letters, digits and '_' in '/'-separated parts, none
+ * starting with a digit. */
+#define TARN_ERR_MCAP_NAMESPACE (-54)
 #define TARN_ERR_MCAP_COMPRESSION (-55) /* not a TARN_MCAP_ compression */
 
 #define TARN_MCAP_ZSTD 0
@@ -47,9 +48,9 @@ extern "C" {
 #define TARN_MCAP_NONE 2
 
 typedef struct tarn_mcap_config {
-    const char* topic_namespace;  /* null or "": topics start at /tarn. Copied. */
-    int compression;              /* TARN_MCAP_ZSTD, TARN_MCAP_LZ4 or TARN_MCAP_NONE */
-    uint64_t chunk_bytes;         /* uncompressed bytes per chunk; 0 gives 4 MiB */
+    const char* topic_namespace;   /* null or "": topics start at /tarn. Copied. */
+    int compression;               /* TARN_MCAP_ZSTD, TARN_MCAP_LZ4 or TARN_MCAP_NONE */
+    uint64_t chunk_bytes;          /* uncompressed bytes per chunk; 0 gives 4 MiB */
     tarn_messages_config messages; /* frame_id, stamps, IMU layout; see messages.h */
 } tarn_mcap_config;
 

@@ -2,23 +2,24 @@
  *
  * Serialises what tarn.h delivers into the bytes ROS 2 puts on the wire and into bags: CDR,
  * little-endian, behind the 4-byte encapsulation header 00 01 00 00. One frame becomes a
- * sensor_msgs/msg/PointCloud2, a depth and an intensity sensor_msgs/msg/Image; an IMU sample becomes
- * a tarn_msgs/msg/ImuRaw and, given a layout, a sensor_msgs/msg/Imu; a stream's counters become a
- * diagnostic_msgs/msg/DiagnosticArray. tarn_message_definition() gives each type's definition as
- * bags store it (ros2msg), for MCAP schemas and for readers that decode at run time.
+ * sensor_msgs/msg/PointCloud2, a depth and an intensity sensor_msgs/msg/Image; an IMU sample
+ * becomes a tarn_msgs/msg/ImuRaw and, given a layout, a sensor_msgs/msg/Imu; a stream's counters
+ * become a diagnostic_msgs/msg/DiagnosticArray. tarn_message_definition() gives each type's
+ * definition as bags store it (ros2msg), for MCAP schemas and for readers that decode at run time.
  *
- * Every message has a std_msgs/Header whose frame_id comes from the configuration and whose stamp is
- * the host's CLOCK_REALTIME receive time of the frame's last datagram, or the sensor's timestamp.
+ * Every message has a std_msgs/Header whose frame_id comes from the configuration and whose stamp
+ * is the host's CLOCK_REALTIME receive time of the frame's last datagram, or the sensor's
+ * timestamp.
  *
- * Cells a frame did not write: the grid keeps an earlier frame's values there. Every datagram stamps
- * its cells with its header timestamp, so a cell belongs to the frame when the frame is complete or
- * when its timestamp lies between the frame's first_timestamp and last_timestamp. Other cells are
- * published as NaN coordinates, NaN depth and intensity 0.
+ * Cells a frame did not write: the grid keeps an earlier frame's values there. Every datagram
+ * stamps its cells with its header timestamp, so a cell belongs to the frame when the frame is
+ * complete or when its timestamp lies between the frame's first_timestamp and last_timestamp. Other
+ * cells are published as NaN coordinates, NaN depth and intensity 0.
  *
  * Each serialising call writes into the caller's buffer and sets *length to the message's size in
- * bytes. When capacity is smaller (buffer may then be null) it writes nothing, still sets *length and
- * returns TARN_ERR_BUFFER_TOO_SMALL, so a caller can size its buffer once and reuse it. Results are
- * TARN_OK or a negative code; tarn_messages_strerror() names every code.
+ * bytes. When capacity is smaller (buffer may then be null) it writes nothing, still sets *length
+ * and returns TARN_ERR_BUFFER_TOO_SMALL, so a caller can size its buffer once and reuse it. Results
+ * are TARN_OK or a negative code; tarn_messages_strerror() names every code.
  *
  * This header compiles as C99 and as C++11 and later.
  */
@@ -36,10 +37,10 @@ extern "C" {
 
 /* Result codes of this interface besides those of tarn.h. */
 #define TARN_ERR_BUFFER_TOO_SMALL (-40) /* capacity is below *length; nothing was written */
-#define TARN_ERR_IMU_LAYOUT (-41)       /* no IMU layout was configured, or a value lies outside the
-                                           sample's bytes or has an unknown type or scale */
-#define TARN_ERR_MESSAGE_KIND (-42)     /* not one of the TARN_MESSAGE_ kinds */
-#define TARN_ERR_STAMP_SOURCE (-43)     /* stamp_source is not a TARN_STAMP_ value */
+/* No IMU layout was configured, or a value lies outside the sample's bytes or has an unknown type
+ * or scale. */
+#define TARN_ERR_IMU_LAYOUT (-41)
+#define TARN_ERR_STAMP_SOURCE (-43) /* stamp_source is not a TARN_STAMP_ value */
 
 /* The message kinds, for tarn_message_type_name() and tarn_message_definition(). */
 #define TARN_MESSAGE_POINT_CLOUD 0     /* sensor_msgs/msg/PointCloud2 */
@@ -50,9 +51,10 @@ extern "C" {
 #define TARN_MESSAGE_DIAGNOSTICS 5     /* diagnostic_msgs/msg/DiagnosticArray */
 #define TARN_MESSAGE_KINDS 6
 
-/* Where header stamps come from. */
-#define TARN_STAMP_RECEIVE_TIME 0 /* the frame's receive_realtime_ns (IMU: the time the caller gives) */
-#define TARN_STAMP_SENSOR_TIME 1  /* the sensor's timestamp times sensor_tick_ns */
+/* Where header stamps come from: the frame's receive_realtime_ns (for IMU samples the time the
+ * caller gives), or the sensor's timestamp times sensor_tick_ns. */
+#define TARN_STAMP_RECEIVE_TIME 0
+#define TARN_STAMP_SENSOR_TIME 1
 
 /* The PointCloud2 point: x, y, z, intensity, distance as FLOAT32 at 0, 4, 8, 12, 16, then row and
  * column as UINT16 at 20 and 22. 24 bytes, every field naturally aligned. */
@@ -69,8 +71,8 @@ extern "C" {
  * turns the raw value into the message's unit (rad/s, m/s^2). */
 typedef struct tarn_imu_value {
     uint32_t offset;
-    uint32_t type;  /* a TARN_IMU_ type */
-    double scale;   /* finite and not 0 */
+    uint32_t type; /* a TARN_IMU_ type */
+    double scale;  /* finite and not 0 */
 } tarn_imu_value;
 
 /* Where an application's sensor keeps its readings. The Imu message carries no orientation
@@ -82,11 +84,11 @@ typedef struct tarn_imu_layout {
 } tarn_imu_layout;
 
 typedef struct tarn_messages_config {
-    const char* frame_id;       /* the headers' frame_id; null or "" gives "tarn". Copied. */
-    int stamp_source;           /* TARN_STAMP_RECEIVE_TIME or TARN_STAMP_SENSOR_TIME */
-    uint64_t sensor_tick_ns;    /* nanoseconds per unit of the sensor's timestamp; 0 means 1 */
+    const char* frame_id;    /* the headers' frame_id; null or "" gives "tarn". Copied. */
+    int stamp_source;        /* TARN_STAMP_RECEIVE_TIME or TARN_STAMP_SENSOR_TIME */
+    uint64_t sensor_tick_ns; /* nanoseconds per unit of the sensor's timestamp; 0 means 1 */
     const tarn_imu_layout* imu_layout; /* null: no sensor_msgs/msg/Imu. Copied. */
-    const char* hardware_id;    /* the diagnostics' hardware_id; null gives "". Copied. */
+    const char* hardware_id;           /* the diagnostics' hardware_id; null gives "". Copied. */
 } tarn_messages_config;
 
 typedef struct tarn_messages tarn_messages;
@@ -110,12 +112,13 @@ const char* tarn_message_definition(int kind);
 
 /* A frame (grid of TARN_CELLS records and its info) as a sensor_msgs/msg/PointCloud2: height 150,
  * width 360, point_step TARN_POINT_STEP, row_step 8640, is_dense false. Returns TARN_OK,
- * TARN_ERR_NULL_ARGUMENT or TARN_ERR_BUFFER_TOO_SMALL. The frame calls may run on several threads at
- * once with one handle. */
+ * TARN_ERR_NULL_ARGUMENT or TARN_ERR_BUFFER_TOO_SMALL. The frame calls may run on several threads
+ * at once with one handle. */
 int tarn_messages_point_cloud(const tarn_messages* messages, const tarn_point* grid,
                               const tarn_frame_info* info, uint8_t* buffer, size_t capacity,
                               size_t* length);
-/* The frame's distances as a 360 x 150 sensor_msgs/msg/Image, encoding 32FC1, in the grid's units. */
+/* The frame's distances as a 360 x 150 sensor_msgs/msg/Image, encoding 32FC1, in the grid's units.
+ */
 int tarn_messages_depth_image(const tarn_messages* messages, const tarn_point* grid,
                               const tarn_frame_info* info, uint8_t* buffer, size_t capacity,
                               size_t* length);
@@ -139,10 +142,10 @@ int tarn_messages_imu(const tarn_messages* messages, const tarn_imu_sample* samp
 
 /* A stream's counters as a diagnostic_msgs/msg/DiagnosticArray with one status "tarn stream":
  * every counter, frames lost since the previous report and the decoded-frame rate over that time.
- * The level is WARN when frames were lost since the previous report (a full frame queue, a lost last
- * datagram or an overlong frame), otherwise OK. stamp_realtime_ns is the header's stamp, whatever
- * stamp_source says. Only a call that returns TARN_OK becomes the previous report. Meant to be
- * called about once a second; one thread at a time per handle, apart from the frame calls. */
+ * The level is WARN when frames were lost since the previous report (a full frame queue, a lost
+ * last datagram or an overlong frame), otherwise OK. stamp_realtime_ns is the header's stamp,
+ * whatever stamp_source says. Only a call that returns TARN_OK becomes the previous report. Meant
+ * to be called about once a second; one thread at a time per handle, apart from the frame calls. */
 int tarn_messages_diagnostics(tarn_messages* messages, const tarn_stream_stats* stats,
                               int64_t stamp_realtime_ns, uint8_t* buffer, size_t capacity,
                               size_t* length);

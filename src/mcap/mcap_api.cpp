@@ -75,18 +75,18 @@ int tarn_mcap_close(tarn_mcap_writer* writer) {
 
 const char* tarn_mcap_strerror(int code) {
     switch (code) {
-    case TARN_ERR_MCAP_OPEN:
-        return "the MCAP file could not be created";
-    case TARN_ERR_MCAP_WRITE:
-        return "writing the MCAP file failed: the recording has ended";
-    case TARN_ERR_MCAP_COMPRESS:
-        return "an MCAP chunk could not be compressed: the recording has ended";
-    case TARN_ERR_MCAP_NAMESPACE:
-        return "the topic namespace is not a ROS 2 name";
-    case TARN_ERR_MCAP_COMPRESSION:
-        return "unknown MCAP compression";
-    default:
-        return tarn_messages_strerror(code);
+        case TARN_ERR_MCAP_OPEN:
+            return "the MCAP file could not be created";
+        case TARN_ERR_MCAP_WRITE:
+            return "writing the MCAP file failed: the recording has ended";
+        case TARN_ERR_MCAP_COMPRESS:
+            return "an MCAP chunk could not be compressed: the recording has ended";
+        case TARN_ERR_MCAP_NAMESPACE:
+            return "the topic namespace is not a ROS 2 name";
+        case TARN_ERR_MCAP_COMPRESSION:
+            return "unknown MCAP compression";
+        default:
+            return tarn_messages_strerror(code);
     }
 }
 

@@ -13,23 +13,26 @@ struct TopicKind {
 };
 
 constexpr TopicKind kTopicKinds[] = {
-    {"points", TARN_MESSAGE_POINT_CLOUD}, {"depth", TARN_MESSAGE_DEPTH_IMAGE},
-    {"intensity", TARN_MESSAGE_INTENSITY_IMAGE}, {"imu_raw", TARN_MESSAGE_IMU_RAW},
-    {"imu", TARN_MESSAGE_IMU}, {"diagnostics", TARN_MESSAGE_DIAGNOSTICS},
+    {"points", TARN_MESSAGE_POINT_CLOUD},
+    {"depth", TARN_MESSAGE_DEPTH_IMAGE},
+    {"intensity", TARN_MESSAGE_INTENSITY_IMAGE},
+    {"imu_raw", TARN_MESSAGE_IMU_RAW},
+    {"imu", TARN_MESSAGE_IMU},
+    {"diagnostics", TARN_MESSAGE_DIAGNOSTICS},
 };
 
 int resultCode(WriteResult result) {
     switch (result) {
-    case WriteResult::kOk:
-        return TARN_OK;
-    case WriteResult::kOpen:
-        return TARN_ERR_MCAP_OPEN;
-    case WriteResult::kWrite:
-        return TARN_ERR_MCAP_WRITE;
-    case WriteResult::kCompress:
-        return TARN_ERR_MCAP_COMPRESS;
-    default:  // a write without an open file
-        return TARN_ERR_MCAP_WRITE;
+        case WriteResult::kOk:
+            return TARN_OK;
+        case WriteResult::kOpen:
+            return TARN_ERR_MCAP_OPEN;
+        case WriteResult::kWrite:
+            return TARN_ERR_MCAP_WRITE;
+        case WriteResult::kCompress:
+            return TARN_ERR_MCAP_COMPRESS;
+        default:  // a write without an open file
+            return TARN_ERR_MCAP_WRITE;
     }
 }
 
@@ -71,7 +74,9 @@ bool topicPrefix(const char* topicNamespace, std::string& prefix) {
     return true;
 }
 
-Ros2Recording::~Ros2Recording() { close(); }
+Ros2Recording::~Ros2Recording() {
+    close();
+}
 
 int Ros2Recording::open(const char* path, const tarn_mcap_config& config) {
     std::string prefix;
@@ -80,17 +85,17 @@ int Ros2Recording::open(const char* path, const tarn_mcap_config& config) {
     }
     McapWriter::Options options;
     switch (config.compression) {
-    case TARN_MCAP_ZSTD:
-        options.compression = Compression::kZstd;
-        break;
-    case TARN_MCAP_LZ4:
-        options.compression = Compression::kLz4;
-        break;
-    case TARN_MCAP_NONE:
-        options.compression = Compression::kNone;
-        break;
-    default:
-        return TARN_ERR_MCAP_COMPRESSION;
+        case TARN_MCAP_ZSTD:
+            options.compression = Compression::kZstd;
+            break;
+        case TARN_MCAP_LZ4:
+            options.compression = Compression::kLz4;
+            break;
+        case TARN_MCAP_NONE:
+            options.compression = Compression::kNone;
+            break;
+        default:
+            return TARN_ERR_MCAP_COMPRESSION;
     }
     if (config.chunk_bytes != 0) {
         options.chunkBytes = config.chunk_bytes;
@@ -109,8 +114,8 @@ int Ros2Recording::open(const char* path, const tarn_mcap_config& config) {
             continue;
         }
         // Depth and intensity share the Image schema.
-        uint16_t& schema = schemas[kind == TARN_MESSAGE_INTENSITY_IMAGE ? TARN_MESSAGE_DEPTH_IMAGE
-                                                                        : kind];
+        uint16_t& schema =
+            schemas[kind == TARN_MESSAGE_INTENSITY_IMAGE ? TARN_MESSAGE_DEPTH_IMAGE : kind];
         if (schema == 0) {
             result = writer_.addSchema(tarn_message_type_name(kind), "ros2msg",
                                        tarn_message_definition(kind), schema);

@@ -47,8 +47,9 @@ std::string_view textOf(std::string_view type) {
 void appendDefinition(std::string_view type, std::vector<std::string_view>& seen,
                       std::string& out) {
     if (!out.empty()) {
-        out += "\n================================================================================\n"
-               "MSG: ";
+        out +=
+            "\n================================================================================\n"
+            "MSG: ";
         out += type;
         out += '\n';
     }

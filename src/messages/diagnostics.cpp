@@ -12,23 +12,26 @@ struct Counter {
     uint64_t tarn_stream_stats::*member;
 };
 
-#define TARN_COUNTER(name) {#name, &tarn_stream_stats::name}
+#define TARN_COUNTER(name) \
+    { #name, &tarn_stream_stats::name }
 constexpr Counter kCounters[] = {
-    TARN_COUNTER(datagrams_read),      TARN_COUNTER(datagrams_rejected),
+    TARN_COUNTER(datagrams_read),       TARN_COUNTER(datagrams_rejected),
     TARN_COUNTER(datagrams_queue_full), TARN_COUNTER(invalid_magic),
-    TARN_COUNTER(invalid_type),        TARN_COUNTER(invalid_version),
-    TARN_COUNTER(invalid_pixel_type),  TARN_COUNTER(invalid_frame_flag),
-    TARN_COUNTER(invalid_short),       TARN_COUNTER(invalid_imu_flag),
-    TARN_COUNTER(frames_completed),    TARN_COUNTER(frames_queue_full),
-    TARN_COUNTER(frames_lost_last),    TARN_COUNTER(frames_merged),
-    TARN_COUNTER(frames_too_long),     TARN_COUNTER(frames_decoded),
-    TARN_COUNTER(frames_incomplete),   TARN_COUNTER(imu_samples),
-    TARN_COUNTER(kernel_drops),        TARN_COUNTER(receive_buffer_bytes),
+    TARN_COUNTER(invalid_type),         TARN_COUNTER(invalid_version),
+    TARN_COUNTER(invalid_pixel_type),   TARN_COUNTER(invalid_frame_flag),
+    TARN_COUNTER(invalid_short),        TARN_COUNTER(invalid_imu_flag),
+    TARN_COUNTER(frames_completed),     TARN_COUNTER(frames_queue_full),
+    TARN_COUNTER(frames_lost_last),     TARN_COUNTER(frames_merged),
+    TARN_COUNTER(frames_too_long),      TARN_COUNTER(frames_decoded),
+    TARN_COUNTER(frames_incomplete),    TARN_COUNTER(imu_samples),
+    TARN_COUNTER(kernel_drops),         TARN_COUNTER(receive_buffer_bytes),
 };
 #undef TARN_COUNTER
 
 // Counters only grow; one that went back (the default stream reconnected) counts from 0.
-uint64_t since(uint64_t now, uint64_t before) { return now >= before ? now - before : now; }
+uint64_t since(uint64_t now, uint64_t before) {
+    return now >= before ? now - before : now;
+}
 
 void keyValue(CdrWriter& w, const char* key, const std::string& value) {
     w.string(key);
@@ -48,9 +51,9 @@ void DiagnosticsReport::write(CdrWriter& w, const Header& header, const tarn_str
     if (havePrevious_ && stampNs > previousNs_) {
         char text[32];
         const double seconds = static_cast<double>(stampNs - previousNs_) * 1e-9;
-        std::snprintf(text, sizeof text, "%.2f",
-                      static_cast<double>(since(stats.frames_decoded, previous_.frames_decoded)) /
-                          seconds);
+        std::snprintf(
+            text, sizeof text, "%.2f",
+            static_cast<double>(since(stats.frames_decoded, previous_.frames_decoded)) / seconds);
         rate = text;
     }
 

@@ -65,8 +65,7 @@ CloudPoint pointOf(const tarn_point& cell, bool written, uint16_t row, uint16_t 
     if (!written) {
         return {kNaN, kNaN, kNaN, 0.0f, kNaN, row, column};
     }
-    return {cell.x,        cell.y, cell.z, static_cast<float>(cell.intensity),
-            cell.distance, row,    column};
+    return {cell.x, cell.y, cell.z, static_cast<float>(cell.intensity), cell.distance, row, column};
 }
 
 void writePointsOneByOne(const tarn_point* grid, const FrameCells& cells, uint8_t* out) {

@@ -11,15 +11,15 @@ constexpr std::size_t kCovarianceTerms = 9;
 
 std::size_t sizeOfType(uint32_t type) {
     switch (type) {
-    case TARN_IMU_INT16:
-    case TARN_IMU_UINT16:
-        return 2;
-    case TARN_IMU_INT32:
-    case TARN_IMU_UINT32:
-    case TARN_IMU_FLOAT32:
-        return 4;
-    default:
-        return 0;
+        case TARN_IMU_INT16:
+        case TARN_IMU_UINT16:
+            return 2;
+        case TARN_IMU_INT32:
+        case TARN_IMU_UINT32:
+        case TARN_IMU_FLOAT32:
+            return 4;
+        default:
+            return 0;
     }
 }
 
@@ -38,21 +38,21 @@ double readValue(const uint8_t* sample, const tarn_imu_value& value, bool bigEnd
     }
     double raw = 0.0;
     switch (value.type) {
-    case TARN_IMU_INT16:
-        raw = static_cast<int16_t>(bits);
-        break;
-    case TARN_IMU_UINT16:
-    case TARN_IMU_UINT32:
-        raw = bits;
-        break;
-    case TARN_IMU_INT32:
-        raw = static_cast<int32_t>(bits);
-        break;
-    default: {
-        float f;
-        std::memcpy(&f, &bits, sizeof f);
-        raw = f;
-    }
+        case TARN_IMU_INT16:
+            raw = static_cast<int16_t>(bits);
+            break;
+        case TARN_IMU_UINT16:
+        case TARN_IMU_UINT32:
+            raw = bits;
+            break;
+        case TARN_IMU_INT32:
+            raw = static_cast<int32_t>(bits);
+            break;
+        default: {
+            float f;
+            std::memcpy(&f, &bits, sizeof f);
+            raw = f;
+        }
     }
     return raw * value.scale;
 }

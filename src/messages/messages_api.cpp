@@ -109,9 +109,8 @@ int tarn_messages_imu_raw(const tarn_messages* messages, const tarn_imu_sample* 
     if (messages == nullptr || sample == nullptr || length == nullptr) {
         return TARN_ERR_NULL_ARGUMENT;
     }
-    return serialise(buffer, capacity, length, [&](CdrWriter& w) {
-        messages->rep.imuRaw(w, *sample, receive_realtime_ns);
-    });
+    return serialise(buffer, capacity, length,
+                     [&](CdrWriter& w) { messages->rep.imuRaw(w, *sample, receive_realtime_ns); });
 }
 
 int tarn_messages_imu(const tarn_messages* messages, const tarn_imu_sample* sample,
@@ -144,16 +143,14 @@ int tarn_messages_diagnostics(tarn_messages* messages, const tarn_stream_stats* 
 
 const char* tarn_messages_strerror(int code) {
     switch (code) {
-    case TARN_ERR_BUFFER_TOO_SMALL:
-        return "the buffer is smaller than the message";
-    case TARN_ERR_IMU_LAYOUT:
-        return "no IMU layout, or a value outside the sample or of an unknown type or scale";
-    case TARN_ERR_MESSAGE_KIND:
-        return "unknown message kind";
-    case TARN_ERR_STAMP_SOURCE:
-        return "unknown stamp source";
-    default:
-        return tarn_strerror(code);
+        case TARN_ERR_BUFFER_TOO_SMALL:
+            return "the buffer is smaller than the message";
+        case TARN_ERR_IMU_LAYOUT:
+            return "no IMU layout, or a value outside the sample or of an unknown type or scale";
+        case TARN_ERR_STAMP_SOURCE:
+            return "unknown stamp source";
+        default:
+            return tarn_strerror(code);
     }
 }
 

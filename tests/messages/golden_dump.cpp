@@ -54,9 +54,10 @@ int main(int argc, char** argv) {
     bool ok = true;
     using Fn = int (*)(const tarn_messages*, const tarn_point*, const tarn_frame_info*, uint8_t*,
                        size_t, size_t*);
-    const std::pair<const char*, Fn> frames[] = {{"point_cloud", tarn_messages_point_cloud},
-                                                 {"depth_image", tarn_messages_depth_image},
-                                                 {"intensity_image", tarn_messages_intensity_image}};
+    const std::pair<const char*, Fn> frames[] = {
+        {"point_cloud", tarn_messages_point_cloud},
+        {"depth_image", tarn_messages_depth_image},
+        {"intensity_image", tarn_messages_intensity_image}};
     for (const auto& frame : frames) {
         const Fn fn = frame.second;
         ok = ok && dump(dir + "/" + frame.first + ".cdr", [&](uint8_t* b, size_t c, size_t* l) {
@@ -73,8 +74,8 @@ int main(int argc, char** argv) {
              return tarn_messages_diagnostics(m, &earlier, golden::kDiagnosticsNs, b, c, l);
          });
     ok = ok && dump(dir + "/diagnostics.cdr", [&](uint8_t* b, size_t c, size_t* l) {
-             return tarn_messages_diagnostics(m, &later, golden::kDiagnosticsNs + 1000000000, b,
-                                              c, l);
+             return tarn_messages_diagnostics(m, &later, golden::kDiagnosticsNs + 1000000000, b, c,
+                                              l);
          });
     for (int kind = 0; kind < TARN_MESSAGE_KINDS; ++kind) {
         std::ofstream out(dir + "/definition_" + std::to_string(kind) + ".txt", std::ios::binary);

@@ -98,8 +98,8 @@ bool record(const std::string& dir, const std::string& name, int compression,
     for (std::size_t i = 0; i < recorded.frames.size(); ++i) {
         const tarn_frame_info& info = recorded.frames[i];
         json << (i ? ", " : "") << "{\"sequence\": " << info.sequence
-             << ", \"cells_written\": " << info.cells_written
-             << ", \"stamp\": \"" << info.receive_realtime_ns << "\"}";
+             << ", \"cells_written\": " << info.cells_written << ", \"stamp\": \""
+             << info.receive_realtime_ns << "\"}";
     }
     json << "]}\n";
     return ok && json.good();

@@ -153,9 +153,9 @@ TEST(Buffers, TooSmallWritesNothingAndTellsTheSize) {
     EXPECT_EQ(whole.size(), 4u + 20 + 12 + 160 + 4 + 12 + kCloudData + 1);
     std::vector<uint8_t> small(whole.size() - 1, 0xEE);
     size_t length = 0;
-    EXPECT_EQ(tarn_messages_point_cloud(m.m, grid.data(), &info, small.data(), small.size(),
-                                        &length),
-              TARN_ERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(
+        tarn_messages_point_cloud(m.m, grid.data(), &info, small.data(), small.size(), &length),
+        TARN_ERR_BUFFER_TOO_SMALL);
     EXPECT_EQ(length, whole.size());
     EXPECT_EQ(small, std::vector<uint8_t>(whole.size() - 1, 0xEE));
     EXPECT_EQ(tarn_messages_point_cloud(m.m, nullptr, &info, small.data(), small.size(), &length),
