@@ -82,8 +82,8 @@ void writePointsOneByOne(const tarn_point* grid, const FrameCells& cells, uint8_
 #if defined(__SSE2__)
 // One cell as [x, y, z, intensity as float] and [distance, row|column, -, -]. Its first 32 bytes
 // are two loads, [row|column, distance, intensity, x] and [y, z, timestamp], and shuffles make the
-// point. A complete frame takes row and column from the grid; a partial one masks in NaN and the
-// cell's own place where the frame did not write.
+// point, with the cell's own row and column whatever the grid holds there. A partial frame masks
+// in NaN where the frame did not write.
 template <bool kPartial>
 struct FourLanes {
     static_assert(offsetof(tarn_point, row) == 0 && offsetof(tarn_point, column) == 2 &&
@@ -106,7 +106,7 @@ struct FourLanes {
         const __m128 xy = _mm_shuffle_ps(_mm_castsi128_ps(a), b, _MM_SHUFFLE(0, 0, 3, 3));
         const __m128 zi = _mm_shuffle_ps(b, intensity, _MM_SHUFFLE(2, 2, 1, 1));
         first = _mm_shuffle_ps(xy, zi, _MM_SHUFFLE(2, 0, 2, 0));
-        second = _mm_shuffle_epi32(a, _MM_SHUFFLE(3, 2, 0, 1));
+        second = _mm_unpacklo_epi32(_mm_shuffle_epi32(a, _MM_SHUFFLE(1, 1, 1, 1)), place);
         if constexpr (kPartial) {
             const __m128i keep = _mm_set1_epi32(-static_cast<int32_t>(cells.written(*grid)));
             first = _mm_or_ps(_mm_and_ps(_mm_castsi128_ps(keep), first),

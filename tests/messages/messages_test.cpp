@@ -128,7 +128,13 @@ TEST(PointCloud, CompleteFrameShowsEveryCellEmptyFrameNoneAndIntensitiesStayUnsi
     std::vector<tarn_point> grid = golden::frameGrid(info);
     Messages m;
     info.cells_written = TARN_CELLS;  // stale timestamps do not matter then
-    EXPECT_EQ(cloudX(cloud(m, grid.data(), info), TARN_CELLS - 1), 149.5f);
+    grid[TARN_CELLS - 1].row = grid[TARN_CELLS - 1].column = 0;  // an application's own grid
+    const std::vector<uint8_t> complete = cloud(m, grid.data(), info);
+    EXPECT_EQ(cloudX(complete, TARN_CELLS - 1), 149.5f);
+    uint16_t place[2];
+    std::memcpy(place, cloudData(complete) + (TARN_CELLS - 1) * TARN_POINT_STEP + 20, 4);
+    EXPECT_EQ(place[0], 149);
+    EXPECT_EQ(place[1], 359);
     info.cells_written = 0;
     EXPECT_TRUE(std::isnan(cloudX(cloud(m, grid.data(), info), 0)));
 
