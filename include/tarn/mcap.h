@@ -14,8 +14,10 @@
  * message's log and publish times are its header stamp in nanoseconds.
  *
  * A file cut short (a crash, a full disk) keeps every chunk written before the cut: readers that
- * scan the file recover them. The calls write on the caller's thread; one thread at a time per
- * writer.
+ * scan the file recover them. The calls serialise on the caller's thread and, by default, write
+ * there too; with queue_messages set, a writer thread of the writer's own writes from a queue that
+ * long, and a call that finds it full drops its messages (a frame's three together) and counts
+ * them, so a slow disk never holds up the caller. One thread at a time per writer.
  *
  * This header compiles as C99 and as C++11 and later.
  */
@@ -51,6 +53,7 @@ typedef struct tarn_mcap_config {
     const char* topic_namespace;   /* null or "": topics start at /tarn. Copied. */
     int compression;               /* TARN_MCAP_ZSTD, TARN_MCAP_LZ4 or TARN_MCAP_NONE */
     uint64_t chunk_bytes;          /* uncompressed bytes per chunk; 0 gives 4 MiB */
+    uint32_t queue_messages;       /* 0: the caller's thread writes; else the writer thread's queue */
     tarn_messages_config messages; /* frame_id, stamps, IMU layout; see messages.h */
 } tarn_mcap_config;
 
@@ -79,10 +82,13 @@ int tarn_mcap_write_imu(tarn_mcap_writer* writer, const tarn_imu_sample* sample,
 int tarn_mcap_write_diagnostics(tarn_mcap_writer* writer, const tarn_stream_stats* stats,
                                 int64_t stamp_realtime_ns);
 
-/* Messages recorded so far. */
+/* Messages recorded so far (written, or queued for the writer thread). */
 uint64_t tarn_mcap_messages(const tarn_mcap_writer* writer);
+/* Messages dropped so far because the writer thread's queue was full. */
+uint64_t tarn_mcap_dropped(const tarn_mcap_writer* writer);
 
-/* Writes the last chunk and the summary, closes the file and frees the writer (null is ignored).
+/* Writes what is queued, the last chunk and the summary, closes the file and frees the writer
+ * (null is ignored).
  * Returns TARN_OK, or the first error of the recording (the file then ends at its last whole
  * chunk). */
 int tarn_mcap_close(tarn_mcap_writer* writer);

@@ -64,6 +64,10 @@ uint64_t tarn_mcap_messages(const tarn_mcap_writer* writer) {
     return writer == nullptr ? 0 : writer->rep.messages();
 }
 
+uint64_t tarn_mcap_dropped(const tarn_mcap_writer* writer) {
+    return writer == nullptr ? 0 : writer->rep.dropped();
+}
+
 int tarn_mcap_close(tarn_mcap_writer* writer) {
     if (writer == nullptr) {
         return TARN_OK;

@@ -125,7 +125,22 @@ int Ros2Recording::open(const char* path, const tarn_mcap_config& config) {
                                         channels_[topic]);
         }
     }
+    if (result == WriteResult::kOk && config.queue_messages > 0) {
+        thread_ = std::make_unique<WriterThread>(writer_, config.queue_messages);
+    }
     return resultCode(result);
+}
+
+int Ros2Recording::room(std::size_t count, bool& fits) {
+    fits = true;
+    if (!thread_) {
+        return TARN_OK;
+    }
+    if (thread_->error() != WriteResult::kOk) {
+        return resultCode(thread_->error());
+    }
+    fits = thread_->reserve(count);
+    return TARN_OK;
 }
 
 template <typename Call>
@@ -140,11 +155,23 @@ int Ros2Recording::record(Topic topic, Call&& serialise) {
         return result;
     }
     const uint64_t stamp = stampOf(scratch_);
-    return resultCode(writer_.write(channels_[topic], stamp, stamp, scratch_.data(), length));
+    ++recorded_;
+    if (!thread_) {
+        return resultCode(writer_.write(channels_[topic], stamp, stamp, scratch_.data(), length));
+    }
+    scratch_.resize(length);
+    thread_->push(channels_[topic], stamp, std::move(scratch_));
+    scratch_ = thread_->buffer();
+    return TARN_OK;
 }
 
 int Ros2Recording::writeFrame(const tarn_point* grid, const tarn_frame_info& info) {
-    int result = record(kPoints, [&](uint8_t* b, size_t c, size_t* l) {
+    bool fits = true;
+    int result = room(3, fits);
+    if (result != TARN_OK || !fits) {
+        return result;
+    }
+    result = record(kPoints, [&](uint8_t* b, size_t c, size_t* l) {
         return tarn_messages_point_cloud(messages_, grid, &info, b, c, l);
     });
     if (result == TARN_OK) {
@@ -161,7 +188,12 @@ int Ros2Recording::writeFrame(const tarn_point* grid, const tarn_frame_info& inf
 }
 
 int Ros2Recording::writeImu(const tarn_imu_sample& sample, int64_t receiveNs) {
-    int result = record(kImuRaw, [&](uint8_t* b, size_t c, size_t* l) {
+    bool fits = true;
+    int result = room(channels_[kImu] != 0 ? 2 : 1, fits);
+    if (result != TARN_OK || !fits) {
+        return result;
+    }
+    result = record(kImuRaw, [&](uint8_t* b, size_t c, size_t* l) {
         return tarn_messages_imu_raw(messages_, &sample, receiveNs, b, c, l);
     });
     if (result == TARN_OK && channels_[kImu] != 0) {
@@ -173,12 +205,21 @@ int Ros2Recording::writeImu(const tarn_imu_sample& sample, int64_t receiveNs) {
 }
 
 int Ros2Recording::writeDiagnostics(const tarn_stream_stats& stats, int64_t stampNs) {
+    bool fits = true;
+    const int result = room(1, fits);
+    if (result != TARN_OK || !fits) {
+        return result;
+    }
     return record(kDiagnostics, [&](uint8_t* b, size_t c, size_t* l) {
         return tarn_messages_diagnostics(messages_, &stats, stampNs, b, c, l);
     });
 }
 
 int Ros2Recording::close() {
+    if (thread_) {
+        thread_->finish();
+        thread_.reset();
+    }
     const WriteResult result = writer_.close();
     tarn_messages_close(messages_);
     messages_ = nullptr;

@@ -4,10 +4,12 @@
 #define TARN_MCAP_ROS2_RECORDING_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "mcap_writer.h"
+#include "writer_thread.h"
 #include "tarn/mcap.h"
 
 namespace tarn::mcap {
@@ -28,18 +30,23 @@ class Ros2Recording {
     int writeFrame(const tarn_point* grid, const tarn_frame_info& info);
     int writeImu(const tarn_imu_sample& sample, int64_t receiveNs);
     int writeDiagnostics(const tarn_stream_stats& stats, int64_t stampNs);
-    uint64_t messages() const { return writer_.messagesWritten(); }
+    uint64_t messages() const { return recorded_; }
+    uint64_t dropped() const { return thread_ ? thread_->dropped() : 0; }
     int close();
 
   private:
     enum Topic { kPoints, kDepth, kIntensity, kImuRaw, kImu, kDiagnostics, kTopics };
     template <typename Call>
     int record(Topic topic, Call&& serialise);
+    // TARN_OK when count messages may be recorded now; with a full queue they are dropped.
+    int room(std::size_t count, bool& fits);
 
     McapWriter writer_;
     tarn_messages* messages_ = nullptr;
     uint16_t channels_[kTopics] = {};
     std::vector<uint8_t> scratch_;
+    std::unique_ptr<WriterThread> thread_;  // with a queue
+    uint64_t recorded_ = 0;
 };
 
 }  // namespace tarn::mcap

@@ -2,7 +2,8 @@
 // sensor through the socket-less decoder, with a datagram lost in one frame and a last datagram
 // lost in another, IMU samples between frames and diagnostics after each frame. For every file it
 // writes NAME.mcap and NAME.json (what was recorded: frame infos, counts, topics), and for every
-// recorded frame frame-N.f32 (the grid's x, y, z per cell).
+// recorded frame frame-N.f32 (the grid's x, y, z per cell). The lz4 file is written by the
+// writer thread.
 //   mcap_record OUT_DIR
 #include <cstdio>
 #include <fstream>
@@ -29,9 +30,10 @@ struct Recorded {
 };
 
 bool record(const std::string& dir, const std::string& name, int compression,
-            const char* topicNamespace, bool dumpGrids) {
+            const char* topicNamespace, bool dumpGrids, uint32_t queue = 0) {
     tarn_mcap_config config;
     tarn_mcap_config_init(&config);
+    config.queue_messages = queue;  // room for every message: none is dropped
     config.compression = compression;
     config.topic_namespace = topicNamespace;
     config.chunk_bytes = 1u << 20;  // several chunks per file
@@ -114,7 +116,7 @@ int main(int argc, char** argv) {
     }
     const std::string dir = argv[1];
     const bool ok = record(dir, "zstd", TARN_MCAP_ZSTD, nullptr, true) &&
-                    record(dir, "lz4", TARN_MCAP_LZ4, "front", false) &&
+                    record(dir, "lz4", TARN_MCAP_LZ4, "front", false, 64) &&
                     record(dir, "none", TARN_MCAP_NONE, "robot_1/left", false);
     if (!ok) {
         std::fprintf(stderr, "mcap_record: recording into %s failed\n", dir.c_str());

@@ -64,4 +64,20 @@ TEST(Mcap, NamespacesAreRos2NamesAndSettingsAreChecked) {
     EXPECT_EQ(tarn_mcap_close(writer), TARN_OK);
 }
 
+TEST(Mcap, AFullQueueDropsWholeFramesAndCountsThem) {
+    tarn_mcap_config config;
+    tarn_mcap_config_init(&config);
+    config.queue_messages = 2;  // never room for a frame's three messages
+    tarn_mcap_writer* writer = nullptr;
+    ASSERT_EQ(tarn_mcap_open("/dev/null", &config, &writer), TARN_OK);
+    tarn_frame_info info;
+    const std::vector<tarn_point> grid = golden::frameGrid(info);
+    EXPECT_EQ(tarn_mcap_write_frame(writer, grid.data(), &info), TARN_OK);
+    const tarn_imu_sample sample = golden::imuSample();
+    EXPECT_EQ(tarn_mcap_write_imu(writer, &sample, 0), TARN_OK);
+    EXPECT_EQ(tarn_mcap_messages(writer), 1u);
+    EXPECT_EQ(tarn_mcap_dropped(writer), 3u);
+    EXPECT_EQ(tarn_mcap_close(writer), TARN_OK);
+}
+
 }  // namespace
