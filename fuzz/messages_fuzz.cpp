@@ -1,5 +1,6 @@
 // The ROS 2 message writers over frames with any field values and any frame_id: every message
-// decodes back to its input, and no write goes past the size the writer asked for.
+// decodes back to its input, and no write goes past the size the writer asked for. The same text
+// as an MCAP topic namespace is refused or makes a file.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tarn/mcap.h"
 #include "tarn/messages.h"
 
 namespace {
@@ -166,5 +168,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return tarn_messages_diagnostics(m, &stats, info.receive_realtime_ns, b, c, l);
     });
     tarn_messages_close(m);
+
+    tarn_mcap_config mcap;
+    tarn_mcap_config_init(&mcap);
+    mcap.topic_namespace = frameId.c_str();
+    tarn_mcap_writer* writer = nullptr;
+    const int opened = tarn_mcap_open("/dev/null", &mcap, &writer);
+    if (opened == TARN_OK) {
+        if (tarn_mcap_close(writer) != TARN_OK) {
+            std::abort();
+        }
+    } else if (opened != TARN_ERR_MCAP_NAMESPACE || writer != nullptr) {
+        std::abort();
+    }
     return 0;
 }
