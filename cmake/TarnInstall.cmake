@@ -6,6 +6,61 @@ include(CMakePackageConfigHelpers)
 set(TARN_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tarn_c_sdk)
 set(TARN_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
+# Installs one of the library's components beside it: the target as tarn::<COMPONENT> in the
+# CMake package (find_package(tarn_c_sdk COMPONENTS <COMPONENT>)), and a pkg-config file
+# tarn_<COMPONENT>.pc that requires the packages in REQUIRES. LIBS_PRIVATE are the system
+# libraries a static build of the component needs its users to link too; FIND_DEPENDENCIES the
+# CMake packages its exported target names (found again by find_package).
+#   tarn_install_component(tarn_recording COMPONENT recording DESCRIPTION "..."
+#                          REQUIRES tarn_c_sdk LIBS_PRIVATE -lpcap)
+function(tarn_install_component target)
+  cmake_parse_arguments(ARG "" "COMPONENT;DESCRIPTION" "REQUIRES;LIBS_PRIVATE;FIND_DEPENDENCIES"
+                        ${ARGN})
+  set_target_properties(${target} PROPERTIES EXPORT_NAME ${ARG_COMPONENT})
+  install(TARGETS ${target} EXPORT tarn_${ARG_COMPONENT}Targets
+          LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+          ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+          INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  install(EXPORT tarn_${ARG_COMPONENT}Targets NAMESPACE tarn:: DESTINATION ${TARN_CMAKE_PACKAGE_DIR})
+  set_property(GLOBAL APPEND PROPERTY TARN_COMPONENTS ${ARG_COMPONENT})
+  set(_dependencies "include(CMakeFindDependencyMacro)\n")
+  foreach(package IN LISTS ARG_FIND_DEPENDENCIES)
+    string(APPEND _dependencies "find_dependency(${package})\n")
+  endforeach()
+  set(_dependencies_file ${CMAKE_CURRENT_BINARY_DIR}/tarn_${ARG_COMPONENT}Dependencies.cmake)
+  file(WRITE ${_dependencies_file} "${_dependencies}")
+  install(FILES ${_dependencies_file} DESTINATION ${TARN_CMAKE_PACKAGE_DIR})
+
+  set(TARN_PC_NAME tarn_${ARG_COMPONENT})
+  set(TARN_PC_DESCRIPTION "${ARG_DESCRIPTION}")
+  string(REPLACE ";" ", " TARN_PC_REQUIRES "${ARG_REQUIRES}")
+  string(REPLACE ";" " " _private "${ARG_LIBS_PRIVATE}")
+  set(TARN_PC_LIBS "-L\${libdir} -l${target}")
+  if(BUILD_SHARED_LIBS)
+    set(TARN_PC_LIBS_PRIVATE "${_private}")
+  else()
+    string(APPEND TARN_PC_LIBS " ${_private}")
+    set(TARN_PC_LIBS_PRIVATE "")
+  endif()
+  set(TARN_PC_PREFIX "@TARN_PC_PREFIX@")
+  set(_in ${CMAKE_CURRENT_BINARY_DIR}/tarn_${ARG_COMPONENT}.pc.in)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/tarn_component.pc.in ${_in} @ONLY)
+  install(CODE "
+    set(TARN_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+    set(_tarn_pc \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${TARN_PKGCONFIG_DIR}/tarn_${ARG_COMPONENT}.pc\")
+    message(STATUS \"Installing: \${_tarn_pc}\")
+    configure_file(\"${_in}\" \"\${_tarn_pc}\" @ONLY)
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${_tarn_pc}\")
+  ")
+endfunction()
+
+tarn_install_component(tarn_messages COMPONENT messages REQUIRES tarn_c_sdk
+                       DESCRIPTION "tarn SDK: frames as ROS 2 messages (CDR)")
+tarn_install_component(tarn_mcap COMPONENT mcap REQUIRES tarn_messages
+                       DESCRIPTION "tarn SDK: ROS 2 recordings in MCAP files"
+                       LIBS_PRIVATE -lz -lzstd -llz4 FIND_DEPENDENCIES ZLIB)
+
+
 install(TARGETS tarn_c_sdk EXPORT tarn_c_sdkTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -14,6 +69,7 @@ install(TARGETS tarn_c_sdk EXPORT tarn_c_sdkTargets
 install(DIRECTORY include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         FILES_MATCHING PATTERN "*.h" PATTERN "*.hpp")
 install(EXPORT tarn_c_sdkTargets NAMESPACE tarn:: DESTINATION ${TARN_CMAKE_PACKAGE_DIR})
+get_property(TARN_COMPONENTS GLOBAL PROPERTY TARN_COMPONENTS)
 configure_package_config_file(cmake/tarn_c_sdkConfig.cmake.in
                               ${CMAKE_CURRENT_BINARY_DIR}/tarn_c_sdkConfig.cmake
                               INSTALL_DESTINATION ${TARN_CMAKE_PACKAGE_DIR})
@@ -44,42 +100,3 @@ install(CODE "
   list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${_tarn_pc}\")
 ")
 
-# Installs one of the library's components beside it: the target as tarn::<COMPONENT> in the
-# CMake package (find_package(tarn_c_sdk COMPONENTS <COMPONENT>)), and a pkg-config file
-# tarn_<COMPONENT>.pc that requires the packages in REQUIRES. LIBS_PRIVATE are the system
-# libraries a static build of the component needs its users to link too.
-#   tarn_install_component(tarn_recording COMPONENT recording DESCRIPTION "..."
-#                          REQUIRES tarn_c_sdk LIBS_PRIVATE -lpcap)
-set(TARN_COMPONENTS "" CACHE INTERNAL "The components installed beside the library")
-function(tarn_install_component target)
-  cmake_parse_arguments(ARG "" "COMPONENT;DESCRIPTION" "REQUIRES;LIBS_PRIVATE" ${ARGN})
-  set_target_properties(${target} PROPERTIES EXPORT_NAME ${ARG_COMPONENT})
-  install(TARGETS ${target} EXPORT tarn_${ARG_COMPONENT}Targets
-          LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-          ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-          INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-  install(EXPORT tarn_${ARG_COMPONENT}Targets NAMESPACE tarn:: DESTINATION ${TARN_CMAKE_PACKAGE_DIR})
-  set(TARN_COMPONENTS ${TARN_COMPONENTS} ${ARG_COMPONENT} CACHE INTERNAL "")
-
-  set(TARN_PC_NAME tarn_${ARG_COMPONENT})
-  set(TARN_PC_DESCRIPTION "${ARG_DESCRIPTION}")
-  string(REPLACE ";" ", " TARN_PC_REQUIRES "${ARG_REQUIRES}")
-  string(REPLACE ";" " " _private "${ARG_LIBS_PRIVATE}")
-  set(TARN_PC_LIBS "-L\${libdir} -l${target}")
-  if(BUILD_SHARED_LIBS)
-    set(TARN_PC_LIBS_PRIVATE "${_private}")
-  else()
-    string(APPEND TARN_PC_LIBS " ${_private}")
-    set(TARN_PC_LIBS_PRIVATE "")
-  endif()
-  set(TARN_PC_PREFIX "@TARN_PC_PREFIX@")
-  set(_in ${CMAKE_CURRENT_BINARY_DIR}/tarn_${ARG_COMPONENT}.pc.in)
-  configure_file(${PROJECT_SOURCE_DIR}/cmake/tarn_component.pc.in ${_in} @ONLY)
-  install(CODE "
-    set(TARN_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
-    set(_tarn_pc \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${TARN_PKGCONFIG_DIR}/tarn_${ARG_COMPONENT}.pc\")
-    message(STATUS \"Installing: \${_tarn_pc}\")
-    configure_file(\"${_in}\" \"\${_tarn_pc}\" @ONLY)
-    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${_tarn_pc}\")
-  ")
-endfunction()
