@@ -25,10 +25,20 @@ struct Outcome {
 // The tarn binary under test.
 std::string toolPath();
 
+// Where the tool's standard output goes.
+enum class Output {
+    file,        // a file, read by output()
+    closed,      // descriptor 1 closed
+    full,        // /dev/full: every write fails with ENOSPC
+    closedPipe,  // a pipe whose reader takes the first line, then closes it
+};
+
 class ToolProcess {
   public:
-    // Starts the tool with args; fails the current test when it cannot start.
-    explicit ToolProcess(const std::vector<std::string>& args);
+    // Starts the tool with args; fails the current test when it cannot start. With
+    // Output::closedPipe, returns once the first line is read (output() then gives it) and the
+    // pipe's reader is closed.
+    explicit ToolProcess(const std::vector<std::string>& args, Output to = Output::file);
     ~ToolProcess();
     ToolProcess(const ToolProcess&) = delete;
     ToolProcess& operator=(const ToolProcess&) = delete;
@@ -44,14 +54,19 @@ class ToolProcess {
     std::string output() const;
 
   private:
+    void readFirstLine(int fd);
+
     pid_t pid_ = -1;
     int status_ = -1;
     std::string outPath_;
     std::string errPath_;
+    Output to_;
+    std::string firstLine_;
 };
 
 // Runs the tool to its end.
-Outcome runTool(const std::vector<std::string>& args, milliseconds timeout = kToolTimeout);
+Outcome runTool(const std::vector<std::string>& args, milliseconds timeout = kToolTimeout,
+                Output to = Output::file);
 
 // 127.a.b.c derived from the process id, so test cases running at the same time (each in a
 // process of its own) never share the control port 6501; a is 1 to 254, b any, c 1 to 254.
