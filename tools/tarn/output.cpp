@@ -83,7 +83,10 @@ int finishOutput(const std::string& name, int status) {
     } else {
         std::fprintf(stderr, "%s: cannot write standard output\n", name.c_str());
     }
-    return status == 0 ? static_cast<int>(ExitStatus::output) : status;
+    // A command ended by its output before anything arrived fails for want of data; the lost
+    // output is the cause.
+    const bool cutShort = status == static_cast<int>(ExitStatus::noData);
+    return status == 0 || cutShort ? static_cast<int>(ExitStatus::output) : status;
 }
 
 }  // namespace tarn::cli

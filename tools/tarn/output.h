@@ -22,7 +22,8 @@ bool outputFailed();
 
 // Flushes standard output. When a write to it failed, prints "NAME: cannot write standard
 // output: REASON" on standard error, forgets the failure (so an enclosing command does not report
-// it again) and returns ExitStatus::output, or status when that already says a failure.
+// it again) and returns ExitStatus::output for a status of success or of no data (the command
+// ended on the failure before data came), else status.
 int finishOutput(const std::string& name, int status);
 
 }  // namespace tarn::cli

@@ -234,8 +234,7 @@ int run(const StreamOptions& o) {
     RunClock clock(o.bounds);
     Clock::time_point lastTick = clock.start();
     tarn_stream_stats now = before;
-    while (!clock.done(now.frames_decoded, now.datagrams_read) && !outputFailed() &&
-           stop.sleepUntil(Clock::now())) {
+    while (!clock.done(now.frames_decoded, now.datagrams_read) && stop.sleepUntil(Clock::now())) {
         const int waitMs = clock.waitMs(kMaxWaitMs);
         tarn_frame_info info{};
         const int result = tarn_stream_wait_frame(source.stream(), waitMs, incoming.data(), &info);
