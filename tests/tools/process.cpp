@@ -55,7 +55,8 @@ std::string toolPath() {
     return TARN_TOOL_PATH;
 }
 
-ToolProcess::ToolProcess(const std::vector<std::string>& args, Output to)
+ToolProcess::ToolProcess(const std::vector<std::string>& args, Output to,
+                         const LineTest& closeAfter)
     : outPath_(temporaryFile("out")), errPath_(temporaryFile("err")), to_(to) {
     std::vector<std::string> words = {toolPath()};
     words.insert(words.end(), args.begin(), args.end());
@@ -97,15 +98,24 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args, Output to)
     }
     if (to == Output::closedPipe) {
         close(pipeEnds[1]);
-        readFirstLine(pipeEnds[0]);
+        readUntil(pipeEnds[0], closeAfter);
         close(pipeEnds[0]);
     }
 }
 
-void ToolProcess::readFirstLine(int fd) {
+void ToolProcess::readUntil(int fd, const LineTest& enough) {
     const auto deadline = std::chrono::steady_clock::now() + kToolTimeout;
-    while (firstLine_.find('\n') == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
+    std::string pending;
+    while (std::chrono::steady_clock::now() < deadline) {
+        for (std::size_t end = pending.find('\n'); end != std::string::npos;
+             end = pending.find('\n')) {
+            const std::string line = pending.substr(0, end);
+            lines_ += pending.substr(0, end + 1);
+            pending.erase(0, end + 1);
+            if (!enough || enough(line)) {
+                return;
+            }
+        }
         pollfd readable{fd, POLLIN, 0};
         if (poll(&readable, 1, static_cast<int>(kPollInterval.count())) <= 0) {
             continue;
@@ -115,11 +125,7 @@ void ToolProcess::readFirstLine(int fd) {
         if (got <= 0) {
             return;
         }
-        firstLine_.append(bytes, static_cast<std::size_t>(got));
-    }
-    const std::size_t end = firstLine_.find('\n');
-    if (end != std::string::npos) {
-        firstLine_.erase(end + 1);
+        pending.append(bytes, static_cast<std::size_t>(got));
     }
 }
 
@@ -187,11 +193,12 @@ Outcome ToolProcess::stop(int signal, milliseconds timeout) {
 }
 
 std::string ToolProcess::output() const {
-    return to_ == Output::closedPipe ? firstLine_ : readFile(outPath_);
+    return to_ == Output::closedPipe ? lines_ : readFile(outPath_);
 }
 
-Outcome runTool(const std::vector<std::string>& args, milliseconds timeout, Output to) {
-    ToolProcess process(args, to);
+Outcome runTool(const std::vector<std::string>& args, milliseconds timeout, Output to,
+                const LineTest& closeAfter) {
+    ToolProcess process(args, to, closeAfter);
     return process.wait(timeout);
 }
 
