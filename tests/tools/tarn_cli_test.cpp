@@ -48,7 +48,6 @@ TEST(TarnCli, LostOutputEndsWithItsOwnStatusAndOneLine) {
         std::string line;
     };
     const std::vector<Case> cases = {
-        {{"--help"}, Output::full, "tarn: cannot write standard output: No space left on device"},
         {{"net", "check", "1.2.3.4"},
          Output::closed,
          "tarn net check: cannot write standard output: Bad file descriptor"},
