@@ -12,12 +12,25 @@ DEFAULT_ALTERNATE_PORT = 6301
 _MS_PER_SECOND = 1000
 
 
-def _wait(wait_once, timeout):
+def _limit(timeout):
+    """A wait's time-out in seconds as a limit: None for no limit (None or infinity), at least 0
+    otherwise. Raises ValueError for NaN, TypeError for what is not a number."""
+    if timeout is None:
+        return None
+    seconds = float(timeout)
+    if math.isnan(seconds):
+        raise ValueError("timeout must be a number of seconds or None, not nan")
+    if seconds == math.inf:
+        return None
+    return max(seconds, 0.0)
+
+
+def _wait(wait_once, limit):
     """Waits in slices of the extension's longest wait, so that Ctrl-C (raised between slices)
     and close() from another thread take effect within one slice. wait_once(ms) returns (code,
     *item). Returns the item, or None once the stream is closed or disconnected; raises
-    tarn.TimeoutError after timeout seconds."""
-    deadline = None if timeout is None else time.monotonic() + timeout
+    tarn.TimeoutError after limit seconds (see _limit)."""
+    deadline = None if limit is None else time.monotonic() + limit
     while True:
         left_ms = _tarn.WAIT_SLICE_MS
         if deadline is not None:
@@ -64,14 +77,17 @@ class Stream:
         each frame goes to one of them). Frames wait for the reader in a queue of 8; when the
         reader falls further behind, the oldest are dropped and counted (stats()
         ``frame_queue_dropped``). Raises tarn.TimeoutError when no frame arrives within timeout
-        seconds (None waits without limit); ends once the stream is closed. The GIL is released
-        while waiting.
+        seconds (None or math.inf waits without limit; NaN raises ValueError at once); ends once
+        the stream is closed. The GIL is released while waiting.
 
         The KESO connection's stream (default_stream()) gives the newest frame not given before
         instead, since its every-frame callback belongs to the application; it ends when the
         connection is disconnected."""
+        return self._frames(_limit(timeout))
+
+    def _frames(self, limit):
         while True:
-            item = _wait(self._handle.wait_frame, timeout)
+            item = _wait(self._handle.wait_frame, limit)
             if item is None:
                 return
             points, info = item
@@ -95,8 +111,11 @@ class Stream:
 
     def imu(self, timeout=1.0):
         """Yields IMU samples in arrival order; timeout as for frames()."""
+        return self._imu(_limit(timeout))
+
+    def _imu(self, limit):
         while True:
-            item = _wait(self._handle.wait_imu, timeout)
+            item = _wait(self._handle.wait_imu, limit)
             if item is None:
                 return
             yield ImuSample(*item[0])

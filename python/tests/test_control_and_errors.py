@@ -38,6 +38,18 @@ def test_check_ip_format_and_crc8():
     assert tarn.crc8(b"", init=0x5A) == 0x5A
 
 
+@pytest.mark.parametrize("call", [
+    lambda: tarn.Stream(device="1.2.3.4\0x"),
+    lambda: tarn.Stream(device="127.0.0.1", local_address="127.0.0.1\0x"),
+    lambda: tarn.connect_device(7001, "127.0.0.1\0x", 6301),
+    lambda: tarn.get_net_info("127.0.0.1\0x", 10),
+    lambda: tarn.set_net_info("127.0.0.1\0x", 10, bytes(44)),
+])
+def test_text_arguments_refuse_nul(call):
+    with pytest.raises(ValueError, match="NUL"):
+        call()
+
+
 @pytest.mark.parametrize("code, family", [
     (-9, tarn.ConnectError), (-2000, tarn.ConnectError), (-14, tarn.StreamError),
     (-15, tarn.TimeoutError), (-17, tarn.DecodeError), (2, tarn.ControlLinkError),

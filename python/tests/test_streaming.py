@@ -1,4 +1,5 @@
 import itertools
+import math
 import os
 import struct
 import subprocess
@@ -105,11 +106,21 @@ def test_default_stream_reads_the_keso_connection():
 def test_close_on_another_thread_ends_frames():
     with tarn.Stream(device=loopback_address()) as stream:
         threading.Timer(0.2, stream.close).start()
-        assert list(stream.frames(timeout=10)) == []
+        assert list(stream.frames(timeout=math.inf)) == []
         stream.close()
         with pytest.raises(tarn.StreamError) as raised:
             stream.stats()
         assert raised.value.code == -12
+
+
+def test_an_infinite_time_out_waits_without_limit_and_nan_is_refused(simulated):
+    with simulated(frames=3, fps=30) as (stream, _):
+        for wait in (stream.frames, stream.imu):
+            with pytest.raises(ValueError, match="not nan"):
+                wait(timeout=math.nan)
+        frames = list(itertools.islice(stream.frames(timeout=math.inf), 3))
+        assert isinstance(next(stream.imu(timeout=math.inf)), tarn.ImuSample)
+    assert [frame.info.sequence for frame in frames] == [1, 2, 3]
 
 
 def test_ctrl_c_interrupts_a_waiting_frames():

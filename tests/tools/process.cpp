@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -54,8 +55,9 @@ std::string toolPath() {
     return TARN_TOOL_PATH;
 }
 
-ToolProcess::ToolProcess(const std::vector<std::string>& args)
-    : outPath_(temporaryFile("out")), errPath_(temporaryFile("err")) {
+ToolProcess::ToolProcess(const std::vector<std::string>& args, Output to,
+                         const LineTest& closeAfter)
+    : outPath_(temporaryFile("out")), errPath_(temporaryFile("err")), to_(to) {
     std::vector<std::string> words = {toolPath()};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -63,11 +65,29 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args)
         argv.push_back(word.data());
     }
     argv.push_back(nullptr);
+    int pipeEnds[2] = {-1, -1};
+    if (to == Output::closedPipe && pipe2(pipeEnds, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "no pipe: " << std::strerror(errno);
+        return;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath_.c_str(), O_WRONLY | O_TRUNC,
-                                     0);
+    switch (to) {
+        case Output::file:
+            posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath_.c_str(),
+                                             O_WRONLY | O_TRUNC, 0);
+            break;
+        case Output::closed:
+            posix_spawn_file_actions_addclose(&actions, STDOUT_FILENO);
+            break;
+        case Output::full:
+            posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/full", O_WRONLY, 0);
+            break;
+        case Output::closedPipe:
+            posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+            break;
+    }
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath_.c_str(), O_WRONLY | O_TRUNC,
                                      0);
     const int error = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
@@ -75,6 +95,37 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args)
     if (error != 0) {
         pid_ = -1;
         ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(error);
+    }
+    if (to == Output::closedPipe) {
+        close(pipeEnds[1]);
+        readUntil(pipeEnds[0], closeAfter);
+        close(pipeEnds[0]);
+    }
+}
+
+void ToolProcess::readUntil(int fd, const LineTest& enough) {
+    const auto deadline = std::chrono::steady_clock::now() + kToolTimeout;
+    std::string pending;
+    while (std::chrono::steady_clock::now() < deadline) {
+        for (std::size_t end = pending.find('\n'); end != std::string::npos;
+             end = pending.find('\n')) {
+            const std::string line = pending.substr(0, end);
+            lines_ += pending.substr(0, end + 1);
+            pending.erase(0, end + 1);
+            if (!enough || enough(line)) {
+                return;
+            }
+        }
+        pollfd readable{fd, POLLIN, 0};
+        if (poll(&readable, 1, static_cast<int>(kPollInterval.count())) <= 0) {
+            continue;
+        }
+        char bytes[256];
+        const ssize_t got = read(fd, bytes, sizeof bytes);
+        if (got <= 0) {
+            return;
+        }
+        pending.append(bytes, static_cast<std::size_t>(got));
     }
 }
 
@@ -142,11 +193,12 @@ Outcome ToolProcess::stop(int signal, milliseconds timeout) {
 }
 
 std::string ToolProcess::output() const {
-    return readFile(outPath_);
+    return to_ == Output::closedPipe ? lines_ : readFile(outPath_);
 }
 
-Outcome runTool(const std::vector<std::string>& args, milliseconds timeout) {
-    ToolProcess process(args);
+Outcome runTool(const std::vector<std::string>& args, milliseconds timeout, Output to,
+                const LineTest& closeAfter) {
+    ToolProcess process(args, to, closeAfter);
     return process.wait(timeout);
 }
 

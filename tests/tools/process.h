@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,10 +26,24 @@ struct Outcome {
 // The tarn binary under test.
 std::string toolPath();
 
+// Where the tool's standard output goes.
+enum class Output {
+    file,        // a file, read by output()
+    closed,      // descriptor 1 closed
+    full,        // /dev/full: every write fails with ENOSPC
+    closedPipe,  // a pipe whose reader takes lines until one passes a test, then closes it
+};
+
+// Whether the reader of an Output::closedPipe has read enough; an empty one takes any line.
+using LineTest = std::function<bool(const std::string& line)>;
+
 class ToolProcess {
   public:
-    // Starts the tool with args; fails the current test when it cannot start.
-    explicit ToolProcess(const std::vector<std::string>& args);
+    // Starts the tool with args; fails the current test when it cannot start. With
+    // Output::closedPipe, returns once a line passing closeAfter is read (output() then gives the
+    // lines up to it) and the pipe's reader is closed.
+    explicit ToolProcess(const std::vector<std::string>& args, Output to = Output::file,
+                         const LineTest& closeAfter = {});
     ~ToolProcess();
     ToolProcess(const ToolProcess&) = delete;
     ToolProcess& operator=(const ToolProcess&) = delete;
@@ -44,14 +59,19 @@ class ToolProcess {
     std::string output() const;
 
   private:
+    void readUntil(int fd, const LineTest& enough);
+
     pid_t pid_ = -1;
     int status_ = -1;
     std::string outPath_;
     std::string errPath_;
+    Output to_;
+    std::string lines_;  // what an Output::closedPipe reader took
 };
 
 // Runs the tool to its end.
-Outcome runTool(const std::vector<std::string>& args, milliseconds timeout = kToolTimeout);
+Outcome runTool(const std::vector<std::string>& args, milliseconds timeout = kToolTimeout,
+                Output to = Output::file, const LineTest& closeAfter = {});
 
 // 127.a.b.c derived from the process id, so test cases running at the same time (each in a
 // process of its own) never share the control port 6501; a is 1 to 254, b any, c 1 to 254.

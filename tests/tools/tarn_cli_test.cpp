@@ -1,6 +1,7 @@
 // The tarn command's help, version, command-line errors and address check, each run as a process.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -9,11 +10,15 @@
 namespace {
 
 using tarn::testing::linesOf;
+using tarn::testing::Output;
 using tarn::testing::runTool;
 using Words = std::vector<std::string>;
 
 constexpr int kUsageStatus = 2;
 constexpr int kRejectedStatus = 3;
+constexpr int kOutputStatus = 11;
+// Well below the 100 s the closed pipe's stream would otherwise run.
+constexpr std::chrono::seconds kOutputCaseTimeout{30};
 
 TEST(TarnCli, EveryHelpHasUsageAndExamples) {
     const std::vector<Words> helps = {
@@ -33,6 +38,32 @@ TEST(TarnCli, EveryHelpHasUsageAndExamples) {
     EXPECT_NE(top.find("Exit status:\n  0  success\n"), std::string::npos);
     EXPECT_NE(top.find("  9  tarn net get: the settings were not read (library result -1987)"),
               std::string::npos);
+    EXPECT_NE(top.find(" 11  standard output could not be written"), std::string::npos);
+}
+
+TEST(TarnCli, LostOutputEndsWithItsOwnStatusAndOneLine) {
+    struct Case {
+        Words words;
+        Output to;
+        std::string line;
+    };
+    const std::vector<Case> cases = {
+        {{"net", "check", "1.2.3.4"},
+         Output::closed,
+         "tarn net check: cannot write standard output: Bad file descriptor"},
+        {{"stream", "--duration", "0.3"},
+         Output::closed,
+         "tarn stream: cannot write standard output: Bad file descriptor"},
+        // Ends at its first status line after the reader left, not after 100 s, nor by SIGPIPE.
+        {{"stream", "--duration", "100"},
+         Output::closedPipe,
+         "tarn stream: cannot write standard output: Broken pipe"},
+    };
+    for (const Case& c : cases) {
+        const auto outcome = runTool(c.words, kOutputCaseTimeout, c.to);
+        EXPECT_EQ(outcome.status, kOutputStatus) << c.line;
+        EXPECT_EQ(outcome.err, c.line + "\n");
+    }
 }
 
 TEST(TarnCli, VersionIsTheLibraryVersion) {

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "process.h"
+#include "tarn/net_settings.h"
 
 namespace {
 
@@ -122,6 +125,34 @@ TEST_F(NetAgainstSim, EveryResultHasItsMessageAndStatus) {
         EXPECT_EQ(outcome.status, c.status) << c.line;
         EXPECT_EQ(outcome.err, c.line + "\n");
     }
+}
+
+// NetAgainstSim above checks the layout against the simulated sensor's record end to end.
+TEST(NetSettingsRecord, MembersSitAtTheirOffsetsAndEveryByteSurvives) {
+    uint8_t record[TARN_NET_SETTINGS_BYTES];
+    for (std::size_t i = 0; i < sizeof record; ++i) {
+        record[i] = static_cast<uint8_t>(i + 1);
+    }
+    tarn_net_settings s{};
+    ASSERT_EQ(tarn_net_settings_read(record, &s), TARN_OK);
+    EXPECT_EQ(s.address[0], 1);
+    EXPECT_EQ(s.netmask[0], 5);
+    EXPECT_EQ(s.gateway[0], 9);
+    EXPECT_EQ(s.host_address[3], 16);
+    EXPECT_EQ(s.data_port, 0x1211);
+    EXPECT_EQ(s.host_port, 0x1413);
+    EXPECT_EQ(s.mac[0], 21);
+    EXPECT_EQ(s.mac[5], 26);
+    EXPECT_EQ(s.reserved[0], 27);
+    EXPECT_EQ(s.reserved[17], 44);
+    uint8_t back[TARN_NET_SETTINGS_BYTES] = {};
+    ASSERT_EQ(tarn_net_settings_write(&s, back), TARN_OK);
+    EXPECT_EQ(std::memcmp(back, record, sizeof record), 0);
+
+    EXPECT_EQ(tarn_net_settings_read(nullptr, &s), TARN_ERR_NULL_ARGUMENT);
+    EXPECT_EQ(tarn_net_settings_write(nullptr, back), TARN_ERR_NULL_ARGUMENT);
+    EXPECT_EQ(tarn_net_settings_read(record, nullptr), TARN_ERR_NULL_ARGUMENT);
+    EXPECT_EQ(tarn_net_settings_write(&s, nullptr), TARN_ERR_NULL_ARGUMENT);
 }
 
 }  // namespace

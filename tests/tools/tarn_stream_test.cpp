@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -21,11 +23,14 @@ namespace {
 
 using tarn::testing::freeUdpPort;
 using tarn::testing::numberAfter;
+using tarn::testing::Output;
 using tarn::testing::runTool;
 using tarn::testing::ToolProcess;
 
 constexpr int kNoDataStatus = 10;
 constexpr int kFileStatus = 5;
+constexpr int kOutputStatus = 11;
+constexpr std::chrono::seconds kLostOutputTimeout{30};
 constexpr int kFrameWaitMs = 5000;
 
 class ToolFiles : public ::testing::Test {
@@ -37,9 +42,9 @@ class ToolFiles : public ::testing::Test {
     }
     void TearDown() override { std::system(("rm -rf " + directory_).c_str()); }
 
-    std::vector<std::string> files() const {
+    std::vector<std::string> files(const std::string& folder = "") const {
         std::vector<std::string> names;
-        if (DIR* dir = opendir(directory_.c_str())) {
+        if (DIR* dir = opendir((directory_ + folder).c_str())) {
             while (const dirent* entry = readdir(dir)) {
                 if (entry->d_name[0] != '.') {
                     names.push_back(entry->d_name);
@@ -110,8 +115,9 @@ TEST_F(StreamTest, CountersMatchTheSimulatorUnderLoss) {
 }
 
 TEST_F(StreamTest, EmbeddedSensorShowsTheAngleAndSavesTheLastFrame) {
-    const auto outcome =
-        runTool({"stream", "--frames", "4", "--fps", "30", "--angle", "--save", directory_});
+    const std::string folder = "/new/frames";  // created with its parent
+    const auto outcome = runTool(
+        {"stream", "--frames", "4", "--fps", "30", "--angle", "--save", directory_ + folder});
     ASSERT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_NE(outcome.out.find("tarn stream: listening to the embedded simulated sensor"),
               std::string::npos);
@@ -119,7 +125,7 @@ TEST_F(StreamTest, EmbeddedSensorShowsTheAngleAndSavesTheLastFrame) {
     ASSERT_NE(mean, std::string::npos) << outcome.out;
     EXPECT_NEAR(std::atof(outcome.out.c_str() + mean + 16), 12.0, 0.5);
     EXPECT_NE(outcome.out.find("(true 12.00)\n"), std::string::npos);
-    const std::vector<std::string> saved = files();
+    const std::vector<std::string> saved = files(folder);
     ASSERT_EQ(saved.size(), 5u);
     EXPECT_EQ(saved, frameFiles(saved[0].substr(0, saved[0].find('-', 6))));
 }
@@ -129,10 +135,11 @@ TEST_F(StreamTest, FailuresHaveTheirStatus) {
         {"stream", "--device", "127.0.0.1", "--local-port", localPort_, "--duration", "0.3"});
     EXPECT_EQ(silent.status, kNoDataStatus);
     EXPECT_EQ(silent.err, "tarn stream: no frame arrived\n");
-    const auto folder = runTool({"stream", "--save", directory_ + "/missing"});
+    const std::string plain = directory_ + "/plain";
+    std::fclose(std::fopen(plain.c_str(), "w"));
+    const auto folder = runTool({"stream", "--save", plain + "/frames"});
     EXPECT_EQ(folder.status, kFileStatus);
-    EXPECT_EQ(folder.err, "tarn stream: cannot write into " + directory_ +
-                              "/missing: No such file or directory\n");
+    EXPECT_EQ(folder.err, "tarn stream: cannot create " + plain + "/frames: Not a directory\n");
     const auto capture = runTool({"info", directory_ + "/none.pcap"});
     EXPECT_EQ(capture.status, kFileStatus);
     EXPECT_EQ(capture.err.rfind("tarn info: cannot read " + directory_ + "/none.pcap: ", 0), 0u);
@@ -236,6 +243,34 @@ TEST_F(RecordingTest, RecordInfoExportAndReplayBitForBit) {
                   0)
             << "frame " << n + 1;
     }
+}
+
+TEST_F(RecordingTest, LostOutputEndsTheRecordingWithTheFileWhole) {
+    // Each ends at its first line nobody reads, well before --duration.
+    const std::string capture = directory_ + "/lost.pcap";
+    const std::vector<std::string> record = {"record", capture, "--duration", "100"};
+    // Descriptor 1 closed: the capture file must not take its place and get the status lines.
+    const auto closed = runTool(record, kLostOutputTimeout, Output::closed);
+    EXPECT_EQ(closed.status, kOutputStatus) << closed.err;
+    std::string head(4, '\0');
+    std::FILE* file = std::fopen(capture.c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    head.resize(std::fread(head.data(), 1, head.size(), file));
+    std::fclose(file);
+    EXPECT_EQ(head, "\x4d\x3c\xb2\xa1");  // the nanosecond pcap magic, little-endian
+
+    // A pipe closed once datagrams are written: no SIGPIPE halfway through the file.
+    const auto piped =
+        runTool(record, kLostOutputTimeout, Output::closedPipe,
+                [](const std::string& line) { return numberAfter(line, " written ") > 0; });
+    EXPECT_EQ(piped.status, kOutputStatus) << piped.err;
+    const auto info = runTool({"info", capture});
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_GT(numberAfter(info.out, "  datagrams     "), 0) << info.out;
+
+    const auto full = runTool({"info", capture}, kLostOutputTimeout, Output::full);
+    EXPECT_EQ(full.status, kOutputStatus);
+    EXPECT_EQ(full.err, "tarn info: cannot write standard output: No space left on device\n");
 }
 
 }  // namespace

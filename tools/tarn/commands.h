@@ -19,7 +19,8 @@ int runInfo(const Words& words);
 int runExport(const Words& words);
 
 // Runs a subcommand, turns its exceptions into a one-line message on standard error prefixed
-// with name ("tarn net get"), and returns the exit status.
+// with name ("tarn net get"), checks that standard output took everything (finishOutput), and
+// returns the exit status.
 int runGuarded(const std::string& name, int (*command)(const Words&), const Words& words);
 
 }  // namespace tarn::cli

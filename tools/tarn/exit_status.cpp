@@ -43,6 +43,8 @@ const char* const kExitStatusHelp = R"(Exit status:
   9  tarn net get: the settings were not read (library result -1987)
  10  no frame arrived (tarn stream, tarn record), or the recording holds no measurement
      datagram (tarn info, tarn export, tarn replay)
+ 11  standard output could not be written (closed, a closed pipe, a full disk); a command
+     that runs until stopped ends at its next line, with its recording finished
 )";
 
 ResultMeaning meaningOf(int resultCode) {

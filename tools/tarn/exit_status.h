@@ -20,6 +20,7 @@ enum class ExitStatus : int {
     setNetCommand = 8,  // -1988
     getNetCommand = 9,  // -1987
     noData = 10,        // no frame arrived, or a recording holds no measurement datagram
+    output = 11,        // standard output could not be written
 };
 
 // A failure that ends a subcommand with the given status; the message is one line.

@@ -1,4 +1,4 @@
-// Checks on the files and folders a subcommand writes, made before anything is sent.
+// The folders a subcommand writes into, prepared before anything is sent.
 #ifndef TARN_TOOLS_TARN_FILES_H
 #define TARN_TOOLS_TARN_FILES_H
 
@@ -6,7 +6,9 @@
 
 namespace tarn::cli {
 
-// Throws Failure (a file status) unless directory exists and the tool may write into it.
+// Creates directory and its missing parents (as mkdir -p does, with the umask's permissions),
+// then makes sure the tool may write into it; throws Failure (a file status) naming the folder
+// and the reason otherwise.
 void requireWritableDirectory(const std::string& directory);
 
 }  // namespace tarn::cli

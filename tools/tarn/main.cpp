@@ -7,6 +7,7 @@
 #include "tools/tarn/args.h"
 #include "tools/tarn/commands.h"
 #include "tools/tarn/exit_status.h"
+#include "tools/tarn/output.h"
 
 namespace tarn::cli {
 namespace {
@@ -65,9 +66,7 @@ int dispatch(const Words& words) {
     throw UsageError("unknown command '" + first + "' (see tarn --help)");
 }
 
-}  // namespace
-
-int runGuarded(const std::string& name, int (*command)(const Words&), const Words& words) {
+int runCaught(const std::string& name, int (*command)(const Words&), const Words& words) {
     try {
         return command(words);
     } catch (const UsageError& e) {
@@ -82,11 +81,20 @@ int runGuarded(const std::string& name, int (*command)(const Words&), const Word
     }
 }
 
+}  // namespace
+
+int runGuarded(const std::string& name, int (*command)(const Words&), const Words& words) {
+    return finishOutput(name, runCaught(name, command, words));
+}
+
 }  // namespace tarn::cli
 
 int main(int argc, char** argv) {
-    // Status lines reach a pipe or a file as they are printed.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (!tarn::cli::prepareStandardStreams()) {
+        std::fputs("tarn: cannot open /dev/null in place of a closed standard descriptor\n",
+                   stderr);
+        return static_cast<int>(tarn::cli::ExitStatus::failure);
+    }
     return tarn::cli::runGuarded("tarn", tarn::cli::dispatch,
                                  tarn::cli::Words(argv + 1, argv + argc));
 }

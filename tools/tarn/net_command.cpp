@@ -8,7 +8,6 @@
 #include <string>
 
 #include "KESOApi.h"
-#include "sim/control_server.h"
 #include "tools/tarn/address.h"
 #include "tools/tarn/args.h"
 #include "tools/tarn/commands.h"
@@ -38,8 +37,9 @@ Examples:
 
 const char* const kGetUsage = R"(usage: tarn net get --device A [--timeout MS]
 Reads the sensor's 44-byte network settings and prints them as hex (what tarn net set --hex
-takes) and decoded with the layout of the simulated sensor: address, netmask, gateway, host
-address, data port, host port, MAC. A real sensor may lay them out its own way.
+takes) and decoded with the layout of tarn/net_settings.h, the simulated sensor's: address,
+netmask, gateway, host address, data port, host port, MAC. A real sensor may lay them out its
+own way.
   --device A      the sensor's address, dotted decimal without leading zeros (required)
   --timeout MS    longest wait for the connection, 1 to 60000 ms [1000]
 
@@ -51,7 +51,7 @@ Examples:
 const char* const kSetUsage =
     R"usage(usage: tarn net set --device A [--timeout MS] (--hex H | member options)
 Writes the sensor's 44-byte network settings. --hex gives the whole record; the member options
-change single members (layout of the simulated sensor), starting from --hex when given, or else
+change single members (layout of tarn/net_settings.h), starting from --hex when given, or else
 from the settings read from the sensor first, so every other byte stays as it is.
   --device A          the sensor's current address, dotted decimal (required)
   --timeout MS        longest wait for each connection, 1 to 60000 ms [1000]
@@ -108,15 +108,15 @@ void check(int result, const Link& link, const char* doing) {
     throw Failure(meaning.status, link.device + ": " + doing + message);
 }
 
-sim::SettingsRecord readSettings(const Link& link, const char* doing) {
+SettingsRecord readSettings(const Link& link, const char* doing) {
     KESOIpInfo info{};
     check(KESOGetNetInfo(link.device.c_str(), link.timeoutMs, &info), link, doing);
-    sim::SettingsRecord record{};
+    SettingsRecord record{};
     std::memcpy(record.data(), info.bytes, record.size());
     return record;
 }
 
-void printSettings(const char* what, const Link& link, const sim::SettingsRecord& record) {
+void printSettings(const char* what, const Link& link, const SettingsRecord& record) {
     std::printf("%s %s (%zu bytes):\n  hex           %s\n%s", what, link.device.c_str(),
                 record.size(), toHex(record).c_str(), describe(record).c_str());
 }
@@ -133,26 +133,29 @@ int runGet(const Words& words) {
     return 0;
 }
 
-Ipv4 addressOption(const Args& args, const char* name, const Ipv4& current) {
-    return args.has(name) ? deviceAddress(name, args.text(name, "")) : current;
+void changeAddress(const Args& args, const char* name, uint8_t (&member)[4]) {
+    if (args.has(name)) {
+        const Ipv4 address = deviceAddress(name, args.text(name, ""));
+        std::copy(address.begin(), address.end(), member);
+    }
 }
 
 // The members the options name, on top of `current`. Throws UsageError for a bad value.
-sim::NetSettings changedMembers(const Args& args, const sim::NetSettings& current) {
-    sim::NetSettings s = current;
-    s.address = addressOption(args, "address", s.address);
-    s.netmask = addressOption(args, "netmask", s.netmask);
-    s.gateway = addressOption(args, "gateway", s.gateway);
-    s.hostAddress = addressOption(args, "host-address", s.hostAddress);
-    s.dataPort = static_cast<uint16_t>(args.integer("data-port", s.dataPort, 1, kMaxPort));
-    s.hostPort = static_cast<uint16_t>(args.integer("host-port", s.hostPort, 1, kMaxPort));
+tarn_net_settings changedMembers(const Args& args, const tarn_net_settings& current) {
+    tarn_net_settings s = current;
+    changeAddress(args, "address", s.address);
+    changeAddress(args, "netmask", s.netmask);
+    changeAddress(args, "gateway", s.gateway);
+    changeAddress(args, "host-address", s.host_address);
+    s.data_port = static_cast<uint16_t>(args.integer("data-port", s.data_port, 1, kMaxPort));
+    s.host_port = static_cast<uint16_t>(args.integer("host-port", s.host_port, 1, kMaxPort));
     if (args.has("mac")) {
         const std::optional<Mac> mac = parseMac(args.text("mac", ""));
         if (!mac) {
             throw UsageError("--mac '" + args.text("mac", "") +
                              "' must be six hex bytes such as 02:00:00:00:00:01");
         }
-        s.mac = *mac;
+        std::copy(mac->begin(), mac->end(), s.mac);
     }
     return s;
 }
@@ -174,7 +177,7 @@ int runSet(const Words& words) {
     }
     args.expectPositional(0, 0, "");
     const Link link = readLink(args);
-    std::optional<sim::SettingsRecord> base;
+    std::optional<SettingsRecord> base;
     if (args.has("hex")) {
         base = parseHex(args.text("hex", ""));
         if (!base) {
@@ -188,13 +191,12 @@ int runSet(const Words& words) {
     if (!base && !members) {
         throw UsageError("nothing to write: give --hex or a member option such as --host-port");
     }
-    changedMembers(args, sim::NetSettings{});  // refuses a bad member before anything is sent
+    changedMembers(args, tarn_net_settings{});  // refuses a bad member before anything is sent
 
-    sim::SettingsRecord record =
-        base ? *base : readSettings(link, "reading the current settings: ");
+    SettingsRecord record = base ? *base : readSettings(link, "reading the current settings: ");
     if (members) {
-        const sim::NetSettings current = sim::decodeSettings(record);
-        record = applyChanges(record, current, changedMembers(args, current));
+        // Every byte is a member or reserved, so the bytes no option names stay as they were.
+        record = recordOf(changedMembers(args, membersOf(record)));
     }
     KESOIpInfo info{};
     std::memcpy(info.bytes, record.data(), record.size());

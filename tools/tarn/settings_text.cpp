@@ -1,7 +1,9 @@
 #include "tools/tarn/settings_text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <iterator>
 
 #include "tools/tarn/address.h"
 
@@ -26,7 +28,7 @@ std::string hexByte(uint8_t byte) {
 
 }  // namespace
 
-std::string toHex(const sim::SettingsRecord& record) {
+std::string toHex(const SettingsRecord& record) {
     std::string text;
     for (const uint8_t byte : record) {
         text += hexByte(byte);
@@ -34,8 +36,8 @@ std::string toHex(const sim::SettingsRecord& record) {
     return text;
 }
 
-std::optional<sim::SettingsRecord> parseHex(const std::string& text) {
-    sim::SettingsRecord record{};
+std::optional<SettingsRecord> parseHex(const std::string& text) {
+    SettingsRecord record{};
     std::size_t digits = 0;
     for (const char c : text) {
         if (c == ' ' || c == ':' || c == '-') {
@@ -81,9 +83,27 @@ std::optional<Mac> parseMac(const std::string& text) {
     return mac;
 }
 
-std::string describe(const sim::SettingsRecord& record) {
-    const sim::NetSettings s = sim::decodeSettings(record);
-    const bool reservedZero = sim::encodeSettings(s) == record;
+tarn_net_settings membersOf(const SettingsRecord& record) {
+    tarn_net_settings settings{};
+    tarn_net_settings_read(record.data(), &settings);
+    return settings;
+}
+
+SettingsRecord recordOf(const tarn_net_settings& settings) {
+    SettingsRecord record{};
+    tarn_net_settings_write(&settings, record.data());
+    return record;
+}
+
+std::string describe(const SettingsRecord& record) {
+    const tarn_net_settings s = membersOf(record);
+    const auto ipv4 = [](const uint8_t(&member)[4]) {
+        return formatIpv4({member[0], member[1], member[2], member[3]});
+    };
+    Mac mac{};
+    std::copy(std::begin(s.mac), std::end(s.mac), mac.begin());
+    const bool reservedZero =
+        std::all_of(std::begin(s.reserved), std::end(s.reserved), [](uint8_t b) { return b == 0; });
     char text[512];
     std::snprintf(text, sizeof text,
                   "  address       %s\n"
@@ -94,24 +114,10 @@ std::string describe(const sim::SettingsRecord& record) {
                   "  host port     %u\n"
                   "  mac           %s\n"
                   "  other bytes   %s\n",
-                  formatIpv4(s.address).c_str(), formatIpv4(s.netmask).c_str(),
-                  formatIpv4(s.gateway).c_str(), formatIpv4(s.hostAddress).c_str(), s.dataPort,
-                  s.hostPort, formatMac(s.mac).c_str(),
+                  ipv4(s.address).c_str(), ipv4(s.netmask).c_str(), ipv4(s.gateway).c_str(),
+                  ipv4(s.host_address).c_str(), s.data_port, s.host_port, formatMac(mac).c_str(),
                   reservedZero ? "zero" : "not zero (see the hex)");
     return text;
-}
-
-sim::SettingsRecord applyChanges(const sim::SettingsRecord& record, const sim::NetSettings& from,
-                                 const sim::NetSettings& to) {
-    const sim::SettingsRecord before = sim::encodeSettings(from);
-    const sim::SettingsRecord after = sim::encodeSettings(to);
-    sim::SettingsRecord result = record;
-    for (std::size_t i = 0; i < result.size(); ++i) {
-        if (before[i] != after[i]) {
-            result[i] = after[i];
-        }
-    }
-    return result;
 }
 
 }  // namespace tarn::cli

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <ctime>
 
+#include "tools/tarn/output.h"
+
 namespace tarn::cli {
 
 StopSignal::StopSignal() {
@@ -15,6 +17,9 @@ StopSignal::StopSignal() {
 }
 
 bool StopSignal::sleepUntil(Clock::time_point deadline) {
+    if (outputFailed()) {
+        stopped_ = true;
+    }
     while (!stopped_) {
         const auto left = deadline - Clock::now();
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);

@@ -1,6 +1,8 @@
 // Ctrl-C and SIGTERM as a stop request. The signals are blocked in every thread and taken only
 // while the main thread sleeps, so a stop ends a wait at once and no handler runs at an awkward
-// moment.
+// moment. A failed write to standard output is a stop request too: nobody reads the status
+// lines any more, so a command that runs until stopped ends (a recording finished) instead of
+// running on unseen.
 #ifndef TARN_TOOLS_TARN_STOP_SIGNAL_H
 #define TARN_TOOLS_TARN_STOP_SIGNAL_H
 
@@ -20,7 +22,8 @@ class StopSignal {
     StopSignal(const StopSignal&) = delete;
     StopSignal& operator=(const StopSignal&) = delete;
 
-    // Sleeps until deadline; false as soon as a stop was requested (now or earlier).
+    // Sleeps until deadline; false as soon as a stop was requested (now or earlier), or at once
+    // when standard output has failed.
     bool sleepUntil(Clock::time_point deadline);
     bool stopped() const { return stopped_; }
 

@@ -20,6 +20,7 @@
 #include "tools/tarn/commands.h"
 #include "tools/tarn/exit_status.h"
 #include "tools/tarn/files.h"
+#include "tools/tarn/output.h"
 #include "tools/tarn/run_bounds.h"
 #include "tools/tarn/stop_signal.h"
 #include "tools/tarn/stream_source.h"
@@ -36,8 +37,9 @@ and prints a status line per second: frames and datagrams per second, frames los
 datagram, or to a full queue), merged and incomplete, datagrams rejected and invalid, kernel drops, IMU samples per second, and with --angle
 the plane angle. Stops on Ctrl-C, after --frames, --duration or --idle.
 
-  --save DIR             write the last frame into DIR as PLY, PCD, CSV, a depth and an intensity
-                         PNG (frame-NNNNNN.ply, ...); with --every K every K-th frame instead
+  --save DIR             write the last frame into DIR (created when missing) as PLY, PCD, CSV, a
+                         depth and an intensity PNG (frame-NNNNNN.ply, ...); with --every K every
+                         K-th frame instead
   --every K              with --save: every K-th frame
   --angle                measure the plane angle of every frame
   --box Y0:Y1:Z0:Z1:X0:X1
@@ -271,6 +273,9 @@ int run(const StreamOptions& o) {
                     sent->frames, sent->pointDatagrams, sent->imuDatagrams);
     }
     if (!haveFrame) {
+        if (outputFailed()) {
+            return 0;  // its output ended it before a frame came; runGuarded reports that
+        }
         throw Failure(ExitStatus::noData, "no frame arrived");
     }
     if (!o.saveDirectory.empty() && o.every == 0) {
