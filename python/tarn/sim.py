@@ -62,9 +62,13 @@ def _config(port=None, frames=None, control=None, faults=(), **options):
     return config
 
 
+# Options taken by Sensor's own keywords, or not as keywords ("from" is a word of Python).
+_NOT_KEYWORDS = ("to", "from", "port", "frames", "no-stream", "control")
+
+
 def _keywords():
     lines = []
-    for option in OPTIONS:
+    for option in (o for o in OPTIONS if o["name"] not in _NOT_KEYWORDS):
         keyword = {v: k for k, v in _RENAMED.items()}.get(option["name"], option["name"])
         default = f" [{option['default']}]" if option["default"] else ""
         lines.append(f"    {keyword.replace('-', '_')}: " + " ".join(option["help"].split())
