@@ -149,8 +149,11 @@ int run(const SimConfig& config, bool faulty) {
     sensor.start();
     Clock::time_point nextTick = start + std::chrono::seconds(1);
     // A stream ends by itself after its frames or its duration; a control port alone at the end.
-    while (!(s.streaming && sensor.wait(0)) && Clock::now() < end &&
-           stop.sleepUntil(std::min({nextTick, end, Clock::now() + kPollPeriod}))) {
+    auto wakeUp = [&] {
+        const Clock::time_point next = std::min(nextTick, end);
+        return s.streaming ? std::min(next, Clock::now() + kPollPeriod) : next;
+    };
+    while (!(s.streaming && sensor.wait(0)) && Clock::now() < end && stop.sleepUntil(wakeUp())) {
         if (Clock::now() >= nextTick) {
             printStatus(elapsed(), sensor.counters(), s, faulty);
             nextTick += std::chrono::seconds(1);
