@@ -209,7 +209,8 @@ int tarn_sim_encode_frame(const tarn_sim_config* config, uint64_t frame, tarn_si
     return guarded([&] {
         const core::SensorConfig& c = config->rep;
         const core::FrameFormat format{c.pixelType, c.tag, frame};
-        for (const core::Datagram& datagram : core::encodeFrame(core::Scene(c.scene), frame, format)) {
+        for (const core::Datagram& datagram :
+             core::encodeFrame(core::Scene(c.scene), frame, format)) {
             fn(datagram.data(), datagram.size(), user);
         }
         return TARN_SIM_OK;
@@ -227,11 +228,11 @@ int tarn_sim_wall_angle_param(const tarn_sim_config* config, tarn_sim_angle_para
     if (param == nullptr) {
         return TARN_SIM_ERR_NULL_ARGUMENT;
     }
-    const float distance = config != nullptr ? config->rep.scene.wallDistance
-                                             : core::SceneConfig{}.wallDistance;
+    const float distance =
+        config != nullptr ? config->rep.scene.wallDistance : core::SceneConfig{}.wallDistance;
     const KESOAngleMeasureParam p = core::wallAngleParam(distance);
-    *param = {p.xLower,       p.xUpper,         p.yLower,      p.yUpper,     p.windowWidth,
-              p.windowStep,   p.binWidth,       p.zUpper,      p.zLower,     p.minFitPoints,
+    *param = {p.xLower,         p.xUpper,      p.yLower,    p.yUpper, p.windowWidth,
+              p.windowStep,     p.binWidth,    p.zUpper,    p.zLower, p.minFitPoints,
               p.angleTolerance, p.extendAngle, p.resetAngle};
     return TARN_SIM_OK;
 }
@@ -272,16 +273,20 @@ int tarn_sim_wait(tarn_sim* sim, int timeout_ms) {
     if (sim == nullptr) {
         return TARN_SIM_ERR_NULL_ARGUMENT;
     }
-    return sim->rep.wait(std::chrono::milliseconds(timeout_ms)) ? TARN_SIM_OK
-                                                                 : TARN_SIM_ERR_TIMEOUT;
+    return guarded([&] {
+        return sim->rep.wait(std::chrono::milliseconds(timeout_ms)) ? TARN_SIM_OK
+                                                                    : TARN_SIM_ERR_TIMEOUT;
+    });
 }
 
 int tarn_sim_stop(tarn_sim* sim) {
     if (sim == nullptr) {
         return TARN_SIM_ERR_NULL_ARGUMENT;
     }
-    sim->rep.stop();
-    return TARN_SIM_OK;
+    return guarded([&] {
+        sim->rep.stop();
+        return TARN_SIM_OK;
+    });
 }
 
 void tarn_sim_close(tarn_sim* sim) {
@@ -300,24 +305,26 @@ int tarn_sim_get_counters(const tarn_sim* sim, tarn_sim_counters* counters) {
     if (sim == nullptr || counters == nullptr) {
         return TARN_SIM_ERR_NULL_ARGUMENT;
     }
-    const core::SensorCounts c = sim->rep.counts();
-    *counters = tarn_sim_counters{};
-    counters->frames = c.frames;
-    counters->datagrams = c.datagrams;
-    counters->point_datagrams = c.pointDatagrams;
-    counters->imu_datagrams = c.imuDatagrams;
-    counters->send_errors = c.sendErrors;
-    counters->dropped = c.faults.dropped;
-    counters->duplicated = c.faults.duplicated;
-    counters->reordered = c.faults.reordered;
-    counters->truncated = c.faults.truncated;
-    counters->corrupted = c.faults.corrupted;
-    counters->foreign = c.faults.foreign;
-    if (const core::ControlServer* control = sim->rep.control()) {
-        counters->control_connections = static_cast<uint64_t>(control->connectionsAccepted());
-        counters->control_requests = control->received().size();
-    }
-    return TARN_SIM_OK;
+    return guarded([&] {
+        const core::SensorCounts c = sim->rep.counts();
+        *counters = tarn_sim_counters{};
+        counters->frames = c.frames;
+        counters->datagrams = c.datagrams;
+        counters->point_datagrams = c.pointDatagrams;
+        counters->imu_datagrams = c.imuDatagrams;
+        counters->send_errors = c.sendErrors;
+        counters->dropped = c.faults.dropped;
+        counters->duplicated = c.faults.duplicated;
+        counters->reordered = c.faults.reordered;
+        counters->truncated = c.faults.truncated;
+        counters->corrupted = c.faults.corrupted;
+        counters->foreign = c.faults.foreign;
+        if (const core::ControlServer* control = sim->rep.control()) {
+            counters->control_connections = static_cast<uint64_t>(control->connectionsAccepted());
+            counters->control_requests = control->received().size();
+        }
+        return TARN_SIM_OK;
+    });
 }
 
 int tarn_sim_get_settings(const tarn_sim* sim, uint8_t* record) {
@@ -328,9 +335,11 @@ int tarn_sim_get_settings(const tarn_sim* sim, uint8_t* record) {
     if (control == nullptr) {
         return TARN_SIM_ERR_NO_CONTROL;
     }
-    const core::SettingsRecord settings = control->settings();
-    std::copy(settings.begin(), settings.end(), record);
-    return TARN_SIM_OK;
+    return guarded([&] {
+        const core::SettingsRecord settings = control->settings();
+        std::copy(settings.begin(), settings.end(), record);
+        return TARN_SIM_OK;
+    });
 }
 
 int tarn_sim_set_settings(tarn_sim* sim, const uint8_t* record) {
@@ -341,10 +350,12 @@ int tarn_sim_set_settings(tarn_sim* sim, const uint8_t* record) {
     if (control == nullptr) {
         return TARN_SIM_ERR_NO_CONTROL;
     }
-    core::SettingsRecord settings{};
-    std::copy(record, record + settings.size(), settings.begin());
-    control->setSettings(settings);
-    return TARN_SIM_OK;
+    return guarded([&] {
+        core::SettingsRecord settings{};
+        std::copy(record, record + settings.size(), settings.begin());
+        control->setSettings(settings);
+        return TARN_SIM_OK;
+    });
 }
 
 int tarn_sim_set_control_fault(tarn_sim* sim, uint16_t command, const char* fault, int replies,
@@ -378,8 +389,10 @@ int tarn_sim_clear_control_faults(tarn_sim* sim) {
     if (control == nullptr) {
         return TARN_SIM_ERR_NO_CONTROL;
     }
-    control->clearFaults();
-    return TARN_SIM_OK;
+    return guarded([&] {
+        control->clearFaults();
+        return TARN_SIM_OK;
+    });
 }
 
 int tarn_sim_received_commands(const tarn_sim* sim, uint16_t* commands, size_t capacity,

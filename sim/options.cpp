@@ -138,8 +138,7 @@ Refusal loopback(const std::string& text, std::string* address) {
     return std::nullopt;
 }
 
-Refusal endpoint(const std::string& text, long long minPort, std::string* address,
-                 uint16_t* port) {
+Refusal endpoint(const std::string& text, long long minPort, std::string* address, uint16_t* port) {
     const std::size_t colon = text.rfind(':');
     if (colon == std::string::npos) {
         return quoted(text) + " must be ADDRESS:PORT";
@@ -158,10 +157,11 @@ Refusal endpoint(const std::string& text, long long minPort, std::string* addres
 }
 
 // A fault's values: "K:D" followed by more whole numbers within the extra bounds.
-Refusal faultNumbers(const std::string& text, const std::vector<std::pair<long long, long long>>& extra,
-                     const char* format, std::vector<long long>* values) {
-    std::vector<std::pair<long long, long long>> bounds = {
-        {0, kMaxFrameIndex}, {-kMaxDatagramIndex, kMaxDatagramIndex}};
+Refusal faultNumbers(const std::string& text,
+                     const std::vector<std::pair<long long, long long>>& extra, const char* format,
+                     std::vector<long long>* values) {
+    std::vector<std::pair<long long, long long>> bounds = {{0, kMaxFrameIndex},
+                                                           {-kMaxDatagramIndex, kMaxDatagramIndex}};
     bounds.insert(bounds.end(), extra.begin(), extra.end());
     const std::vector<std::string> parts = split(text, ':');
     values->assign(bounds.size(), 0);
@@ -217,9 +217,9 @@ Refusal setTruncate(SensorConfig& c, const std::string& text) {
 
 Refusal setCorrupt(SensorConfig& c, const std::string& text) {
     std::vector<long long> v;
-    if (Refusal refusal = faultNumbers(
-            text, {{0, static_cast<long long>(kMaxDatagramBytes) - 1}, {0, kMaxByte}}, "K:D:O:V",
-            &v)) {
+    if (Refusal refusal =
+            faultNumbers(text, {{0, static_cast<long long>(kMaxDatagramBytes) - 1}, {0, kMaxByte}},
+                         "K:D:O:V", &v)) {
         return refusal;
     }
     DatagramFault f = fault(FaultKind::kCorruptByte, v);
@@ -290,23 +290,23 @@ Refusal setControlFault(SensorConfig& c, const std::string& text) {
 }
 
 // The setters of single numbers: the value goes to a member only once it is known to be valid.
-#define TARN_SIM_NUMBER(member, low, high)                              \
-    [](SensorConfig& c, const std::string& text) -> Refusal {           \
-        double value = 0.0;                                             \
-        Refusal refusal = number(text, low, high, &value);              \
-        if (!refusal) {                                                 \
-            c.member = static_cast<decltype(c.member)>(value);          \
-        }                                                               \
-        return refusal;                                                 \
+#define TARN_SIM_NUMBER(member, low, high)                     \
+    [](SensorConfig& c, const std::string& text) -> Refusal {  \
+        double value = 0.0;                                    \
+        Refusal refusal = number(text, low, high, &value);     \
+        if (!refusal) {                                        \
+            c.member = static_cast<decltype(c.member)>(value); \
+        }                                                      \
+        return refusal;                                        \
     }
-#define TARN_SIM_WHOLE(member, low, high)                               \
-    [](SensorConfig& c, const std::string& text) -> Refusal {           \
-        long long value = 0;                                            \
-        Refusal refusal = whole(text, low, high, &value);               \
-        if (!refusal) {                                                 \
-            c.member = static_cast<decltype(c.member)>(value);          \
-        }                                                               \
-        return refusal;                                                 \
+#define TARN_SIM_WHOLE(member, low, high)                      \
+    [](SensorConfig& c, const std::string& text) -> Refusal {  \
+        long long value = 0;                                   \
+        Refusal refusal = whole(text, low, high, &value);      \
+        if (!refusal) {                                        \
+            c.member = static_cast<decltype(c.member)>(value); \
+        }                                                      \
+        return refusal;                                        \
     }
 
 struct Entry {
@@ -347,8 +347,8 @@ const Entry kEntries[] = {
      TARN_SIM_WHOLE(sender.sourcePort, 0, kMaxPort)},
     {{"fps", nullptr, "F", "frames per second, 0.1 to 1000", "15", kValue, kStream},
      TARN_SIM_NUMBER(fps, 0.1, 1000.0)},
-    {{"pixel-type", nullptr, "T", "0: 4-byte (distance), 1: 8-byte (x y z), 2: 10-byte (both) pixels",
-      "2", kValue, kStream},
+    {{"pixel-type", nullptr, "T",
+      "0: 4-byte (distance), 1: 8-byte (x y z), 2: 10-byte (both) pixels", "2", kValue, kStream},
      TARN_SIM_WHOLE(pixelType, kPixelType4Bytes, kPixelType10Bytes)},
     {{"imu-rate", nullptr, "H", "IMU samples per second, 0 for none", "100", kValue, kStream},
      TARN_SIM_NUMBER(imuRate, 0.0, 10000.0)},
@@ -364,13 +364,13 @@ const Entry kEntries[] = {
     {{"duration", "seconds", "S", "stop after S seconds, 0 for no bound", "no bound", kValue,
       kStream},
      TARN_SIM_NUMBER(seconds, 0.0, kMaxSeconds)},
-    {{"first-frame", nullptr, "N", "the first frame's number, which each frame carries as timestamp",
-      "1", kValue, kStream},
+    {{"first-frame", nullptr, "N",
+      "the first frame's number, which each frame carries as timestamp", "1", kValue, kStream},
      TARN_SIM_WHOLE(firstFrame, 0, kMaxFrameIndex)},
     {{"tag", nullptr, "N", "the tag byte of every measurement datagram", "0", kValue, kStream},
      TARN_SIM_WHOLE(tag, 0, kMaxByte)},
-    {{"spread", nullptr, "S", "share of the frame period a frame's datagrams are spread over", "0.5",
-      kValue, kStream},
+    {{"spread", nullptr, "S", "share of the frame period a frame's datagrams are spread over",
+      "0.5", kValue, kStream},
      TARN_SIM_NUMBER(spread, 0.0, 1.0)},
     {{"no-stream", nullptr, nullptr, "send no measurements, only serve the control port", nullptr,
       kFlag, kStream},
@@ -400,8 +400,9 @@ const Entry kEntries[] = {
       "drop the first datagram of frame K (it merges into the frame before)", nullptr, kRepeated,
       kFaults},
      setDropOfFrame<0>},
-    {{"drop-last-of", nullptr, "K", "drop the last datagram of frame K (the frame is never complete)",
-      nullptr, kRepeated, kFaults},
+    {{"drop-last-of", nullptr, "K",
+      "drop the last datagram of frame K (the frame is never complete)", nullptr, kRepeated,
+      kFaults},
      setDropOfFrame<-1>},
     {{"drop", nullptr, "K:D", "drop datagram D of frame K", nullptr, kRepeated, kFaults},
      setFrameDatagramFault<FaultKind::kDrop>},

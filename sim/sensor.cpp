@@ -157,7 +157,8 @@ void Sensor::run() {
         const Clock::time_point frameStart = start_ + period * static_cast<long>(k);
         const uint64_t number = config_.firstFrame + k;
         const FrameFormat format{config_.pixelType, config_.tag, number};
-        const std::vector<Outgoing> outgoing = faults_.apply(k, encodeFrame(scene_, number, format));
+        const std::vector<Outgoing> outgoing =
+            faults_.apply(k, encodeFrame(scene_, number, format));
         for (std::size_t i = 0; going && i < outgoing.size(); ++i) {
             if (i % kDatagramsPerBurst == 0) {
                 publish();

@@ -40,14 +40,14 @@ extern "C" {
 #define TARN_SIM_OK 0
 #define TARN_SIM_ERR_NULL_ARGUMENT (-201)  /* a required pointer argument is null */
 #define TARN_SIM_ERR_UNKNOWN_OPTION (-202) /* no option of that name */
-#define TARN_SIM_ERR_VALUE (-203)          /* the option's value was refused (the error text says why) */
-#define TARN_SIM_ERR_NO_MEMORY (-204)      /* memory ran out */
-#define TARN_SIM_ERR_SOCKET (-205)         /* the sending socket could not be opened or bound */
-#define TARN_SIM_ERR_CONTROL (-206)        /* the control port could not be served (in use?) */
-#define TARN_SIM_ERR_THREAD (-207)         /* the streaming thread could not be started */
-#define TARN_SIM_ERR_TIMEOUT (-208)        /* still streaming at the end of the time-out */
-#define TARN_SIM_ERR_NO_CONTROL (-209)     /* this sensor serves no control port */
-#define TARN_SIM_ERR_ARGUMENT (-210)       /* an argument is out of its range */
+#define TARN_SIM_ERR_VALUE (-203)     /* the option's value was refused (the error text says why) */
+#define TARN_SIM_ERR_NO_MEMORY (-204) /* memory ran out */
+#define TARN_SIM_ERR_SOCKET (-205)    /* the sending socket could not be opened or bound */
+#define TARN_SIM_ERR_CONTROL (-206)   /* the control port could not be served (in use?) */
+#define TARN_SIM_ERR_THREAD (-207)    /* the streaming thread could not be started */
+#define TARN_SIM_ERR_TIMEOUT (-208)   /* still streaming at the end of the time-out */
+#define TARN_SIM_ERR_NO_CONTROL (-209) /* this sensor serves no control port */
+#define TARN_SIM_ERR_ARGUMENT (-210)   /* an argument is out of its range */
 
 /* Names a result code of this header; "unknown result code" for any other. The text is static. */
 TARN_SIM_API const char* tarn_sim_strerror(int code);
@@ -57,7 +57,7 @@ TARN_SIM_API const char* tarn_sim_strerror(int code);
 /* How an option takes its value. */
 #define TARN_SIM_OPTION_VALUE 0    /* one value; setting it again replaces it */
 #define TARN_SIM_OPTION_REPEATED 1 /* one value per use; each use adds one (a fault, say) */
-#define TARN_SIM_OPTION_FLAG 2     /* no value: setting it (with any value text, or NULL) turns it on */
+#define TARN_SIM_OPTION_FLAG 2     /* no value: any value text (or NULL) turns it on */
 
 /* What an option is about, for grouping usage texts. */
 #define TARN_SIM_GROUP_STREAM 0  /* the measurement stream and its scene */
@@ -86,7 +86,7 @@ TARN_SIM_API const tarn_sim_option* tarn_sim_option_find(const char* name);
  * "  --NAME SYNTAX          PREFIXHELP [DEFAULT]\n", written into buffer as a NUL-terminated text,
  * cut to size - 1 characters. name may be the alias, which the line then shows; prefix may be
  * NULL. Returns the length of the whole text (excluding the NUL, as snprintf does), or
- * TARN_SIM_ERR_UNKNOWN_OPTION or TARN_SIM_ERR_NULL_ARGUMENT (name, or buffer with a non-zero size). */
+ * TARN_SIM_ERR_UNKNOWN_OPTION or TARN_SIM_ERR_NULL_ARGUMENT (name; buffer with a non-zero size). */
 TARN_SIM_API int tarn_sim_option_usage(const char* name, const char* prefix, char* buffer,
                                        size_t size);
 

@@ -63,8 +63,8 @@ class Config {
     // ValueError with the component's reason, KeyError for an unknown option.
     void set(const std::string& name, const std::string& value) {
         char error[kErrorBytes] = {};
-        const int code = tarn_sim_config_set(config_.get(), textArgument(name),
-                                             textArgument(value), error, sizeof error);
+        const int code = tarn_sim_config_set(config_.get(), textArgument(name), textArgument(value),
+                                             error, sizeof error);
         if (code == TARN_SIM_ERR_UNKNOWN_OPTION) {
             throw py::key_error(name);
         }

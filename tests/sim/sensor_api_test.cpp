@@ -134,15 +134,14 @@ TEST(SimOptions, EveryNameIsFoundOnceAndRefusalsNameTheReasonAndChangeNothing) {
 
     char line[256];
     ASSERT_GT(tarn_sim_option_usage("drop-rate", "sim: ", line, sizeof line), 0);
-    EXPECT_STREQ(line,
-                 "  --drop-rate R          sim: share of datagrams dropped at random, 0 to 1 [0]\n");
+    EXPECT_STREQ(
+        line, "  --drop-rate R          sim: share of datagrams dropped at random, 0 to 1 [0]\n");
 }
 
 TEST(SimSensor, CountsWhatArrivesWithItsFaults) {
     Receiver receiver;
     Config config;
-    for (const auto& [name, value] :
-         std::vector<std::pair<const char*, std::string>>{
+    for (const auto& [name, value] : std::vector<std::pair<const char*, std::string>>{
              {"to", "127.0.0.1:" + std::to_string(receiver.port())},
              {"from", "127.0.0.1:0"},
              {"frames", "4"},
@@ -259,8 +258,9 @@ TEST(SimSensor, ControlServerStartsWithItsRecordAndRefusesBadFaults) {
 TEST(SimSensor, WallAngleBoxFollowsTheWallsDistance) {
     tarn_sim_angle_param p{};
     ASSERT_EQ(tarn_sim_wall_angle_param(nullptr, &p), TARN_SIM_OK);
-    EXPECT_EQ(std::vector<int32_t>({p.x_lower, p.x_upper, p.y_lower, p.y_upper, p.z_lower, p.z_upper}),
-              (std::vector<int32_t>{-1000, 1000, -400, 400, 1000, 3000}));
+    EXPECT_EQ(
+        std::vector<int32_t>({p.x_lower, p.x_upper, p.y_lower, p.y_upper, p.z_lower, p.z_upper}),
+        (std::vector<int32_t>{-1000, 1000, -400, 400, 1000, 3000}));
     Config config;
     ASSERT_EQ(config.set("distance", "3500"), "");
     tarn_sim_wall_angle_param(config.get(), &p);

@@ -32,30 +32,18 @@ struct Offered {
 
 // The options of this program, in the order of its usage text.
 const Offered kOptions[] = {
-    {"port", "required"},
-    {"address", nullptr},
-    {"source-address", nullptr},
-    {"source-port", nullptr},
-    {"pixel-type", nullptr},
-    {"fps", nullptr},
-    {"frames", nullptr},
-    {"seconds", "5 when --frames is 0, else none"},
-    {"tilt", nullptr},
-    {"distance", nullptr},
-    {"noise", nullptr},
-    {"imu-rate", nullptr},
-    {"drop-rate", nullptr},
-    {"duplicate-rate", nullptr},
-    {"reorder-rate", nullptr},
-    {"seed", nullptr},
-    {"drop-first-of", nullptr},
-    {"drop-last-of", nullptr},
-    {"drop", nullptr},
-    {"duplicate", nullptr},
-    {"delay", nullptr},
-    {"corrupt", nullptr},
-    {"truncate", nullptr},
-    {"foreign", nullptr},
+    {"port", "required"},        {"address", nullptr},
+    {"source-address", nullptr}, {"source-port", nullptr},
+    {"pixel-type", nullptr},     {"fps", nullptr},
+    {"frames", nullptr},         {"seconds", "5 when --frames is 0, else none"},
+    {"tilt", nullptr},           {"distance", nullptr},
+    {"noise", nullptr},          {"imu-rate", nullptr},
+    {"drop-rate", nullptr},      {"duplicate-rate", nullptr},
+    {"reorder-rate", nullptr},   {"seed", nullptr},
+    {"drop-first-of", nullptr},  {"drop-last-of", nullptr},
+    {"drop", nullptr},           {"duplicate", nullptr},
+    {"delay", nullptr},          {"corrupt", nullptr},
+    {"truncate", nullptr},       {"foreign", nullptr},
 };
 
 const Offered* offered(const std::string& name) {
@@ -68,9 +56,10 @@ const Offered* offered(const std::string& name) {
 }
 
 std::string usage() {
-    std::string text = "usage: tarn_sim_sensor --port P [options]\n"
-                       "Streams frames of a simulated tilted wall to 127.0.0.1:P and stops by "
-                       "itself.\n";
+    std::string text =
+        "usage: tarn_sim_sensor --port P [options]\n"
+        "Streams frames of a simulated tilted wall to 127.0.0.1:P and stops by "
+        "itself.\n";
     for (const Offered& option : kOptions) {
         char line[1024];
         tarn_sim_option_usage(option.name, nullptr, line, sizeof line);
@@ -121,9 +110,9 @@ bool readOptions(int argc, char** argv, Config& config) {
         }
         const Offered* option = word.compare(0, 2, "--") == 0 ? offered(word.substr(2)) : nullptr;
         if (option == nullptr) {
-            throw std::invalid_argument(word.compare(0, 2, "--") == 0 ? "unknown option " + word
-                                                                      : "unexpected argument: " +
-                                                                            word);
+            throw std::invalid_argument(word.compare(0, 2, "--") == 0
+                                            ? "unknown option " + word
+                                            : "unexpected argument: " + word);
         }
         const bool flag = tarn_sim_option_find(option->name)->kind == TARN_SIM_OPTION_FLAG;
         if (!flag && i + 1 >= argc) {

@@ -21,12 +21,12 @@ using Clock = std::chrono::steady_clock;
 // How often the main thread looks whether the stream has ended.
 constexpr auto kPollPeriod = std::chrono::milliseconds(20);
 
-const SimOptionNames kStreamOptions = {"to",     "from",     "fps",   "pixel-type",
-                                       "imu-rate", "tilt",   "distance", "noise",
-                                       "frames", "duration", "no-stream"};
-const SimOptionNames kFaultOptions = {"loss",         "duplicates", "reorder", "seed",
-                                      "drop-first-of", "drop-last-of", "drop",  "duplicate",
-                                      "delay",        "corrupt",    "truncate", "foreign"};
+const SimOptionNames kStreamOptions = {"to",       "from",     "fps",      "pixel-type",
+                                       "imu-rate", "tilt",     "distance", "noise",
+                                       "frames",   "duration", "no-stream"};
+const SimOptionNames kFaultOptions = {"loss",          "duplicates",   "reorder",  "seed",
+                                      "drop-first-of", "drop-last-of", "drop",     "duplicate",
+                                      "delay",         "corrupt",      "truncate", "foreign"};
 const SimOptionNames kControlOptions = {"control", "pkg-size", "control-fault"};
 
 const char* const kIntroduction = R"(usage: tarn sim [options]
@@ -135,16 +135,16 @@ int run(const SimConfig& config, bool faulty) {
             "tarn sim: streaming a wall tilted %.2f degrees from %s:%d to %s:%d, %s "
             "pixels, %d datagrams per frame, %.1f fps, %.0f IMU samples/s\n",
             s.tilt_degrees, s.source_address, sensor.sourcePort(), s.destination_address,
-            s.destination_port, pixelName(s.pixel_type),
-            tarn_sim_datagrams_per_frame(s.pixel_type), s.fps, s.imu_rate);
+            s.destination_port, pixelName(s.pixel_type), tarn_sim_datagrams_per_frame(s.pixel_type),
+            s.fps, s.imu_rate);
     }
     std::fflush(stdout);
 
     const Clock::time_point start = Clock::now();
-    const Clock::time_point end = s.duration_seconds > 0.0
-                                      ? start + std::chrono::duration_cast<Clock::duration>(
-                                                    std::chrono::duration<double>(s.duration_seconds))
-                                      : Clock::time_point::max();
+    const Clock::time_point end =
+        s.duration_seconds > 0.0 ? start + std::chrono::duration_cast<Clock::duration>(
+                                               std::chrono::duration<double>(s.duration_seconds))
+                                 : Clock::time_point::max();
     auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
     sensor.start();
     Clock::time_point nextTick = start + std::chrono::seconds(1);

@@ -110,8 +110,8 @@ SimSensor::SimSensor(const SimConfig& config) {
                                               tarn_sim_strerror(result));
     }
     if (result != TARN_SIM_OK) {
-        throw Failure(ExitStatus::failure,
-                      std::string("cannot start the simulated sensor: ") + tarn_sim_strerror(result));
+        throw Failure(ExitStatus::failure, std::string("cannot start the simulated sensor: ") +
+                                               tarn_sim_strerror(result));
     }
     sim_.reset(sim);
 }

@@ -207,8 +207,8 @@ std::string StreamSource::description() const {
 KESOAngleMeasureParam simulatedWallParam() {
     tarn_sim_angle_param p{};
     tarn_sim_wall_angle_param(nullptr, &p);
-    return {p.x_lower,      p.x_upper,      p.y_lower,     p.y_upper,        p.window_width,
-            p.window_step,  p.bin_width,    p.z_upper,     p.z_lower,        p.min_fit_points,
+    return {p.x_lower,         p.x_upper,      p.y_lower,    p.y_upper, p.window_width,
+            p.window_step,     p.bin_width,    p.z_upper,    p.z_lower, p.min_fit_points,
             p.angle_tolerance, p.extend_angle, p.reset_angle};
 }
 
