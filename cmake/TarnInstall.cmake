@@ -54,6 +54,8 @@ function(tarn_install_component target)
   ")
 endfunction()
 
+tarn_install_component(tarn_sim COMPONENT sim
+                       DESCRIPTION "tarn SDK: the simulated sensor on loopback")
 tarn_install_component(tarn_messages COMPONENT messages REQUIRES tarn_c_sdk
                        DESCRIPTION "tarn SDK: frames as ROS 2 messages (CDR)")
 tarn_install_component(tarn_mcap COMPONENT mcap REQUIRES tarn_messages

@@ -1,5 +1,7 @@
 #include "sim/wall_frame.h"
 
+#include <cmath>
+
 namespace tarn::sim {
 
 void fillGrid(const Scene& scene, uint64_t frameIndex, KESOPointData (*grid)[KESO_COLUMNS]) {
@@ -20,7 +22,14 @@ void fillGrid(const Scene& scene, uint64_t frameIndex, KESOPointData (*grid)[KES
     }
 }
 
-KESOAngleMeasureParam wallAngleParam() {
+namespace {
+
+constexpr int32_t kDistanceMargin = 1000;
+
+}  // namespace
+
+KESOAngleMeasureParam wallAngleParam(float wallDistance) {
+    const auto distance = static_cast<int32_t>(std::lround(wallDistance));
     KESOAngleMeasureParam param{};
     param.xLower = -1000;
     param.xUpper = 1000;
@@ -29,8 +38,8 @@ KESOAngleMeasureParam wallAngleParam() {
     param.windowWidth = 200;
     param.windowStep = 10;
     param.binWidth = 50;
-    param.zUpper = 3000;
-    param.zLower = 1000;
+    param.zUpper = distance + kDistanceMargin;
+    param.zLower = distance - kDistanceMargin;
     param.minFitPoints = 100;
     param.angleTolerance = 5.0f;
     param.extendAngle = 60.0f;

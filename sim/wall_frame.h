@@ -13,9 +13,10 @@ namespace tarn::sim {
 // Writes frame frameIndex of scene into grid, every cell decoded as from 10-byte pixels.
 void fillGrid(const Scene& scene, uint64_t frameIndex, KESOPointData (*grid)[KESO_COLUMNS]);
 
-// A box around the wall (y within 1000, z within 400, x from 1000 to 3000) in slices of 50
-// along z; holds the default scene for tilts up to about 45 degrees.
-KESOAngleMeasureParam wallAngleParam();
+// A box around the wall (y within 1000, z within 400, x within 1000 of the wall's distance: 1000
+// to 3000 for the default scene) in slices of 50 along z; holds the wall for tilts up to about 45
+// degrees.
+KESOAngleMeasureParam wallAngleParam(float wallDistance = SceneConfig{}.wallDistance);
 
 }  // namespace tarn::sim
 

@@ -2,11 +2,18 @@
 
 It streams frames of a flat wall, turned by ``tilt`` degrees about the vertical axis, to
 ``address``:``port`` on loopback, with IMU samples between them, and optionally serves the
-control port 6501 on the loopback address ``control``. Frames carry their frame number (from 0)
-as timestamp.
+control port 6501 on the loopback address ``control``. Frames carry their frame number (from 0
+here, ``first_frame`` changes it) as timestamp.
+
+Its keywords are the options of the simulated sensor's option table (``OPTIONS``), the same ones
+``tarn sim`` takes, with ``_`` for ``-`` (``pixel_type`` for ``--pixel-type``) and ``source`` for
+``source-address``; values are checked there, and a refused one raises ValueError.
 """
 
 from tarn import _tarn
+
+#: The option table: dicts of name, alias, syntax, help, default, repeated and flag.
+OPTIONS = tuple(_tarn.sim_options())
 
 #: Faults by kind, each a tuple: ("drop", frame, datagram), ("duplicate", ...),
 #: ("reorder", ...), ("foreign", ...), ("truncate", frame, datagram, length) and
@@ -17,18 +24,56 @@ FAULT_KINDS = ("drop", "duplicate", "reorder", "foreign", "truncate", "corrupt")
 #: Control commands, for Sensor.control_fault.
 GET_PKG_SIZE, SET_PKG_SIZE, SET_NET, GET_NET = 0x0001, 0x0002, 0x0201, 0x0202
 
+# The option each fault kind is given as.
+_FAULT_OPTIONS = {"drop": "drop", "duplicate": "duplicate", "reorder": "delay",
+                  "foreign": "foreign", "truncate": "truncate", "corrupt": "corrupt"}
+# Keywords whose option has another name.
+_RENAMED = {"source": "source-address"}
+# Frames are numbered from 0 here, as the tests and the decoder's examples count them.
+_FIRST_FRAME = 0
 
-def _options(port=None, frames=None, control=None, faults=(), **settings):
-    options = _tarn.SimOptions()
-    options.port = 0 if port is None else port
-    options.frames = frames or 0
-    options.control = control or ""
-    for name, value in settings.items():
-        setattr(options, name, value)
-    for kind, frame, datagram, *rest in faults:
-        offset, value = (list(rest) + [0, 0])[:2]  # truncate: the length as offset
-        options.add_fault(kind, frame, datagram, offset, value)
-    return options
+
+def _config(port=None, frames=None, control=None, faults=(), **options):
+    config = _tarn.SimConfig()
+
+    def put(keyword, name, value):
+        try:
+            config.set(name, str(value))
+        except KeyError:
+            raise TypeError(f"unexpected keyword argument '{keyword}'") from None
+        except ValueError as refused:
+            raise ValueError(f"{keyword} {refused}") from None
+
+    put("first_frame", "first-frame", options.pop("first_frame", _FIRST_FRAME))
+    if port is None:
+        put("port", "no-stream", "")
+    else:
+        put("port", "port", port)
+    if frames is not None:
+        put("frames", "frames", frames)
+    if control is not None:
+        put("control", "control", control)
+    for keyword, value in options.items():
+        put(keyword, _RENAMED.get(keyword, keyword.replace("_", "-")), value)
+    for kind, *numbers in faults:
+        if kind not in _FAULT_OPTIONS:
+            raise ValueError(f"unknown fault '{kind}': " + ", ".join(FAULT_KINDS))
+        put("faults", _FAULT_OPTIONS[kind], ":".join(str(number) for number in numbers))
+    return config
+
+
+# Options taken by Sensor's own keywords, or not as keywords ("from" is a word of Python).
+_NOT_KEYWORDS = ("to", "from", "port", "frames", "no-stream", "control")
+
+
+def _keywords():
+    lines = []
+    for option in (o for o in OPTIONS if o["name"] not in _NOT_KEYWORDS):
+        keyword = {v: k for k, v in _RENAMED.items()}.get(option["name"], option["name"])
+        default = f" [{option['default']}]" if option["default"] else ""
+        lines.append(f"    {keyword.replace('-', '_')}: " + " ".join(option["help"].split())
+                     + default)
+    return "\n".join(lines)
 
 
 class Sensor:
@@ -36,21 +81,13 @@ class Sensor:
     with block.
 
     port: where the frames go (None: no frames, only the control port). frames: how many to
-    send (None: until stopped). pixel_type: 0 (distance), 1 (x y z) or 2 (both). loss,
-    duplicates, reorder: share of datagrams hit at random; faults: see FAULT_KINDS. control: a
-    127.x.y.z address to serve the control port on.
+    send (None: until stopped). faults: see FAULT_KINDS. control: a 127.x.y.z address to serve
+    the control port on. The other keywords, with their defaults:
     """
 
-    def __init__(self, port=7001, *, address="127.0.0.1", source="127.0.0.1", source_port=6301,
-                 tilt=12.0, distance=2000.0, noise=2.0, seed=1, fps=15.0, frames=None,
-                 pixel_type=2, imu_rate=100.0, tag=0, spread=0.5, loss=0.0, duplicates=0.0,
-                 reorder=0.0, faults=(), control=None):
-        options = _options(port=port, frames=frames, control=control, faults=faults,
-                           address=address, source=source, source_port=source_port, tilt=tilt,
-                           distance=distance, noise=noise, seed=seed, fps=fps,
-                           pixel_type=pixel_type, imu_rate=imu_rate, tag=tag, spread=spread,
-                           loss=loss, duplicates=duplicates, reorder=reorder)
-        self._sensor = _tarn.SimSensor(options)
+    def __init__(self, port=7001, *, frames=None, faults=(), control=None, **options):
+        self._config = _config(port=port, frames=frames, control=control, faults=faults, **options)
+        self._sensor = _tarn.SimSensor(self._config)
 
     @property
     def source_port(self):
@@ -67,17 +104,19 @@ class Sensor:
         return self._sensor.wait(timeout)
 
     def stop(self):
-        """Stops streaming, within one frame period; the control port keeps serving."""
+        """Stops streaming, within a few milliseconds; the control port keeps serving."""
         self._sensor.stop()
 
     def counters(self):
-        """What was sent: frames, datagrams, imu, send_errors, dropped. After the stream ended."""
+        """What was sent so far: frames, datagrams, point_datagrams, imu, send_errors, each fault
+        (dropped, duplicated, reordered, truncated, corrupted, foreign) and the control port's
+        control_connections and control_requests. Also after close()."""
         return self._sensor.counters()
 
     def expected(self, row, column, frame):
         """Cell (row, column) of frame number ``frame`` as the library decodes it from 10-byte
         pixels: a dict of distance, intensity, x, y, z. Other pixel types carry a part of it."""
-        return self._sensor.expected(row, column, frame)
+        return self._config.expected(row, column, frame)
 
     @property
     def settings(self):
@@ -112,9 +151,11 @@ class Sensor:
         self.close()
 
 
-def encode_frame(frame, *, tilt=12.0, distance=2000.0, noise=2.0, seed=1, pixel_type=2, tag=0):
+Sensor.__doc__ += "\n" + _keywords() + "\n"
+
+
+def encode_frame(frame, **options):
     """The datagrams (bytes) of frame number ``frame`` of the simulated wall, in sending order,
-    for a tarn.Decoder."""
-    options = _options(tilt=tilt, distance=distance, noise=noise, seed=seed,
-                       pixel_type=pixel_type, tag=tag)
-    return _tarn.sim_encode_frame(options, frame)
+    for a tarn.Decoder; the keywords are Sensor's (tilt, distance, noise, seed, pixel_type, tag,
+    ...)."""
+    return _config(**options).encode_frame(frame)

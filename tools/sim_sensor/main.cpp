@@ -1,132 +1,176 @@
 // tarn_sim_sensor: plays the sensor's measurement side on loopback. It streams frames of a tilted
 // wall (and IMU samples) to a UDP port for a given number of frames or seconds, optionally with
-// faults, then prints what it sent. Each frame's timestamp is its frame number, from 1.
+// faults, then prints what it sent. Each frame's timestamp is its frame number, from 1. Its
+// options come from the simulated sensor's option table (tarn/sim.h).
 #include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <exception>
+#include <cstring>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
-#include "sim/scene.h"
-#include "sim/stream_sender.h"
-#include "tools/common/command_line.h"
+#include "tarn/sim.h"
 
 namespace {
 
-using tarn::tools::CommandLine;
-namespace sim = tarn::sim;
+constexpr const char* kDefaultSeconds = "5";
+constexpr int kWaitSliceMs = 50;
+constexpr std::size_t kErrorBytes = 256;
 
-constexpr long kMaxPort = 65535;
-constexpr uint16_t kSensorDataPort = 6301;
-constexpr double kDefaultSeconds = 5.0;
-
-// Written by the signal handler, read by the streaming loop on the main thread (lock-free atomic).
+// Written by the signal handler, read by the main thread's waiting loop (lock-free atomic).
 std::atomic<bool> stopRequested{false};
 
 void requestStop(int) {
     stopRequested = true;
 }
 
-const char* const kUsage = R"(usage: tarn_sim_sensor --port P [options]
-Streams frames of a simulated tilted wall to 127.0.0.1:P and stops by itself.
-  --port P             destination UDP port (the library's local port), required
-  --address A          destination address, 127.x.y.z [127.0.0.1]
-  --source-address A   source address, 127.x.y.z [127.0.0.1]
-  --source-port P      source port, 0 for any [6301]
-  --pixel-type T       0: 4-byte, 1: 8-byte, 2: 10-byte pixels [2]
-  --fps F              frames per second [15]
-  --frames N           frames to send; 0 sends for --seconds [0]
-  --seconds S          longest run in seconds [5 when --frames is 0, else none]
-  --tilt D             tilt of the wall in degrees (x falls by tan(D) per unit of y) [12]
-  --distance X         x of the wall at y = 0 [2000]
-  --noise R            standard deviation of the noise on raw x (raw unit = 0.2) [2]
-  --imu-rate H         IMU samples per second, 0 for none [100]
-  --drop-rate R        share of datagrams dropped at random [0]
-  --duplicate-rate R   share of datagrams sent twice [0]
-  --reorder-rate R     share of datagrams sent after their successor [0]
-  --seed S             seed of the random faults and of the noise [1]
-  --drop-first-of K    drop the first datagram of frame K (0 is the first frame sent) [none]
-  --drop-last-of K     drop the last datagram of frame K [none]
-)";
-
-struct Options {
-    sim::SenderConfig sender;
-    sim::SceneConfig scene;
-    sim::StreamPlan plan;
-    sim::RandomFaults random;
-    long dropFirstOf = -1;
-    long dropLastOf = -1;
+struct Offered {
+    const char* name;
+    const char* fallback;  // the default this program shows instead of the table's, or null
 };
 
-Options readOptions(CommandLine& line) {
-    Options o;
-    o.sender.destinationPort = static_cast<uint16_t>(line.integer("port", 0, 1, kMaxPort));
-    if (o.sender.destinationPort == 0) {
+// The options of this program, in the order of its usage text.
+const Offered kOptions[] = {
+    {"port", "required"},        {"address", nullptr},
+    {"source-address", nullptr}, {"source-port", nullptr},
+    {"pixel-type", nullptr},     {"fps", nullptr},
+    {"frames", nullptr},         {"seconds", "5 when --frames is 0, else none"},
+    {"tilt", nullptr},           {"distance", nullptr},
+    {"noise", nullptr},          {"imu-rate", nullptr},
+    {"drop-rate", nullptr},      {"duplicate-rate", nullptr},
+    {"reorder-rate", nullptr},   {"seed", nullptr},
+    {"drop-first-of", nullptr},  {"drop-last-of", nullptr},
+    {"drop", nullptr},           {"duplicate", nullptr},
+    {"delay", nullptr},          {"corrupt", nullptr},
+    {"truncate", nullptr},       {"foreign", nullptr},
+};
+
+const Offered* offered(const std::string& name) {
+    for (const Offered& option : kOptions) {
+        if (name == option.name) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+std::string usage() {
+    std::string text =
+        "usage: tarn_sim_sensor --port P [options]\n"
+        "Streams frames of a simulated tilted wall to 127.0.0.1:P and stops by "
+        "itself.\n";
+    for (const Offered& option : kOptions) {
+        char line[1024];
+        tarn_sim_option_usage(option.name, nullptr, line, sizeof line);
+        std::string entry = line;
+        // The table's default, replaced by this program's own where it has one.
+        const tarn_sim_option* table = tarn_sim_option_find(option.name);
+        if (option.fallback != nullptr && table->fallback != nullptr) {
+            const std::string from = std::string("[") + table->fallback + "]";
+            const std::size_t at = entry.rfind(from);
+            if (at != std::string::npos) {
+                entry.replace(at, from.size(), std::string("[") + option.fallback + "]");
+            }
+        }
+        text += entry;
+    }
+    return text;
+}
+
+struct Config {
+    Config() {
+        if (tarn_sim_config_new(&config) != TARN_SIM_OK) {
+            throw std::runtime_error("out of memory");
+        }
+    }
+    ~Config() { tarn_sim_config_free(config); }
+    Config(const Config&) = delete;
+    Config& operator=(const Config&) = delete;
+
+    void set(const std::string& name, const char* value) {
+        char error[kErrorBytes] = {};
+        if (tarn_sim_config_set(config, name.c_str(), value, error, sizeof error) != TARN_SIM_OK) {
+            throw std::invalid_argument("--" + name + " " + error);
+        }
+    }
+
+    tarn_sim_config* config = nullptr;
+};
+
+// Reads the command line into config; false for --help. Throws std::invalid_argument.
+bool readOptions(int argc, char** argv, Config& config) {
+    bool port = false;
+    bool frames = false;
+    bool seconds = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--help" || word == "-h") {
+            return false;
+        }
+        const Offered* option = word.compare(0, 2, "--") == 0 ? offered(word.substr(2)) : nullptr;
+        if (option == nullptr) {
+            throw std::invalid_argument(word.compare(0, 2, "--") == 0
+                                            ? "unknown option " + word
+                                            : "unexpected argument: " + word);
+        }
+        const bool flag = tarn_sim_option_find(option->name)->kind == TARN_SIM_OPTION_FLAG;
+        if (!flag && i + 1 >= argc) {
+            throw std::invalid_argument("option " + word + " needs a value");
+        }
+        config.set(option->name, flag ? nullptr : argv[++i]);
+        port = port || std::strcmp(option->name, "port") == 0;
+        frames = frames || std::strcmp(option->name, "frames") == 0;
+        seconds = seconds || std::strcmp(option->name, "seconds") == 0;
+    }
+    if (!port) {
         throw std::invalid_argument("--port is required");
     }
-    o.sender.destinationAddress = line.text("address", "127.0.0.1");
-    o.sender.sourceAddress = line.text("source-address", "127.0.0.1");
-    o.sender.sourcePort =
-        static_cast<uint16_t>(line.integer("source-port", kSensorDataPort, 0, kMaxPort));
-    o.plan.pixelType =
-        static_cast<uint8_t>(line.integer("pixel-type", sim::kPixelType10Bytes, 0, 2));
-    o.plan.fps = line.number("fps", 15.0, 0.1, 1000.0);
-    o.plan.frames = static_cast<uint64_t>(line.integer("frames", 0, 0, 1000000000));
-    o.plan.seconds = line.number("seconds", o.plan.frames == 0 ? kDefaultSeconds : 0.0, 0.0, 1e6);
-    o.plan.imuRate = line.number("imu-rate", 100.0, 0.0, 10000.0);
-    o.plan.firstFrame = 1;
-    o.plan.stop = &stopRequested;
-    o.scene.tiltDegrees = static_cast<float>(line.number("tilt", 12.0, -89.0, 89.0));
-    o.scene.wallDistance = static_cast<float>(line.number("distance", 2000.0, 1.0, 6000.0));
-    o.scene.noiseRaw = static_cast<float>(line.number("noise", 2.0, 0.0, 1000.0));
-    const long seed = line.integer("seed", 1, 0, 0xffffffffL);
-    o.scene.seed = static_cast<uint32_t>(seed);
-    o.random.seed = static_cast<uint32_t>(seed);
-    o.random.dropRate = line.number("drop-rate", 0.0, 0.0, 1.0);
-    o.random.duplicateRate = line.number("duplicate-rate", 0.0, 0.0, 1.0);
-    o.random.reorderRate = line.number("reorder-rate", 0.0, 0.0, 1.0);
-    o.dropFirstOf = line.integer("drop-first-of", -1, -1, 1000000000);
-    o.dropLastOf = line.integer("drop-last-of", -1, -1, 1000000000);
-    return o;
+    tarn_sim_summary summary{};
+    tarn_sim_config_summary(config.config, &summary);
+    if (!seconds && (!frames || summary.frames == 0)) {
+        config.set("seconds", kDefaultSeconds);
+    }
+    return true;
 }
 
-void configureFaults(sim::StreamSender& sender, const Options& o) {
-    sender.setRandomFaults(o.random);
-    if (o.dropFirstOf >= 0) {
-        sender.addFault({sim::FaultKind::kDrop, static_cast<uint64_t>(o.dropFirstOf), 0});
+int run(const Config& config) {
+    tarn_sim_summary s{};
+    tarn_sim_config_summary(config.config, &s);
+    tarn_sim* sim = nullptr;
+    const int opened = tarn_sim_open(config.config, &sim);
+    if (opened != TARN_SIM_OK) {
+        std::fprintf(stderr, "tarn_sim_sensor: cannot send from %s:%d: %s\n", s.source_address,
+                     s.source_port, tarn_sim_strerror(opened));
+        return 1;
     }
-    if (o.dropLastOf >= 0) {
-        sender.addFault({sim::FaultKind::kDrop, static_cast<uint64_t>(o.dropLastOf), -1});
-    }
-}
-
-int run(const Options& o) {
-    sim::StreamSender sender(o.sender);
-    configureFaults(sender, o);
-    const sim::Scene scene(o.scene);
+    int sourcePort = 0;
+    tarn_sim_source_port(sim, &sourcePort);
     std::printf(
-        "tarn_sim_sensor: streaming a wall tilted %.2f degrees from %s:%u to %s:%u, "
+        "tarn_sim_sensor: streaming a wall tilted %.2f degrees from %s:%d to %s:%d, "
         "%d datagrams per frame, %.1f fps\n",
-        static_cast<double>(o.scene.tiltDegrees), o.sender.sourceAddress.c_str(),
-        sender.sourcePort(), o.sender.destinationAddress.c_str(), o.sender.destinationPort,
-        sim::datagramsPerFrame(o.plan.pixelType), o.plan.fps);
+        s.tilt_degrees, s.source_address, sourcePort, s.destination_address, s.destination_port,
+        tarn_sim_datagrams_per_frame(s.pixel_type), s.fps);
     std::fflush(stdout);
 
-    sender.stream(scene, o.plan);
-
-    const sim::SenderCounters c = sender.counters();
+    tarn_sim_start(sim);
+    while (!stopRequested && tarn_sim_wait(sim, kWaitSliceMs) == TARN_SIM_ERR_TIMEOUT) {
+    }
+    tarn_sim_stop(sim);
+    tarn_sim_counters c{};
+    tarn_sim_get_counters(sim, &c);
+    tarn_sim_close(sim);
     std::printf(
         "tarn_sim_sensor: sent %llu frames, %llu datagrams (%llu point, %llu IMU), "
         "%llu send errors\n",
-        static_cast<unsigned long long>(c.framesSent),
-        static_cast<unsigned long long>(c.datagramsSent),
-        static_cast<unsigned long long>(c.datagramsSent - c.imuSent),
-        static_cast<unsigned long long>(c.imuSent), static_cast<unsigned long long>(c.sendErrors));
+        static_cast<unsigned long long>(c.frames), static_cast<unsigned long long>(c.datagrams),
+        static_cast<unsigned long long>(c.point_datagrams),
+        static_cast<unsigned long long>(c.imu_datagrams),
+        static_cast<unsigned long long>(c.send_errors));
     std::printf("tarn_sim_sensor: faults: %llu dropped, %llu duplicated, %llu reordered\n",
-                static_cast<unsigned long long>(c.faults.dropped),
-                static_cast<unsigned long long>(c.faults.duplicated),
-                static_cast<unsigned long long>(c.faults.reordered));
+                static_cast<unsigned long long>(c.dropped),
+                static_cast<unsigned long long>(c.duplicated),
+                static_cast<unsigned long long>(c.reordered));
     return 0;
 }
 
@@ -134,20 +178,16 @@ int run(const Options& o) {
 
 int main(int argc, char** argv) {
     try {
-        CommandLine line(argc, argv);
-        if (line.helpRequested()) {
-            std::fputs(kUsage, stdout);
+        Config config;
+        if (!readOptions(argc, argv, config)) {
+            std::fputs(usage().c_str(), stdout);
             return 0;
-        }
-        const Options options = readOptions(line);
-        for (const std::string& name : line.unread()) {
-            throw std::invalid_argument("unknown option " + name);
         }
         std::signal(SIGINT, requestStop);
         std::signal(SIGTERM, requestStop);
-        return run(options);
+        return run(config);
     } catch (const std::invalid_argument& e) {
-        std::fprintf(stderr, "tarn_sim_sensor: %s\n%s", e.what(), kUsage);
+        std::fprintf(stderr, "tarn_sim_sensor: %s\n%s", e.what(), usage().c_str());
         return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tarn_sim_sensor: %s\n", e.what());

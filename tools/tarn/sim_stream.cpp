@@ -1,129 +1,143 @@
 #include "tools/tarn/sim_stream.h"
 
-#include <algorithm>
-#include <cmath>
-#include <stdexcept>
+#include <new>
 
-#include "sim/datagram.h"
-#include "sim/frame_encoder.h"
+#include "tools/tarn/exit_status.h"
 
 namespace tarn::cli {
 namespace {
 
-using Seconds = std::chrono::duration<double>;
+constexpr std::size_t kErrorBytes = 256;
 
-// A frame's datagrams go out in small bursts spread over half the frame period, as a sensor's
-// do, so a receiver with a modest socket buffer keeps up.
-constexpr std::size_t kDatagramsPerBurst = 8;
-constexpr double kFrameSpread = 0.5;
-constexpr float kGravity = 9.80665f;
-constexpr double kNanosecondsPerSecond = 1e9;
-constexpr double kSwayDegreesPerSecond = 0.1;
-// Frames carry their frame number as timestamp, from 1.
-constexpr uint64_t kFirstFrameNumber = 1;
-
-// A sensor at rest: gravity along -z and a slow sway on the gyroscope.
-sim::ImuSample restingSample(double seconds) {
-    sim::ImuSample sample;
-    sample.accel = {0.0f, 0.0f, -kGravity};
-    sample.gyro = {static_cast<float>(kSwayDegreesPerSecond * std::sin(seconds)), 0.0f, 0.0f};
-    return sample;
+const tarn_sim_option& optionNamed(const char* name) {
+    const tarn_sim_option* option = tarn_sim_option_find(name);
+    if (option == nullptr) {
+        throw std::logic_error(std::string("no simulated sensor option ") + name);
+    }
+    return *option;
 }
 
 }  // namespace
 
-SimStream::SimStream(const SimStreamPlan& plan)
-    : plan_(plan), sender_(plan.sender), scene_(plan.scene) {
-    if (!(plan.fps > 0.0) || plan.imuRate < 0.0 || sim::pixelBytes(plan.pixelType) == 0) {
-        throw std::invalid_argument("the frame rate must be positive and the pixel type 0, 1 or 2");
+std::vector<OptionSpec> simOptionSpecs(const SimOptionNames& names) {
+    std::vector<OptionSpec> specs;
+    for (const char* name : names) {
+        const int kind = optionNamed(name).kind;
+        specs.push_back({name, kind == TARN_SIM_OPTION_FLAG       ? OptionKind::flag
+                               : kind == TARN_SIM_OPTION_REPEATED ? OptionKind::repeated
+                                                                  : OptionKind::value});
     }
-    faults_.setRandom(plan.random);
-    for (const sim::DatagramFault& fault : plan.faults) {
-        faults_.add(fault);
+    return specs;
+}
+
+std::string simOptionUsage(const SimOptionNames& names, const char* prefix) {
+    std::string text;
+    for (const char* name : names) {
+        const int length = tarn_sim_option_usage(name, prefix, nullptr, 0);
+        if (length < 0) {
+            throw std::logic_error(std::string("no simulated sensor option ") + name);
+        }
+        std::string line(static_cast<std::size_t>(length) + 1, '\0');
+        tarn_sim_option_usage(name, prefix, &line[0], line.size());
+        line.pop_back();
+        text += line;
+    }
+    return text;
+}
+
+SimConfig::SimConfig() {
+    tarn_sim_config* config = nullptr;
+    if (tarn_sim_config_new(&config) != TARN_SIM_OK) {
+        throw std::bad_alloc();
+    }
+    config_.reset(config);
+}
+
+SimConfig::SimConfig(const SimConfig& other) {
+    tarn_sim_config* config = nullptr;
+    if (tarn_sim_config_copy(other.get(), &config) != TARN_SIM_OK) {
+        throw std::bad_alloc();
+    }
+    config_.reset(config);
+}
+
+SimConfig& SimConfig::operator=(const SimConfig& other) {
+    if (this != &other) {
+        SimConfig copy(other);
+        config_.swap(copy.config_);
+    }
+    return *this;
+}
+
+void SimConfig::set(const std::string& name, const std::string& value) {
+    char error[kErrorBytes] = {};
+    const int result =
+        tarn_sim_config_set(config_.get(), name.c_str(), value.c_str(), error, sizeof error);
+    if (result == TARN_SIM_ERR_NO_MEMORY) {
+        throw std::bad_alloc();
+    }
+    if (result != TARN_SIM_OK) {
+        throw UsageError("--" + name + " " + error);
     }
 }
 
-void SimStream::run(Clock::time_point end, const Sleeper& sleep,
-                    const std::function<void()>& tick) {
-    sleep_ = &sleep;
-    tick_ = &tick;
-    start_ = Clock::now();
-    nextTick_ = start_ + std::chrono::seconds(1);
-    imuPeriod_ = plan_.imuRate > 0.0
-                     ? std::chrono::duration_cast<Clock::duration>(Seconds(1.0 / plan_.imuRate))
-                     : Clock::duration::zero();
-    nextImu_ = start_;
-    const auto period = std::chrono::duration_cast<Clock::duration>(Seconds(1.0 / plan_.fps));
-
-    for (uint64_t k = 0; plan_.frames == 0 || k < plan_.frames; ++k) {
-        const Clock::time_point frameStart = start_ + period * static_cast<long>(k);
-        if (frameStart >= end) {
-            break;
-        }
-        const sim::FrameFormat format{plan_.pixelType, 0, kFirstFrameNumber + k};
-        const std::vector<sim::Outgoing> outgoing =
-            faults_.apply(k, sim::encodeFrame(scene_, kFirstFrameNumber + k, format));
-        bool going = true;
-        for (std::size_t i = 0; going && i < outgoing.size(); ++i) {
-            if (i % kDatagramsPerBurst == 0) {
-                const double share = static_cast<double>(i) / static_cast<double>(outgoing.size());
-                going = waitUntil(frameStart + std::chrono::duration_cast<Clock::duration>(
-                                                   period * kFrameSpread * share));
-            }
-            if (going) {
-                const sim::Outgoing& datagram = outgoing[i];
-                if (datagram.foreignPort) {
-                    sender_.sendFromForeignPort(datagram.bytes);
-                } else {
-                    sender_.send(datagram.bytes);
-                }
-            }
-        }
-        if (!going) {
-            break;
-        }
-        ++frames_;
-    }
-    sleep_ = nullptr;
-    tick_ = nullptr;
-}
-
-bool SimStream::waitUntil(Clock::time_point until) {
-    for (;;) {
-        const bool imuDue = imuPeriod_ > Clock::duration::zero() && nextImu_ <= until;
-        const Clock::time_point next = std::min({until, nextTick_, imuDue ? nextImu_ : until});
-        if (!(*sleep_)(next)) {
-            return false;
-        }
-        if (imuDue && nextImu_ == next) {
-            sendImu(nextImu_);
-            nextImu_ += imuPeriod_;
-        } else if (nextTick_ == next) {
-            (*tick_)();
-            nextTick_ += std::chrono::seconds(1);
-        } else {
-            return true;
+void SimConfig::setFrom(const Args& args, const SimOptionNames& names) {
+    for (const char* name : names) {
+        for (const std::string& value : args.texts(name)) {
+            set(name, value);
         }
     }
 }
 
-void SimStream::sendImu(Clock::time_point due) {
-    const double elapsed = std::chrono::duration_cast<Seconds>(due - start_).count();
-    sim::ImuFields fields;
-    fields.timestamp = static_cast<uint64_t>(elapsed * kNanosecondsPerSecond);
-    fields.sample = sim::packImuSample(restingSample(elapsed));
-    sender_.sendImu(fields);
+tarn_sim_summary SimConfig::summary() const {
+    tarn_sim_summary summary{};
+    tarn_sim_config_summary(config_.get(), &summary);
+    return summary;
 }
 
-SimCounts SimStream::counts() const {
-    const sim::SenderCounters sent = sender_.counters();
-    SimCounts counts;
-    counts.frames = frames_;
-    counts.imuDatagrams = sent.imuSent;
-    counts.pointDatagrams = sent.datagramsSent - sent.imuSent;
-    counts.sendErrors = sent.sendErrors;
-    counts.faults = faults_.counters();
-    return counts;
+SimSensor::SimSensor(const SimConfig& config) {
+    const tarn_sim_summary s = config.summary();
+    tarn_sim* sim = nullptr;
+    const int result = tarn_sim_open(config.get(), &sim);
+    if (result == TARN_SIM_ERR_CONTROL) {
+        throw Failure(ExitStatus::socket, std::string("cannot serve the control port on ") +
+                                              s.control_address +
+                                              ":6501 (in use, or not a local address)");
+    }
+    if (result == TARN_SIM_ERR_SOCKET) {
+        throw Failure(ExitStatus::socket, std::string("cannot send from ") + s.source_address +
+                                              ":" + std::to_string(s.source_port) + ": " +
+                                              tarn_sim_strerror(result));
+    }
+    if (result != TARN_SIM_OK) {
+        throw Failure(ExitStatus::failure, std::string("cannot start the simulated sensor: ") +
+                                               tarn_sim_strerror(result));
+    }
+    sim_.reset(sim);
+}
+
+int SimSensor::sourcePort() const {
+    int port = 0;
+    tarn_sim_source_port(sim_.get(), &port);
+    return port;
+}
+
+void SimSensor::start() {
+    const int result = tarn_sim_start(sim_.get());
+    if (result != TARN_SIM_OK) {
+        throw Failure(ExitStatus::failure, std::string("cannot start the simulated sensor: ") +
+                                               tarn_sim_strerror(result));
+    }
+}
+
+bool SimSensor::wait(int timeoutMs) {
+    return tarn_sim_wait(sim_.get(), timeoutMs) == TARN_SIM_OK;
+}
+
+tarn_sim_counters SimSensor::counters() const {
+    tarn_sim_counters counters{};
+    tarn_sim_get_counters(sim_.get(), &counters);
+    return counters;
 }
 
 }  // namespace tarn::cli

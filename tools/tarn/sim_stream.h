@@ -1,77 +1,66 @@
-// The simulated sensor's measurement stream as the tool runs it: frames of a tilted wall at a
-// frame rate, IMU samples between them, with the simulator's faults, paced on the calling thread
-// so the caller can print a status line each second and stop at once on request.
+// The simulated sensor of tarn/sim.h as the tool uses it: its options offered on a command line
+// and described in a usage text straight from the component's option table, and a sensor handle
+// that closes itself.
 #ifndef TARN_TOOLS_TARN_SIM_STREAM_H
 #define TARN_TOOLS_TARN_SIM_STREAM_H
 
-#include <chrono>
-#include <cstdint>
-#include <functional>
+#include <memory>
+#include <string>
 #include <vector>
 
-#include "sim/faults.h"
-#include "sim/scene.h"
-#include "sim/stream_sender.h"
+#include "tarn/sim.h"
+#include "tools/tarn/args.h"
 
 namespace tarn::cli {
 
-struct SimStreamPlan {
-    sim::SenderConfig sender;
-    sim::SceneConfig scene;
-    double fps = 15.0;
-    double imuRate = 100.0;  // IMU samples per second; 0 sends none
-    uint8_t pixelType = sim::kPixelType10Bytes;
-    uint64_t frames = 0;  // 0: no bound
-    sim::RandomFaults random;
-    std::vector<sim::DatagramFault> faults;  // frames counted from 0, the first frame sent
-};
+// The options a command offers, by name, in the order its usage text lists them.
+using SimOptionNames = std::vector<const char*>;
 
-struct SimCounts {
-    uint64_t frames = 0;
-    uint64_t pointDatagrams = 0;  // handed to the network after the faults
-    uint64_t imuDatagrams = 0;
-    uint64_t sendErrors = 0;
-    sim::FaultCounters faults;
-};
+// Their specifications for Args.
+std::vector<OptionSpec> simOptionSpecs(const SimOptionNames& names);
+// Their usage lines, each help text after prefix.
+std::string simOptionUsage(const SimOptionNames& names, const char* prefix = "");
 
-// Not thread-safe: one thread runs the stream and reads the counts.
-class SimStream {
+class SimConfig {
   public:
-    using Clock = std::chrono::steady_clock;
-    // Sleeps until the time point; false ends the stream early.
-    using Sleeper = std::function<bool(Clock::time_point)>;
+    SimConfig();  // every option at its default
+    SimConfig(const SimConfig& other);
+    SimConfig& operator=(const SimConfig& other);
 
-    // Opens the sender. Throws std::invalid_argument for a plan the simulator refuses and
-    // std::system_error when the source address and port cannot be bound.
-    explicit SimStream(const SimStreamPlan& plan);
+    // Throws UsageError naming the option ("--fps must be a number from 0.1 to 1000, not '0'").
+    void set(const std::string& name, const std::string& value);
+    // Sets every option of names that args holds, in the order of names.
+    void setFrom(const Args& args, const SimOptionNames& names);
 
-    uint16_t sourcePort() const { return sender_.sourcePort(); }
-    uint16_t foreignPort() const { return sender_.foreignPort(); }
-
-    // Streams until the plan's frames are sent, until `end`, or until sleep returns false.
-    // Calls tick after each whole second since the start, between datagrams.
-    void run(Clock::time_point end, const Sleeper& sleep, const std::function<void()>& tick);
-
-    SimCounts counts() const;
+    tarn_sim_summary summary() const;
+    const tarn_sim_config* get() const { return config_.get(); }
 
   private:
-    // Sleeps until `until`, sending the IMU samples and calling the ticks that fall due meanwhile.
-    bool waitUntil(Clock::time_point until);
-    void sendImu(Clock::time_point due);
+    struct Free {
+        void operator()(tarn_sim_config* config) const { tarn_sim_config_free(config); }
+    };
+    std::unique_ptr<tarn_sim_config, Free> config_;
+};
 
-    SimStreamPlan plan_;
-    sim::StreamSender sender_;
-    sim::Scene scene_;
-    sim::FaultInjector faults_;
-    uint64_t frames_ = 0;
+class SimSensor {
+  public:
+    // Opens the sensor (tarn_sim_open); throws Failure with ExitStatus::socket when its socket or
+    // control port cannot be bound.
+    explicit SimSensor(const SimConfig& config);
 
-    // Set for the length of one run.
-    const Sleeper* sleep_ = nullptr;
-    const std::function<void()>* tick_ = nullptr;
-    Clock::time_point start_;
-    Clock::time_point nextImu_;
-    Clock::time_point nextTick_;
-    Clock::duration imuPeriod_{};
+    int sourcePort() const;
+    void start();
+    // True once the stream has ended, within timeoutMs.
+    bool wait(int timeoutMs);
+    void stop() { tarn_sim_stop(sim_.get()); }
+    tarn_sim_counters counters() const;
+    tarn_sim* get() const { return sim_.get(); }
+
+  private:
+    struct Close {
+        void operator()(tarn_sim* sim) const { tarn_sim_close(sim); }
+    };
+    std::unique_ptr<tarn_sim, Close> sim_;
 };
 
 }  // namespace tarn::cli

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "KESOApi.h"
-#include "sim/wall_frame.h"
 #include "tarn/tarn.h"
 #include "tools/tarn/args.h"
 #include "tools/tarn/commands.h"
@@ -66,11 +65,11 @@ struct StreamOptions {
     std::string saveDirectory;
     long every = 0;  // 0: only the last frame
     bool angle = false;
-    KESOAngleMeasureParam box = sim::wallAngleParam();
+    KESOAngleMeasureParam box = simulatedWallParam();
 };
 
 KESOAngleMeasureParam readBox(const std::string& text) {
-    KESOAngleMeasureParam param = sim::wallAngleParam();
+    KESOAngleMeasureParam param = simulatedWallParam();
     long bounds[kBoxBounds] = {};
     std::size_t count = 0;
     std::size_t start = 0;

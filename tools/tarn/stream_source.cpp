@@ -21,7 +21,8 @@ constexpr const char* kLoopback = "127.0.0.1";
 // Attempts at a free local port for the embedded simulated sensor; another process may take
 // the port between its choice and the bind.
 constexpr int kPortAttempts = 5;
-constexpr const char* kSimOnlyOptions[] = {"tilt", "fps", "pixel-type", "imu-rate"};
+// The embedded simulated sensor's options, from its option table.
+const SimOptionNames kSimOptions = {"tilt", "fps", "pixel-type", "imu-rate"};
 
 // A port no socket on 127.0.0.1 holds at this moment.
 int freeLoopbackPort() {
@@ -52,8 +53,11 @@ void printLibraryLines(const char* prefix) {
     tarn_set_log_handler(printLibraryLine, const_cast<char*>(prefix));
 }
 
-const char* const kSourceHelp =
-    R"(Source (a sensor with --device, else the embedded simulated sensor on loopback):
+namespace {
+
+const std::string& sourceHelp() {
+    static const std::string text =
+        R"(Source (a sensor with --device, else the embedded simulated sensor on loopback):
   --device A             the sensor's address; without it the embedded simulated sensor runs
   --device-port P        the sensor's source port (6301 is always accepted too) [6301]
   --local-port P         the local UDP port the sensor sends to [7001; any free port for the
@@ -61,22 +65,22 @@ const char* const kSourceHelp =
   --local-address A      the local address to bind [every local address; 127.0.0.1 for the
                          embedded simulated sensor]
   --receive-buffer B     receive buffer to ask the kernel for, in bytes [the library's default]
-  --tilt D               embedded simulated sensor: the wall's tilt in degrees [12]
-  --fps F                embedded simulated sensor: frames per second [15]
-  --pixel-type T         embedded simulated sensor: 0, 1 or 2 (4, 8, 10-byte pixels) [2]
-  --imu-rate H           embedded simulated sensor: IMU samples per second [100]
-)";
+)" + simOptionUsage(kSimOptions, "embedded simulated sensor: ");
+    return text;
+}
+
+}  // namespace
+
+const char* const kSourceHelp = sourceHelp().c_str();
 
 std::vector<OptionSpec> withSourceOptions(std::vector<OptionSpec> own) {
     own.insert(own.end(), {{"device", OptionKind::value},
                            {"device-port", OptionKind::value},
                            {"local-port", OptionKind::value},
                            {"local-address", OptionKind::value},
-                           {"receive-buffer", OptionKind::value},
-                           {"tilt", OptionKind::value},
-                           {"fps", OptionKind::value},
-                           {"pixel-type", OptionKind::value},
-                           {"imu-rate", OptionKind::value}});
+                           {"receive-buffer", OptionKind::value}});
+    const std::vector<OptionSpec> sim = simOptionSpecs(kSimOptions);
+    own.insert(own.end(), sim.begin(), sim.end());
     return own;
 }
 
@@ -84,7 +88,7 @@ SourceOptions readSourceOptions(const Args& args) {
     SourceOptions o;
     if (args.has("device")) {
         o.device = formatIpv4(deviceAddress("device", args.text("device", "")));
-        for (const char* name : kSimOnlyOptions) {
+        for (const char* name : kSimOptions) {
             if (args.has(name)) {
                 throw UsageError(std::string("--") + name +
                                  " is for the embedded simulated sensor, not with --device");
@@ -98,11 +102,7 @@ SourceOptions readSourceOptions(const Args& args) {
         o.localAddress = formatIpv4(deviceAddress("local-address", args.text("local-address", "")));
     }
     o.receiveBuffer = args.integer("receive-buffer", 0, 1, kMaxReceiveBuffer);
-    SimStreamPlan& sim = o.sim;
-    sim.scene.tiltDegrees = static_cast<float>(args.number("tilt", 12.0, -89.0, 89.0));
-    sim.fps = args.number("fps", sim.fps, 0.1, 1000.0);
-    sim.pixelType = static_cast<uint8_t>(args.integer("pixel-type", sim.pixelType, 0, 2));
-    sim.imuRate = args.number("imu-rate", sim.imuRate, 0.0, 10000.0);
+    o.sim.setFrom(args, kSimOptions);
     return o;
 }
 
@@ -154,10 +154,11 @@ void StreamSource::openSimulatedStream(const StreamCallbacks& callbacks) {
     int result = TARN_ERR_BIND;
     for (int attempt = 0; attempt < kPortAttempts && result == TARN_ERR_BIND; ++attempt) {
         const int localPort = options_.localPort != 0 ? options_.localPort : freeLoopbackPort();
-        options_.sim.sender = {kLoopback, 0, kLoopback, static_cast<uint16_t>(localPort)};
+        options_.sim.set("from", std::string(kLoopback) + ":0");
+        options_.sim.set("to", std::string(kLoopback) + ":" + std::to_string(localPort));
         try {
-            sim_ = std::make_unique<SimStream>(options_.sim);
-        } catch (const std::system_error& e) {
+            sim_ = std::make_unique<SimSensor>(options_.sim);
+        } catch (const Failure& e) {
             throw Failure(ExitStatus::socket,
                           std::string("cannot start the embedded simulated sensor: ") + e.what());
         }
@@ -175,48 +176,40 @@ void StreamSource::openSimulatedStream(const StreamCallbacks& callbacks) {
                       std::string("cannot listen for the embedded simulated sensor: ") +
                           tarn_strerror(result));
     }
-    simThread_ = std::thread([this] {
-        sim_->run(
-            SimStream::Clock::time_point::max(),
-            [this](SimStream::Clock::time_point deadline) { return sleepUntil(deadline); }, [] {});
-    });
-}
-
-bool StreamSource::sleepUntil(SimStream::Clock::time_point deadline) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return !wake_.wait_until(lock, deadline, [this] { return stopping_; });
+    sim_->start();
 }
 
 std::optional<SimCounts> StreamSource::stopSimulation() {
     if (!sim_) {
         return std::nullopt;
     }
-    if (simThread_.joinable()) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
-        }
-        wake_.notify_all();
-        simThread_.join();
-    }
-    return sim_->counts();
+    sim_->stop();
+    const tarn_sim_counters sent = sim_->counters();
+    return SimCounts{sent.frames, sent.point_datagrams, sent.imu_datagrams};
 }
 
 std::string StreamSource::description() const {
     char text[256];
     if (sim_) {
-        const SimStreamPlan& p = options_.sim;
+        const tarn_sim_summary s = options_.sim.summary();
         std::snprintf(text, sizeof text,
-                      "the embedded simulated sensor (127.0.0.1:%u, a wall tilted %.2f degrees, "
-                      "%.1f fps, pixel type %u) on local port %d",
-                      sim_->sourcePort(), static_cast<double>(p.scene.tiltDegrees), p.fps,
-                      p.pixelType, localPort_);
+                      "the embedded simulated sensor (127.0.0.1:%d, a wall tilted %.2f degrees, "
+                      "%.1f fps, pixel type %d) on local port %d",
+                      sim_->sourcePort(), s.tilt_degrees, s.fps, s.pixel_type, localPort_);
     } else {
         std::snprintf(text, sizeof text, "%s port %d (or %d) on local port %d",
                       options_.device.c_str(), options_.devicePort, TARN_DEFAULT_ALTERNATE_PORT,
                       localPort_);
     }
     return text;
+}
+
+KESOAngleMeasureParam simulatedWallParam() {
+    tarn_sim_angle_param p{};
+    tarn_sim_wall_angle_param(nullptr, &p);
+    return {p.x_lower,         p.x_upper,      p.y_lower,    p.y_upper, p.window_width,
+            p.window_step,     p.bin_width,    p.z_upper,    p.z_lower, p.min_fit_points,
+            p.angle_tolerance, p.extend_angle, p.reset_angle};
 }
 
 }  // namespace tarn::cli

@@ -3,15 +3,13 @@
 #ifndef TARN_TOOLS_TARN_STREAM_SOURCE_H
 #define TARN_TOOLS_TARN_STREAM_SOURCE_H
 
-#include <atomic>
-#include <condition_variable>
+#include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "KESOApi.h"
 #include "tarn/tarn.h"
 #include "tools/tarn/args.h"
 #include "tools/tarn/sim_stream.h"
@@ -34,8 +32,18 @@ struct SourceOptions {
     int localPort = 0;  // 0: the default (7001 with a device, any free port otherwise)
     std::string localAddress;
     int64_t receiveBuffer = 0;
-    SimStreamPlan sim;  // for the embedded simulated sensor
+    SimConfig sim;  // for the embedded simulated sensor
 };
+
+// What the embedded simulated sensor sent.
+struct SimCounts {
+    uint64_t frames = 0;
+    uint64_t pointDatagrams = 0;
+    uint64_t imuDatagrams = 0;
+};
+
+// Plane angle settings that take in the simulated wall (the default box of --box).
+KESOAngleMeasureParam simulatedWallParam();
 
 // Throws UsageError.
 SourceOptions readSourceOptions(const Args& args);
@@ -60,7 +68,7 @@ class StreamSource {
     // What the stream listens to, for the opening line.
     std::string description() const;
     bool simulated() const { return sim_ != nullptr; }
-    float trueTilt() const { return options_.sim.scene.tiltDegrees; }
+    float trueTilt() const { return static_cast<float>(options_.sim.summary().tilt_degrees); }
 
     // Stops the embedded simulated sensor and returns what it sent (nullopt with a device).
     std::optional<SimCounts> stopSimulation();
@@ -70,16 +78,11 @@ class StreamSource {
     void openSimulatedStream(const StreamCallbacks& callbacks);
     int open(const StreamCallbacks& callbacks, const std::string& device, int devicePort,
              int localPort);
-    bool sleepUntil(SimStream::Clock::time_point deadline);
 
     SourceOptions options_;
     tarn_stream* stream_ = nullptr;
     int localPort_ = 0;
-    std::unique_ptr<SimStream> sim_;
-    std::mutex mutex_;  // guards stopping_ between the main and the simulator's thread
-    std::condition_variable wake_;
-    bool stopping_ = false;
-    std::thread simThread_;  // runs sim_; joined by stopSimulation
+    std::unique_ptr<SimSensor> sim_;  // streams on a thread of its own
 };
 
 }  // namespace tarn::cli
