@@ -23,6 +23,7 @@
 #include "sim/scene.h"
 #include "stream/assembler.h"
 #include "stream/decoder.h"
+#include "stream/pixel_layouts.h"
 #include "stream/stream_state.h"
 
 namespace {
@@ -130,6 +131,14 @@ void BM_StreamDecode(benchmark::State& state) {
     setFrameCounters(state, frame);
 }
 
+// The same decode on the baseline path (SSE2 on x86-64), for comparison in one run with
+// BM_StreamDecode, which takes the fastest path the processor has.
+void BM_StreamDecodeBaselinePath(benchmark::State& state) {
+    tarn::stream::forceFourCellPath(tarn::stream::FourCellPath::kBaseline);
+    BM_StreamDecode(state);
+    tarn::stream::forceFourCellPath(tarn::stream::fastestFourCellPath());
+}
+
 void BM_StreamAssembleAndDecode(benchmark::State& state) {
     const Frame frame = wallFrame(static_cast<uint8_t>(state.range(0)));
     tarn::stream::WorkingFrame working;
@@ -223,6 +232,7 @@ BENCHMARK(BM_StreamFrameMemcpy)->DenseRange(0, 2);
 BENCHMARK(BM_StreamGridMemcpy);
 BENCHMARK(BM_StreamAssemble)->DenseRange(0, 2);
 BENCHMARK(BM_StreamDecode)->DenseRange(0, 2);
+BENCHMARK(BM_StreamDecodeBaselinePath)->DenseRange(1, 2);
 BENCHMARK(BM_StreamAssembleAndDecode)->DenseRange(0, 2);
 BENCHMARK(BM_StreamGridMemcpyCold)->Iterations(kColdIterations);
 BENCHMARK(BM_StreamDecodeCold)->DenseRange(0, 2)->Iterations(kColdIterations);

@@ -3,6 +3,7 @@
 #ifndef TARN_STREAM_PIXEL_LAYOUTS_H
 #define TARN_STREAM_PIXEL_LAYOUTS_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -16,7 +17,53 @@
 #define TARN_FOUR_CELLS_AT_ONCE 0
 #endif
 
+// x86-64 processors with AVX2 and FMA also take a path of their own, chosen at run time.
+#if TARN_FOUR_CELLS_AT_ONCE && defined(__x86_64__) && defined(__GNUC__)
+#define TARN_AVX2_CELLS 1
+#define TARN_AVX2_TARGET __attribute__((target("avx2,fma")))
+#else
+#define TARN_AVX2_CELLS 0
+#endif
+
 namespace tarn::stream {
+
+// The ways a strip row of four pixels is written: kBaseline with what every processor of the
+// architecture has (SSE2 on x86-64; one pixel at a time elsewhere), kAvx2 with AVX2 and FMA. All
+// give the same cells, bit for bit.
+enum class FourCellPath : uint8_t { kBaseline, kAvx2 };
+
+inline bool fourCellPathSupported(FourCellPath path) {
+    switch (path) {
+        case FourCellPath::kBaseline:
+            return true;
+        case FourCellPath::kAvx2:
+#if TARN_AVX2_CELLS
+            __builtin_cpu_init();
+            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+#else
+            return false;
+#endif
+    }
+    return false;
+}
+
+inline FourCellPath fastestFourCellPath() {
+    return fourCellPathSupported(FourCellPath::kAvx2) ? FourCellPath::kAvx2
+                                                      : FourCellPath::kBaseline;
+}
+
+// The path writeStripRow takes: the fastest one the processor has, unless another was forced.
+inline std::atomic<FourCellPath> activeFourCellPath{fastestFourCellPath()};
+
+// Makes writeStripRow take `path` (tests and benchmarks compare the paths); false, and nothing
+// changed, when the processor lacks it.
+inline bool forceFourCellPath(FourCellPath path) {
+    if (!fourCellPathSupported(path)) {
+        return false;
+    }
+    activeFourCellPath.store(path, std::memory_order_relaxed);
+    return true;
+}
 
 // A raw 16-bit coordinate in the unit of KESOPointData.
 constexpr float kRawCoordinateDivisor = 10.0f;
@@ -26,6 +73,14 @@ inline float coordinateAt(const uint8_t* bytes) {
 }
 
 #if TARN_FOUR_CELLS_AT_ONCE
+// The raw fields of four consecutive pixels, side by side, as every four-cell path takes them.
+struct FourWords {
+    __m128i distance;   // four unsigned 32-bit lanes (zero where the layout has no distance)
+    __m128i intensity;  // four 32-bit lanes, 0 to 255
+    __m128i xy;         // the raw x of the four pixels in words 0-3, their raw y in words 4-7
+    __m128i z;          // the raw z of the four pixels in words 0-3
+};
+
 // The measured fields of four consecutive pixels, one pixel per lane.
 struct FourPixels {
     __m128 distance;
@@ -56,17 +111,35 @@ inline __m128 coordinateLanes(__m128i words) {
                       _mm_set1_ps(kRawCoordinateFactor));
 }
 
+// The measured fields of four pixels from their raw fields.
+template <typename Pixel>
+FourPixels pixelsOfWords(const FourWords& words) {
+    FourPixels pixels{_mm_setzero_ps(), words.intensity, _mm_setzero_ps(), _mm_setzero_ps(),
+                      _mm_setzero_ps()};
+    if constexpr (Pixel::kHasDistance) {
+        pixels.distance = _mm_cvtepi32_ps(words.distance);
+    }
+    if constexpr (Pixel::kHasCoordinates) {
+        pixels.x = coordinateLanes(words.xy);
+        pixels.y = coordinateLanes(_mm_srli_si128(words.xy, 8));
+        pixels.z = coordinateLanes(words.z);
+    }
+    return pixels;
+}
+
 #endif
 
 // Each read sets every measured field of the point, zero where the layout has no value. A layout
-// with kFourAtOnce also reads four pixels into lanes at once (whole loads and interleaving, no
-// per-pixel gathers), and one with kWriteRowByRow is written across a band's datagrams row by
-// row. Measured, row by row pays for the distance layout only; the coordinate layouts were slower
-// that way, with the caches cold too.
+// with kFourAtOnce also reads four pixels' raw fields side by side at once (whole loads and
+// interleaving, no per-pixel gathers), and one with kWriteRowByRow is written across a band's
+// datagrams row by row. Measured, row by row pays for the distance layout only; the coordinate
+// layouts were slower that way, with the caches cold too.
 struct DistancePixel {
     static constexpr std::size_t kBytes = kDistancePixelBytes;
     static constexpr bool kFourAtOnce = TARN_FOUR_CELLS_AT_ONCE;
     static constexpr bool kWriteRowByRow = true;
+    static constexpr bool kHasDistance = true;
+    static constexpr bool kHasCoordinates = false;
     static void read(const uint8_t* pixel, KESOPointData& point) {
         point.distance = readU16Le(pixel + kDistancePixelDistance);
         point.intensity = pixel[kDistancePixelIntensity];
@@ -77,13 +150,13 @@ struct DistancePixel {
 #if TARN_FOUR_CELLS_AT_ONCE
     // Four pixels are one 32-bit lane each: the distance in its low word, the intensity in the
     // byte above.
-    static FourPixels readFour(const uint8_t* pixels) {
+    static FourWords wordsOfFour(const uint8_t* pixels) {
         static_assert(kBytes == 4 && kDistancePixelDistance == 0 && kDistancePixelIntensity == 2,
                       "the lane positions this assumes");
         const __m128i lanes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels));
-        return FourPixels{_mm_cvtepi32_ps(_mm_and_si128(lanes, _mm_set1_epi32(0xFFFF))),
-                          _mm_and_si128(_mm_srli_epi32(lanes, 16), _mm_set1_epi32(0xFF)),
-                          _mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps()};
+        return FourWords{_mm_and_si128(lanes, _mm_set1_epi32(0xFFFF)),
+                         _mm_and_si128(_mm_srli_epi32(lanes, 16), _mm_set1_epi32(0xFF)),
+                         _mm_setzero_si128(), _mm_setzero_si128()};
     }
 #endif
 };
@@ -92,6 +165,8 @@ struct XyzPixel {
     static constexpr std::size_t kBytes = kXyzPixelBytes;
     static constexpr bool kFourAtOnce = TARN_FOUR_CELLS_AT_ONCE;
     static constexpr bool kWriteRowByRow = false;
+    static constexpr bool kHasDistance = false;
+    static constexpr bool kHasCoordinates = true;
     static void read(const uint8_t* pixel, KESOPointData& point) {
         point.distance = 0.0f;
         point.x = coordinateAt(pixel + kXyzPixelX);
@@ -102,7 +177,7 @@ struct XyzPixel {
 #if TARN_FOUR_CELLS_AT_ONCE
     // Four pixels are four 16-bit words each (x, y, z, intensity): two interleaving steps put
     // each field's four words side by side.
-    static FourPixels readFour(const uint8_t* pixels) {
+    static FourWords wordsOfFour(const uint8_t* pixels) {
         static_assert(kBytes == 8 && kXyzPixelX == 0 && kXyzPixelY == 2 && kXyzPixelZ == 4 &&
                           kXyzPixelIntensity == 6,
                       "the word positions the interleaving assumes");
@@ -112,9 +187,7 @@ struct XyzPixel {
         const __m128i odd = _mm_unpackhi_epi16(first, second);   // x1 x3 y1 y3 z1 z3 i1 i3
         const __m128i xy = _mm_unpacklo_epi16(even, odd);        // x0 x1 x2 x3 y0 y1 y2 y3
         const __m128i zi = _mm_unpackhi_epi16(even, odd);        // z0 z1 z2 z3 i0 i1 i2 i3
-        return FourPixels{_mm_setzero_ps(), lowBytesOfWords(_mm_srli_si128(zi, 8)),
-                          coordinateLanes(xy), coordinateLanes(_mm_srli_si128(xy, 8)),
-                          coordinateLanes(zi)};
+        return FourWords{_mm_setzero_si128(), lowBytesOfWords(_mm_srli_si128(zi, 8)), xy, zi};
     }
 #endif
 };
@@ -123,6 +196,8 @@ struct DistanceXyzPixel {
     static constexpr std::size_t kBytes = kDistanceXyzPixelBytes;
     static constexpr bool kFourAtOnce = TARN_FOUR_CELLS_AT_ONCE;
     static constexpr bool kWriteRowByRow = false;
+    static constexpr bool kHasDistance = true;
+    static constexpr bool kHasCoordinates = true;
     static void read(const uint8_t* pixel, KESOPointData& point) {
         point.distance = readU16Le(pixel + kDistanceXyzPixelDistance);
         point.x = coordinateAt(pixel + kDistanceXyzPixelX);
@@ -134,7 +209,7 @@ struct DistanceXyzPixel {
     // Four pixels are five 16-bit words each (distance, x, y, z, intensity), 40 bytes read as
     // words 0-7, 8-15 and 12-19. Byte shifts move each pixel's words to the front of a register,
     // and two interleaving steps put each field's four words side by side.
-    static FourPixels readFour(const uint8_t* pixels) {
+    static FourWords wordsOfFour(const uint8_t* pixels) {
         static_assert(kBytes == 10 && kDistanceXyzPixelDistance == 0 && kDistanceXyzPixelX == 2 &&
                           kDistanceXyzPixelY == 4 && kDistanceXyzPixelZ == 6 &&
                           kDistanceXyzPixelIntensity == 8,
@@ -152,9 +227,10 @@ struct DistanceXyzPixel {
         const __m128i yz = _mm_unpackhi_epi32(front01, front23);     // y0 y1 y2 y3 z0 z1 z2 z3
         const __m128i intensities = _mm_unpacklo_epi32(_mm_unpackhi_epi16(pixel0, pixel1),
                                                        _mm_unpackhi_epi16(pixel2, pixel3));
-        return FourPixels{_mm_cvtepi32_ps(unsignedWords(dx)), lowBytesOfWords(intensities),
-                          coordinateLanes(_mm_srli_si128(dx, 8)), coordinateLanes(yz),
-                          coordinateLanes(_mm_srli_si128(yz, 8))};
+        const __m128i xy = _mm_castpd_si128(
+            _mm_shuffle_pd(_mm_castsi128_pd(dx), _mm_castsi128_pd(yz), 1));  // x0-x3 y0-y3
+        return FourWords{unsignedWords(dx), lowBytesOfWords(intensities), xy,
+                         _mm_srli_si128(yz, 8)};
     }
 #endif
 };
@@ -168,7 +244,7 @@ void writeFourCells(const uint8_t* pixels, std::size_t row, std::size_t firstCol
     static_assert(sizeof(KESOPointData) == 40 && offsetof(KESOPointData, x) == 12 &&
                       offsetof(KESOPointData, timestamp) == 24 && offsetof(KESOPointData, tag) == 32,
                   "the record layout the stores assume");
-    const FourPixels p = Pixel::readFour(pixels);
+    const FourPixels p = pixelsOfWords<Pixel>(Pixel::wordsOfFour(pixels));
     const uint32_t rowColumn =
         static_cast<uint32_t>(row) | static_cast<uint32_t>(firstColumn) << 16;
     __m128 a0 = _mm_castsi128_ps(_mm_add_epi32(_mm_set1_epi32(static_cast<int>(rowColumn)),
@@ -198,6 +274,14 @@ void writeFourCells(const uint8_t* pixels, std::size_t row, std::size_t firstCol
 }
 #endif
 
+#if TARN_AVX2_CELLS
+// writeFourCells with AVX2 and FMA (pixel_layouts_avx2.cpp); only for a processor that has both.
+template <typename Pixel>
+TARN_AVX2_TARGET void writeFourCellsAvx2(const uint8_t* pixels, std::size_t row,
+                                         std::size_t firstColumn, uint64_t timestamp, uint8_t tag,
+                                         KESOPointData* cells);
+#endif
+
 // Writes `columns` pixels into the cells of grid row `row` from `firstColumn` on.
 template <typename Pixel>
 void writeStripRow(const uint8_t* pixels, std::size_t columns, std::size_t row,
@@ -207,6 +291,14 @@ void writeStripRow(const uint8_t* pixels, std::size_t columns, std::size_t row,
 #if TARN_FOUR_CELLS_AT_ONCE
     if constexpr (Pixel::kFourAtOnce) {
         if (columns == kStripColumns) {
+#if TARN_AVX2_CELLS
+            // The distance layout has no conversion to gain from it: the baseline writes it.
+            if (Pixel::kHasCoordinates &&
+                activeFourCellPath.load(std::memory_order_relaxed) == FourCellPath::kAvx2) {
+                writeFourCellsAvx2<Pixel>(pixels, row, firstColumn, timestamp, tag, cell);
+                return;
+            }
+#endif
             writeFourCells<Pixel>(pixels, row, firstColumn, timestamp, tag, cell);
             return;
         }

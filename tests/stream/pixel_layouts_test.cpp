@@ -1,12 +1,17 @@
-// A strip row of four pixels is written four cells at a time; every field must come out as the
-// one-pixel reading gives it, for every layout and for the extreme raw values.
+// A strip row of four pixels is written four cells at a time, on every path the processor has;
+// every field must come out as the one-pixel reading gives it, for every layout, every raw
+// coordinate and the extreme values, and whole strips (short ones, ones at the grid's edges) must
+// write the same grid on every path.
 #include "stream/pixel_layouts.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <random>
 #include <vector>
+
+#include "stream/frame_strips.h"
 
 namespace tarn::stream {
 namespace {
@@ -23,41 +28,115 @@ uint32_t bitsOf(float value) {
     return bits;
 }
 
+// The paths this processor has; each test forces them in turn and restores the fastest.
+std::vector<FourCellPath> supportedPaths() {
+    std::vector<FourCellPath> paths;
+    for (FourCellPath path : {FourCellPath::kBaseline, FourCellPath::kAvx2}) {
+        if (fourCellPathSupported(path)) {
+            paths.push_back(path);
+        }
+    }
+    return paths;
+}
+struct RestoreFastestPath {
+    ~RestoreFastestPath() { forceFourCellPath(fastestFourCellPath()); }
+};
+
+template <typename Pixel>
+void expectRowAsOnePixelReads(const std::vector<uint8_t>& pixels, const char* what) {
+    std::vector<KESOPointData> cells(KESO_COLUMNS);
+    writeStripRow<Pixel>(pixels.data(), kStripColumns, kRow, kFirstColumn, kTimestamp, kTag,
+                         cells.data());
+    for (std::size_t c = 0; c < kStripColumns; ++c) {
+        KESOPointData expected{};
+        Pixel::read(pixels.data() + c * Pixel::kBytes, expected);
+        const KESOPointData& cell = cells[kFirstColumn + c];
+        ASSERT_EQ(cell.row, kRow);
+        ASSERT_EQ(cell.column, kFirstColumn + c);
+        ASSERT_EQ(bitsOf(cell.distance), bitsOf(expected.distance)) << what;
+        ASSERT_EQ(cell.intensity, expected.intensity) << what;
+        ASSERT_EQ(bitsOf(cell.x), bitsOf(expected.x)) << what;
+        ASSERT_EQ(bitsOf(cell.y), bitsOf(expected.y)) << what;
+        ASSERT_EQ(bitsOf(cell.z), bitsOf(expected.z)) << what;
+        ASSERT_EQ(cell.timestamp, kTimestamp);
+        ASSERT_EQ(cell.tag, kTag);
+    }
+}
+
 template <typename Pixel>
 void expectFourCellsAsOnePixelReads() {
     std::mt19937 random(7);
     // Raw values drawn from the extremes as well as from anywhere.
     const uint8_t extremes[] = {0x00, 0x01, 0x7F, 0x80, 0xFF};
     std::vector<uint8_t> pixels(kStripColumns * Pixel::kBytes);
-    std::vector<KESOPointData> cells(KESO_COLUMNS);
     for (int trial = 0; trial < kTrials; ++trial) {
         for (uint8_t& byte : pixels) {
             byte = trial % 2 == 0 ? extremes[random() % sizeof extremes]
                                   : static_cast<uint8_t>(random());
         }
-        writeStripRow<Pixel>(pixels.data(), kStripColumns, kRow, kFirstColumn, kTimestamp, kTag,
-                             cells.data());
-        for (std::size_t c = 0; c < kStripColumns; ++c) {
-            KESOPointData expected{};
-            Pixel::read(pixels.data() + c * Pixel::kBytes, expected);
-            const KESOPointData& cell = cells[kFirstColumn + c];
-            ASSERT_EQ(cell.row, kRow);
-            ASSERT_EQ(cell.column, kFirstColumn + c);
-            ASSERT_EQ(bitsOf(cell.distance), bitsOf(expected.distance)) << "trial " << trial;
-            ASSERT_EQ(cell.intensity, expected.intensity) << "trial " << trial;
-            ASSERT_EQ(bitsOf(cell.x), bitsOf(expected.x)) << "trial " << trial;
-            ASSERT_EQ(bitsOf(cell.y), bitsOf(expected.y)) << "trial " << trial;
-            ASSERT_EQ(bitsOf(cell.z), bitsOf(expected.z)) << "trial " << trial;
-            ASSERT_EQ(cell.timestamp, kTimestamp);
-            ASSERT_EQ(cell.tag, kTag);
+        expectRowAsOnePixelReads<Pixel>(pixels, "random pixels");
+    }
+    // Every 16-bit value in every word of the pixels, so every raw coordinate in every field
+    // (and in every lane, as the four pixels take consecutive values).
+    for (uint32_t value = 0; value < 0x10000; value += 1) {
+        for (std::size_t word = 0; word < pixels.size() / 2; ++word) {
+            const uint32_t raw = (value + static_cast<uint32_t>(word)) & 0xFFFF;
+            pixels[2 * word] = static_cast<uint8_t>(raw);
+            pixels[2 * word + 1] = static_cast<uint8_t>(raw >> 8);
         }
+        expectRowAsOnePixelReads<Pixel>(pixels, "every raw value");
     }
 }
 
-TEST(PixelLayoutsTest, FourCellsAtOnceEqualOnePixelReadsInEveryLayout) {
-    expectFourCellsAsOnePixelReads<DistancePixel>();
-    expectFourCellsAsOnePixelReads<XyzPixel>();
-    expectFourCellsAsOnePixelReads<DistanceXyzPixel>();
+TEST(PixelLayoutsTest, FourCellsAtOnceEqualOnePixelReadsInEveryLayoutOnEveryPath) {
+    const RestoreFastestPath restore;
+    for (FourCellPath path : supportedPaths()) {
+        SCOPED_TRACE(static_cast<int>(path));
+        ASSERT_TRUE(forceFourCellPath(path));
+        expectFourCellsAsOnePixelReads<DistancePixel>();
+        expectFourCellsAsOnePixelReads<XyzPixel>();
+        expectFourCellsAsOnePixelReads<DistanceXyzPixel>();
+    }
+}
+
+// Strips of random pixels of every layout and length (whole, with a partial last row, cut inside
+// a pixel) at random places, the grid's last columns and rows among them: every path writes the
+// grid the baseline writes, byte for byte.
+TEST(PixelLayoutsTest, StripsWriteTheSameGridOnEveryPath) {
+    const RestoreFastestPath restore;
+    constexpr std::size_t kGridBytes = sizeof(KESOPointData) * KESO_ROWS * KESO_COLUMNS;
+    const auto baseline = std::make_unique<KESOPointData[][KESO_COLUMNS]>(KESO_ROWS);
+    const auto other = std::make_unique<KESOPointData[][KESO_COLUMNS]>(KESO_ROWS);
+    std::mt19937 random(11);
+    const uint8_t types[] = {kDistancePixelType, kXyzPixelType, kDistanceXyzPixelType};
+    for (int trial = 0; trial < 300; ++trial) {
+        PointHeader header{};
+        header.pixelType = types[trial % 3];
+        header.tag = static_cast<uint8_t>(random());
+        header.timestamp = random();
+        header.firstRow = static_cast<uint16_t>(trial % 4 == 0 ? KESO_ROWS - 1 - random() % 8
+                                                               : random() % KESO_ROWS);
+        header.firstColumn = static_cast<uint16_t>(
+            trial % 4 == 1 ? KESO_COLUMNS - 1 - random() % 4 : 4 * (random() % 90));
+        const std::size_t pixelBytes = static_cast<std::size_t>(pixelBytesOfType(header.pixelType));
+        const std::size_t length = kPointHeaderBytes + random() % (200 * pixelBytes + 1);
+        std::vector<uint8_t> datagram(length);
+        for (uint8_t& byte : datagram) {
+            byte = static_cast<uint8_t>(random());
+        }
+        FrameStrips::Strip strip;
+        if (!FrameStrips::stripOf(header, datagram.data(), datagram.size(), strip)) {
+            continue;
+        }
+        for (FourCellPath path : supportedPaths()) {
+            ASSERT_TRUE(forceFourCellPath(path));
+            const Grid grid = path == FourCellPath::kBaseline ? baseline.get() : other.get();
+            std::memset(grid, 0x5A, kGridBytes);
+            FrameStrips::writeStrip(strip, grid);
+            ASSERT_EQ(std::memcmp(baseline.get(), grid, kGridBytes), 0)
+                << "trial " << trial << ", path " << static_cast<int>(path);
+        }
+    }
 }
 
 }  // namespace
