@@ -22,6 +22,10 @@
 extern "C" {
 #endif
 
+/* The data types of measurement datagrams (tarn_recording_datagram.data_type). */
+#define TARN_RECORDING_POINT_DATA 1
+#define TARN_RECORDING_IMU_DATA 4
+
 /* What the reading calls return besides the codes of tarn.h: the recording holds nothing more. */
 #define TARN_RECORDING_END 3
 
@@ -48,7 +52,9 @@ typedef struct tarn_recording_datagram {
     uint16_t source_port;
     uint16_t destination_port;
     uint32_t destination_address;
-    uint32_t reserved;
+    uint8_t data_type;           /* the datagram's data type byte: 1 points, 4 IMU; 0 when it is
+                                    shorter than its common header */
+    uint8_t reserved[3];
     uint64_t record;             /* its record's place in the file, 1 for the first */
 } tarn_recording_datagram;
 

@@ -146,6 +146,16 @@ PcapReader::PcapReader(const std::string& path) : path_(path) {
     linkType_ = pcap_datalink(pcap_);
 }
 
+PcapReader::PcapReader(std::FILE* file, const std::string& name) : path_(name) {
+    char error[PCAP_ERRBUF_SIZE] = {};
+    pcap_ = pcap_fopen_offline_with_tstamp_precision(file, PCAP_TSTAMP_PRECISION_NANO, error);
+    if (pcap_ == nullptr) {
+        std::fclose(file);
+        throw std::runtime_error("cannot read " + name + ": " + error);
+    }
+    linkType_ = pcap_datalink(pcap_);
+}
+
 PcapReader::~PcapReader() {
     pcap_close(pcap_);
 }

@@ -8,6 +8,7 @@
 #include <pcap/pcap.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <cstdint>
 #include <string>
 
@@ -39,6 +40,9 @@ class PcapReader {
   public:
     // Throws std::runtime_error ("cannot read PATH: reason") when libpcap cannot open the file.
     explicit PcapReader(const std::string& path);
+    // Reads an open file, which the reader then owns; name stands for it in messages. Throws
+    // std::runtime_error as above (the file is closed then too).
+    PcapReader(std::FILE* file, const std::string& name);
     ~PcapReader();
     PcapReader(const PcapReader&) = delete;
     PcapReader& operator=(const PcapReader&) = delete;

@@ -8,10 +8,15 @@
 #include <string>
 #include <system_error>
 
+#include "format/datagram_format.h"
 #include "recording/c_handles.h"
 #include "tarn/recording.h"
 
 namespace tarn::recording {
+
+static_assert(TARN_RECORDING_POINT_DATA == format::kPointDataType &&
+                  TARN_RECORDING_IMU_DATA == format::kImuDataType,
+              "the public data types are the format's");
 
 void copyError(const std::string& text, char* error, std::size_t size) {
     if (error != nullptr && size > 0) {
@@ -33,6 +38,8 @@ void toDatagram(const Datagram& from, tarn_recording_datagram& to) {
     to.destination_address = address(from.route.destination);
     to.destination_port = from.route.destinationPort;
     to.record = from.record;
+    to.data_type =
+        from.length >= format::kCommonHeaderBytes ? from.payload[format::kDataTypeOffset] : 0;
 }
 
 }  // namespace tarn::recording
