@@ -119,8 +119,10 @@ class Writer {
 int run(const RecordOptions& o) {
     StopSignal stop;  // before the library's threads start, so they inherit the mask
     printLibraryLines("tarn record");
-    // A file size limit then fails the write (EFBIG) instead of killing the recorder mid-record.
+    // A file size limit then fails the write (EFBIG), and a reader that left the pipe fails the
+    // status line (EPIPE), instead of either killing the recorder in the middle of a record.
     std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
     StatusLines out;
     Writer writer(o.path);
     auto source = std::make_unique<StreamSource>(
