@@ -18,8 +18,7 @@ constexpr int kLinuxSll2 = 276;
 constexpr int kLinkTypes[] = {DLT_EN10MB, DLT_LINUX_SLL, kLinuxSll2, DLT_NULL,
                               DLT_LOOP,   DLT_RAW,       DLT_IPV4,   DLT_PPP};
 
-void checkInside(const tarn::recording::Datagram& datagram, const uint8_t* data,
-                 std::size_t size) {
+void checkInside(const tarn::recording::Datagram& datagram, const uint8_t* data, std::size_t size) {
     if (datagram.payload < data || datagram.payload + datagram.length > data + size) {
         std::abort();
     }

@@ -31,7 +31,7 @@ extern "C" {
 
 /* Result codes. */
 #define TARN_ERR_RECORDING_OPEN (-201)    /* the file cannot be opened, or is no capture file */
-#define TARN_ERR_RECORDING_DAMAGED (-202) /* a record of the file is damaged; nothing follows it */
+#define TARN_ERR_RECORDING_DAMAGED (-202) /* a record is damaged; reading ends there */
 #define TARN_ERR_RECORDING_WRITE (-203)   /* the file could not be written (a full disk, ...) */
 #define TARN_ERR_RECORDING_THREAD (-204)  /* the writer's thread could not be started */
 
@@ -52,24 +52,24 @@ typedef struct tarn_recording_datagram {
     uint16_t source_port;
     uint16_t destination_port;
     uint32_t destination_address;
-    uint8_t data_type;           /* the datagram's data type byte: 1 points, 4 IMU; 0 when it is
-                                    shorter than its common header */
+    uint8_t data_type; /* the datagram's data type byte: 1 points, 4 IMU; 0 when it is
+                          shorter than its common header */
     uint8_t reserved[3];
-    uint64_t record;             /* its record's place in the file, 1 for the first */
+    uint64_t record; /* its record's place in the file, 1 for the first */
 } tarn_recording_datagram;
 
 /* What a reader has read so far. Every record of the file is counted once: as a measurement
  * datagram, or under the first reason it was passed over. */
 typedef struct tarn_recording_stats {
-    uint64_t records;             /* records read */
-    uint64_t measurement;         /* measurement datagrams returned */
-    uint64_t other_udp;           /* UDP datagrams that are no measurement datagram (empty ones too) */
-    uint64_t not_ipv4;            /* other link or network protocols: ARP, IPv6, ... */
-    uint64_t not_udp;             /* IPv4 packets of another protocol */
-    uint64_t fragments;           /* IPv4 fragments (the sensor never sends any) */
-    uint64_t snapped;             /* records the capture cut short of their packet (snap length) */
-    uint64_t malformed;           /* headers that contradict their record's length */
-    uint8_t cut;                  /* 1 when the file ends inside a record (a crash, a full disk) */
+    uint64_t records;     /* records read */
+    uint64_t measurement; /* measurement datagrams returned */
+    uint64_t other_udp;   /* UDP datagrams that are no measurement datagram (empty ones too) */
+    uint64_t not_ipv4;    /* other link or network protocols: ARP, IPv6, ... */
+    uint64_t not_udp;     /* IPv4 packets of another protocol */
+    uint64_t fragments;   /* IPv4 fragments (the sensor never sends any) */
+    uint64_t snapped;     /* records the capture cut short of their packet (snap length) */
+    uint64_t malformed;   /* headers that contradict their record's length */
+    uint8_t cut;          /* 1 when the file ends inside a record (a crash, a full disk) */
     uint8_t reserved[7];
 } tarn_recording_stats;
 
@@ -86,9 +86,9 @@ int tarn_recording_open(const char* path, tarn_recording_reader** out, char* err
 
 /* Reads the next measurement datagram into *datagram. Returns TARN_OK, TARN_RECORDING_END at the
  * end of the file, TARN_ERR_RECORDING_DAMAGED (a record libpcap cannot read; the reader stays at
- * its end), TARN_ERR_NULL_ARGUMENT, TARN_ERR_NO_MEMORY or TARN_ERR_INVALID_HANDLE. A file cut inside its last record
- * ends at the cut: TARN_RECORDING_END, with stats.cut set and tarn_recording_error saying where.
- * One thread at a time per reader. */
+ * its end), TARN_ERR_NULL_ARGUMENT, TARN_ERR_NO_MEMORY or TARN_ERR_INVALID_HANDLE. A file cut
+ * inside its last record ends at the cut: TARN_RECORDING_END, with stats.cut set and
+ * tarn_recording_error saying where. One thread at a time per reader. */
 int tarn_recording_next(tarn_recording_reader* reader, tarn_recording_datagram* datagram);
 
 /* Copies the reader's counters. Returns TARN_OK, TARN_ERR_NULL_ARGUMENT or
@@ -111,11 +111,11 @@ void tarn_recording_close(tarn_recording_reader* reader);
 /* What a writer has done so far. written counts only datagrams whose bytes the file took; after a
  * write error the file holds exactly those, in whole records. */
 typedef struct tarn_recording_writer_stats {
-    uint64_t taken;     /* handed to the writer */
-    uint64_t dropped;   /* refused: the queue was full, or the writer had failed */
-    uint64_t written;   /* in the file */
-    uint64_t bytes;     /* the file's length */
-    uint8_t failed;     /* 1 once a write failed: nothing more is written */
+    uint64_t taken;   /* handed to the writer */
+    uint64_t dropped; /* refused: the queue was full, or the writer had failed */
+    uint64_t written; /* in the file */
+    uint64_t bytes;   /* the file's length */
+    uint8_t failed;   /* 1 once a write failed: nothing more is written */
     uint8_t reserved[7];
 } tarn_recording_writer_stats;
 
@@ -147,9 +147,9 @@ int tarn_recording_writer_get_stats(tarn_recording_writer* writer,
  * flush to the disk and the close. Call once nothing calls the tap any more (close the stream
  * first). stats, when not null, receives the final counters. Returns TARN_OK,
  * TARN_ERR_RECORDING_WRITE (the reason in tarn_recording_writer_error), TARN_ERR_INVALID_HANDLE;
- * later calls return the same. While the writer runs, stats.failed tells that a write failed. Any thread, one at a time. */
-int tarn_recording_writer_finish(tarn_recording_writer* writer,
-                                 tarn_recording_writer_stats* stats);
+ * later calls return the same. While the writer runs, stats.failed tells that a write failed. Any
+ * thread, one at a time. */
+int tarn_recording_writer_finish(tarn_recording_writer* writer, tarn_recording_writer_stats* stats);
 
 /* The write error tarn_recording_writer_finish met, as one line ("cannot write FILE: No space
  * left on device"), or "". Owned by the writer, valid until it is closed. Call after

@@ -74,8 +74,7 @@ int tarn_source_next(tarn_source* source, int timeout_ms, tarn_point* grid, tarn
  * each sample comes once. A recording gives the samples recorded before the frame tarn_source_next
  * returned last; a live source gives those received so far. Returns TARN_OK,
  * TARN_ERR_NULL_ARGUMENT or TARN_ERR_INVALID_HANDLE. One thread at a time per source. */
-int tarn_source_imu(tarn_source* source, tarn_imu_sample* samples, size_t capacity,
-                    size_t* count);
+int tarn_source_imu(tarn_source* source, tarn_imu_sample* samples, size_t capacity, size_t* count);
 
 /* Copies the source's counters. Any thread. Returns TARN_OK, TARN_ERR_NULL_ARGUMENT or
  * TARN_ERR_INVALID_HANDLE. */

@@ -59,7 +59,7 @@ class PcapFile {
         }
         if (result != TARN_OK) {
             raiseOsError(result == TARN_ERR_RECORDING_DAMAGED ? tarn_recording_error(reader_)
-                                                               : tarn_recording_strerror(result));
+                                                              : tarn_recording_strerror(result));
         }
         const py::bytes payload(reinterpret_cast<const char*>(datagram.payload), datagram.length);
         return py::make_tuple(payload, datagram.capture_realtime_ns,

@@ -24,8 +24,8 @@ class Source {
         int result = TARN_OK;
         {
             py::gil_scoped_release release;
-            result = tarn_source_open_recording(cPath, cDevice, devicePort, &source->handle_,
-                                                error, sizeof error);
+            result = tarn_source_open_recording(cPath, cDevice, devicePort, &source->handle_, error,
+                                                sizeof error);
         }
         if (result == TARN_ERR_RECORDING_OPEN) {
             PyErr_SetString(PyExc_OSError, error);

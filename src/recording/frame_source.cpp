@@ -136,8 +136,7 @@ tarn_source_stats LiveSource::stats() {
     return stats;
 }
 
-RecordedSource::RecordedSource(const std::string& path, bool anyAddress, uint32_t address,
-                               int port)
+RecordedSource::RecordedSource(const std::string& path, bool anyAddress, uint32_t address, int port)
     : reader_(path), anyAddress_(anyAddress), address_(address), port_(port) {
     const int result = tarn_decoder_open(&decoder_);
     if (result == TARN_ERR_NO_MEMORY) {

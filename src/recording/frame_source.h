@@ -73,10 +73,10 @@ class LiveSource : public FrameSource {
     std::vector<Slot> slots_;
     std::mutex mutex_;
     std::condition_variable ready_;
-    std::vector<std::size_t> free_;  // guarded by mutex_
-    std::deque<std::size_t> queued_; // guarded by mutex_
-    uint64_t returned_ = 0;          // guarded by mutex_
-    uint64_t dropped_ = 0;           // guarded by mutex_
+    std::vector<std::size_t> free_;   // guarded by mutex_
+    std::deque<std::size_t> queued_;  // guarded by mutex_
+    uint64_t returned_ = 0;           // guarded by mutex_
+    uint64_t dropped_ = 0;            // guarded by mutex_
 };
 
 // Frames of a recording, decoded in capture order by the library's decoder.

@@ -59,7 +59,7 @@ RecordKind linkHeader(int linkType, const uint8_t* data, std::size_t length, std
                 return RecordKind::malformed;
             }
             return load16(data + kSllProtocolOffset) == kEtherTypeIpv4 ? RecordKind::measurement
-                                                                         : RecordKind::notIpv4;
+                                                                       : RecordKind::notIpv4;
         case kLinuxSll2:
             at = kSll2HeaderBytes;
             if (length < at) {

@@ -8,8 +8,8 @@
 #include <pcap/pcap.h>
 
 #include <cstddef>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "recording/packets.h"

@@ -160,8 +160,7 @@ void PcapWriter::close() {
         }
     }
     // Data the disk cannot hold may show up only here (network file systems, delayed allocation).
-    if (failure.empty() && !failed_ && ::fdatasync(fd_) != 0 && errno != EINVAL &&
-        errno != EROFS) {
+    if (failure.empty() && !failed_ && ::fdatasync(fd_) != 0 && errno != EINVAL && errno != EROFS) {
         failure = "cannot write " + path_ + ": " + std::strerror(errno);
     }
     if (::close(fd_) != 0 && failure.empty() && !failed_) {

@@ -38,8 +38,8 @@ class PcapWriter {
     // Flushes, makes the data durable and closes the file. Throws WriteError.
     void close();
 
-    uint64_t records() const { return records_; }  // whole records in the file
-    uint64_t bytes() const { return fileBytes_; }   // the file's length
+    uint64_t records() const { return records_; }                // whole records in the file
+    uint64_t bytes() const { return fileBytes_; }                // the file's length
     uint64_t unwritten() const { return accepted_ - records_; }  // taken by write(), not in it
 
   private:

@@ -146,8 +146,7 @@ int tarn_recording_writer_open(const char* path, size_t queue_datagrams,
         copyError("out of memory", error, error_size);
         return TARN_ERR_NO_MEMORY;
     } catch (const std::system_error& e) {
-        copyError(std::string("cannot start the recording writer: ") + e.what(), error,
-                  error_size);
+        copyError(std::string("cannot start the recording writer: ") + e.what(), error, error_size);
         return TARN_ERR_RECORDING_THREAD;
     } catch (const std::exception& e) {
         copyError(e.what(), error, error_size);

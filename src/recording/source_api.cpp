@@ -85,8 +85,7 @@ int tarn_source_next(tarn_source* source, int timeout_ms, tarn_point* grid, tarn
     }
 }
 
-int tarn_source_imu(tarn_source* source, tarn_imu_sample* samples, size_t capacity,
-                    size_t* count) {
+int tarn_source_imu(tarn_source* source, tarn_imu_sample* samples, size_t capacity, size_t* count) {
     if (source == nullptr) {
         return TARN_ERR_INVALID_HANDLE;
     }

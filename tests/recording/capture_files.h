@@ -55,9 +55,11 @@ class CaptureBytes {
   private:
     void put16(uint16_t value) {
         if (format_.bigEndian) {
-            bytes_.insert(bytes_.end(), {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)});
+            bytes_.insert(bytes_.end(),
+                          {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)});
         } else {
-            bytes_.insert(bytes_.end(), {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)});
+            bytes_.insert(bytes_.end(),
+                          {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)});
         }
     }
     void put32(uint32_t value) {
@@ -103,7 +105,8 @@ class ScratchFolder {
     std::string file(const std::string& name, const Bytes& bytes) const {
         const std::string path = path_ + "/" + name;
         std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
         return path;
     }
     const std::string& path() const { return path_; }

@@ -156,8 +156,11 @@ TEST_P(FrameSourceTest, ARecordingGivesTheFramesOfTheLiveStream) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FrameSourceTest,
-                         ::testing::Values(sim::RandomFaults{}, sim::RandomFaults{0.02, 0.02, 0.02, 5}),
-                         [](const auto& param) { return param.index == 0 ? "Clean" : "LossDuplicatesReordering"; });
+                         ::testing::Values(sim::RandomFaults{},
+                                           sim::RandomFaults{0.02, 0.02, 0.02, 5}),
+                         [](const auto& param) {
+                             return param.index == 0 ? "Clean" : "LossDuplicatesReordering";
+                         });
 
 TEST(FrameSourceFilter, KeepsOneSensorsDatagramsAndRefusesBadArguments) {
     ScratchFolder folder;

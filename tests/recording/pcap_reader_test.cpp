@@ -62,8 +62,8 @@ TEST_F(PcapReaderTest, ReadsTheSameDatagramFromEveryLayoutAndLink) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto path =
-            folder_.file("layout.pcap", CaptureBytes(c.format).record(c.packet, kSeconds, c.fraction).bytes());
+        const auto path = folder_.file(
+            "layout.pcap", CaptureBytes(c.format).record(c.packet, kSeconds, c.fraction).bytes());
         const ReadBack back = readBack(path);
         ASSERT_EQ(back.openResult, TARN_OK) << back.message;
         EXPECT_EQ(back.endResult, TARN_RECORDING_END);
@@ -86,16 +86,18 @@ TEST_F(PcapReaderTest, ReadsPcapng) {
     const Bytes packet = udpPacket(payload);
     Bytes file;
     auto put32 = [&](uint32_t v) {
-        for (int shift = 0; shift < 32; shift += 8) file.push_back(static_cast<uint8_t>(v >> shift));
+        for (int shift = 0; shift < 32; shift += 8)
+            file.push_back(static_cast<uint8_t>(v >> shift));
     };
     // Section header, interface description (Ethernet, microseconds), one enhanced packet.
-    for (uint32_t word : {0x0A0D0D0Au, 28u, 0x1A2B3C4Du, 1u, 0xFFFFFFFFu, 0xFFFFFFFFu, 28u}) put32(word);
+    for (uint32_t word : {0x0A0D0D0Au, 28u, 0x1A2B3C4Du, 1u, 0xFFFFFFFFu, 0xFFFFFFFFu, 28u})
+        put32(word);
     for (uint32_t word : {1u, 20u, 1u, 65535u, 20u}) put32(word);
     const uint64_t micros = 1700000000123456ULL;
     const uint32_t padded = static_cast<uint32_t>((packet.size() + 3) / 4 * 4);
-    for (uint32_t word : {6u, 32 + padded, 0u, static_cast<uint32_t>(micros >> 32),
-                          static_cast<uint32_t>(micros), static_cast<uint32_t>(packet.size()),
-                          static_cast<uint32_t>(packet.size())}) {
+    for (uint32_t word :
+         {6u, 32 + padded, 0u, static_cast<uint32_t>(micros >> 32), static_cast<uint32_t>(micros),
+          static_cast<uint32_t>(packet.size()), static_cast<uint32_t>(packet.size())}) {
         put32(word);
     }
     file.insert(file.end(), packet.begin(), packet.end());
@@ -112,8 +114,8 @@ TEST_F(PcapReaderTest, ReadsPcapng) {
 
 TEST_F(PcapReaderTest, CountsEveryRecordThatIsNoMeasurementDatagramUnderItsReason) {
     const Bytes measurement = udpPacket(measurementPayload(1, 100));
-    const Bytes tcp = ipv4Frame(kProtocolTcp, {127, 0, 0, 1}, {127, 0, 0, 2}, 1,
-                                measurement.data() + 34, 40);
+    const Bytes tcp =
+        ipv4Frame(kProtocolTcp, {127, 0, 0, 1}, {127, 0, 0, 2}, 1, measurement.data() + 34, 40);
     Bytes ipv6 = measurement;
     ipv6[12] = 0x86;
     ipv6[13] = 0xDD;
@@ -143,7 +145,7 @@ TEST_F(PcapReaderTest, CountsEveryRecordThatIsNoMeasurementDatagramUnderItsReaso
         .record(empty)
         .record(foreign)
         .record(Bytes(measurement.begin(), measurement.begin() + 60), kSeconds, 0, 60,
-                static_cast<int64_t>(measurement.size()))  // snapped
+                static_cast<int64_t>(measurement.size()))              // snapped
         .record(Bytes(measurement.begin(), measurement.begin() + 10))  // shorter than Ethernet
         .record(measurement);
     const ReadBack back = readBack(folder_.file("mixed.pcap", file.bytes()));
@@ -189,8 +191,9 @@ TEST_F(PcapReaderTest, AFileCutAnywhereReadsUpToTheCut) {
         const bool atBoundary = length == 24 || (complete > 0 && ends[complete - 1] == length);
         EXPECT_EQ(back.stats.cut, atBoundary ? 0 : 1);
         if (!atBoundary) {
-            EXPECT_NE(back.message.find("cut.pcap is cut in record " + std::to_string(complete + 1)),
-                      std::string::npos)
+            EXPECT_NE(
+                back.message.find("cut.pcap is cut in record " + std::to_string(complete + 1)),
+                std::string::npos)
                 << back.message;
         }
     }

@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "KESOApi.h"
+#include "recording/packets.h"
+#include "recording/pcap_writer.h"
 #include "sim/control_server.h"
 #include "sim/datagram.h"
 #include "sim/frame_encoder.h"
 #include "sim/scene.h"
-#include "recording/packets.h"
-#include "recording/pcap_writer.h"
 
 namespace {
 

@@ -118,7 +118,8 @@ TEST_F(RecordFaultsTest, ARecordingCutInItsLastRecordIsReadUpToTheCutWithOneWarn
     ASSERT_EQ(linesOf(exported.err).size(), 1u) << exported.err;
     EXPECT_EQ(exported.err.rfind("tarn export: " + warning, 0), 0u) << exported.err;
 
-    tarn::testing::ToolProcess replay({"replay", capture, "--to", "127.0.0.1:9", "--max", "--loop"});
+    tarn::testing::ToolProcess replay(
+        {"replay", capture, "--to", "127.0.0.1:9", "--max", "--loop"});
     ASSERT_TRUE(replay.waitForOutput("tarn replay: 1.0 s")) << replay.output();
     const auto replayed = replay.stop(SIGINT);
     EXPECT_EQ(replayed.status, 0) << replayed.err;

@@ -2,9 +2,9 @@
 #include <cerrno>
 #include <cinttypes>
 #include <csignal>
-#include <cstring>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -95,10 +95,11 @@ class Writer {
   public:
     explicit Writer(const std::string& path) {
         char error[kErrorBytes] = {};
-        const int result = tarn_recording_writer_open(path.c_str(), 0, &writer_, error, sizeof error);
+        const int result =
+            tarn_recording_writer_open(path.c_str(), 0, &writer_, error, sizeof error);
         if (result != TARN_OK) {
-            throw Failure(ExitStatus::file, error[0] != '\0' ? std::string(error)
-                                                              : tarn_recording_strerror(result));
+            throw Failure(ExitStatus::file,
+                          error[0] != '\0' ? std::string(error) : tarn_recording_strerror(result));
         }
     }
     ~Writer() { tarn_recording_writer_close(writer_); }
@@ -127,8 +128,7 @@ int run(const RecordOptions& o) {
     Writer writer(o.path);
     auto source = std::make_unique<StreamSource>(
         o.source, StreamCallbacks{tarn_recording_writer_tap, writer.get()});
-    out.print("tarn record: recording %s into %s\n", source->description().c_str(),
-              o.path.c_str());
+    out.print("tarn record: recording %s into %s\n", source->description().c_str(), o.path.c_str());
 
     RunClock clock(o.bounds);
     tarn_stream_stats stats{};
@@ -147,10 +147,9 @@ int run(const RecordOptions& o) {
     source.reset();  // no datagram reaches the writer after this
     tarn_recording_writer_stats counts{};
     if (tarn_recording_writer_finish(writer.get(), &counts) != TARN_OK) {
-        throw Failure(ExitStatus::file,
-                      std::string(tarn_recording_writer_error(writer.get())) + "; the file holds " +
-                          std::to_string(counts.written) + " whole datagrams of " +
-                          std::to_string(counts.taken));
+        throw Failure(ExitStatus::file, std::string(tarn_recording_writer_error(writer.get())) +
+                                            "; the file holds " + std::to_string(counts.written) +
+                                            " whole datagrams of " + std::to_string(counts.taken));
     }
     out.print("tarn record: %s after %.1f s\n", stop.stopped() ? "stopped" : "done", elapsed);
     out.print("tarn record: wrote %" PRIu64 " datagrams (%" PRIu64 " frames) to %s; %" PRIu64

@@ -199,8 +199,8 @@ int runExport(const Words& words) {
     const uint64_t every = static_cast<uint64_t>(args.integer("every", 1, 1, kMaxEvery));
     requireWritableDirectory(directory);
     uint64_t written = 0;
-    const Decoded d =
-        decode(path, "tarn export", [&](const std::vector<tarn_point>& grid, const tarn_frame_info& info) {
+    const Decoded d = decode(
+        path, "tarn export", [&](const std::vector<tarn_point>& grid, const tarn_frame_info& info) {
             if (info.sequence % every != 0) {
                 return;
             }

@@ -74,8 +74,8 @@ class Senders {
     bool send(const std::string& address, uint16_t port, const uint8_t* payload,
               std::size_t length) {
         const int fd = socketFor(address, port);
-        return sendto(fd, payload, length, 0,
-                      reinterpret_cast<const sockaddr*>(&destination_), sizeof destination_) >= 0;
+        return sendto(fd, payload, length, 0, reinterpret_cast<const sockaddr*>(&destination_),
+                      sizeof destination_) >= 0;
     }
 
   private:
@@ -143,7 +143,8 @@ bool replayOnce(const ReplayOptions& o, Senders& senders, StopSignal& stop, Tota
         }
         Clock::time_point due = Clock::now();
         if (!o.max) {
-            const double offset = static_cast<double>(packet.capture_realtime_ns - firstNs) / 1e9 / o.rate;
+            const double offset =
+                static_cast<double>(packet.capture_realtime_ns - firstNs) / 1e9 / o.rate;
             due = passStart + std::chrono::duration_cast<Clock::duration>(
                                   std::chrono::duration<double>(std::max(offset, 0.0)));
         }
