@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 
 #include "format/datagram_format.h"
@@ -78,6 +79,22 @@ RecordKind linkHeader(int linkType, const uint8_t* data, std::size_t length, std
         default:
             return RecordKind::notIpv4;
     }
+}
+
+// Opened with nanosecond precision, the microsecond field holds nanoseconds. A time past what
+// 64 bits of nanoseconds hold (a damaged pcapng timestamp) is kept at the largest one.
+int64_t captureTimeNs(const timeval& time) {
+    constexpr int64_t kNsPerSecond = 1000000000;
+    constexpr int64_t kLargest = std::numeric_limits<int64_t>::max();
+    const int64_t seconds = static_cast<int64_t>(time.tv_sec);
+    const int64_t fraction = static_cast<int64_t>(time.tv_usec);
+    if (seconds < 0 || fraction < 0) {
+        return 0;
+    }
+    if (seconds > (kLargest - fraction) / kNsPerSecond) {
+        return kLargest;
+    }
+    return seconds * kNsPerSecond + fraction;
 }
 
 }  // namespace
@@ -188,9 +205,7 @@ ReadResult PcapReader::next(Datagram& datagram) {
         switch (parseRecord(linkType_, data, header->caplen, header->len, datagram)) {
             case RecordKind::measurement:
                 ++stats_.measurement;
-                // Opened with nanosecond precision, the field holds nanoseconds.
-                datagram.timeNs =
-                    static_cast<int64_t>(header->ts.tv_sec) * 1000000000LL + header->ts.tv_usec;
+                datagram.timeNs = captureTimeNs(header->ts);
                 return ReadResult::datagram;
             case RecordKind::otherUdp:
                 ++stats_.other_udp;

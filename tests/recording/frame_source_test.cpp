@@ -19,7 +19,6 @@ namespace {
 
 constexpr const char* kLoopback = "127.0.0.1";
 constexpr uint64_t kFrames = 12;
-constexpr int kWaitMs = 2000;
 
 struct Frames {
     std::vector<std::vector<tarn_point>> grids;

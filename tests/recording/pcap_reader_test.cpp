@@ -3,6 +3,7 @@
 // gives a clear error, and none of them crashes.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -81,19 +82,21 @@ TEST_F(PcapReaderTest, ReadsTheSameDatagramFromEveryLayoutAndLink) {
     }
 }
 
-TEST_F(PcapReaderTest, ReadsPcapng) {
-    const Bytes payload = measurementPayload(4, 46);
-    const Bytes packet = udpPacket(payload);
+// A pcapng file: section header, interface description (Ethernet, microseconds), one enhanced
+// packet with the given time.
+Bytes pcapng(const Bytes& packet, uint64_t micros) {
     Bytes file;
     auto put32 = [&](uint32_t v) {
-        for (int shift = 0; shift < 32; shift += 8)
+        for (int shift = 0; shift < 32; shift += 8) {
             file.push_back(static_cast<uint8_t>(v >> shift));
+        }
     };
-    // Section header, interface description (Ethernet, microseconds), one enhanced packet.
-    for (uint32_t word : {0x0A0D0D0Au, 28u, 0x1A2B3C4Du, 1u, 0xFFFFFFFFu, 0xFFFFFFFFu, 28u})
+    for (uint32_t word : {0x0A0D0D0Au, 28u, 0x1A2B3C4Du, 1u, 0xFFFFFFFFu, 0xFFFFFFFFu, 28u}) {
         put32(word);
-    for (uint32_t word : {1u, 20u, 1u, 65535u, 20u}) put32(word);
-    const uint64_t micros = 1700000000123456ULL;
+    }
+    for (uint32_t word : {1u, 20u, 1u, 65535u, 20u}) {
+        put32(word);
+    }
     const uint32_t padded = static_cast<uint32_t>((packet.size() + 3) / 4 * 4);
     for (uint32_t word :
          {6u, 32 + padded, 0u, static_cast<uint32_t>(micros >> 32), static_cast<uint32_t>(micros),
@@ -103,13 +106,24 @@ TEST_F(PcapReaderTest, ReadsPcapng) {
     file.insert(file.end(), packet.begin(), packet.end());
     file.resize(file.size() + padded - packet.size(), 0);
     put32(32 + padded);
+    return file;
+}
 
-    const ReadBack back = readBack(folder_.file("capture.pcapng", file));
+TEST_F(PcapReaderTest, ReadsPcapng) {
+    const Bytes payload = measurementPayload(4, 46);
+    const ReadBack back =
+        readBack(folder_.file("capture.pcapng", pcapng(udpPacket(payload), 1700000000123456ULL)));
     ASSERT_EQ(back.openResult, TARN_OK) << back.message;
     ASSERT_EQ(back.payloads.size(), 1u);
     EXPECT_EQ(back.payloads[0], payload);
     EXPECT_EQ(back.datagrams[0].capture_realtime_ns, kSecondsNs + 123456000);
     EXPECT_EQ(back.datagrams[0].data_type, TARN_RECORDING_IMU_DATA);
+
+    // A time beyond what 64 bits of nanoseconds hold is kept at the largest.
+    const ReadBack late =
+        readBack(folder_.file("late.pcapng", pcapng(udpPacket(payload), 0xFFFFFFFF00000000ULL)));
+    ASSERT_EQ(late.payloads.size(), 1u);
+    EXPECT_EQ(late.datagrams[0].capture_realtime_ns, INT64_MAX);
 }
 
 TEST_F(PcapReaderTest, CountsEveryRecordThatIsNoMeasurementDatagramUnderItsReason) {
