@@ -31,8 +31,10 @@ Records a stream into FILE.pcap: every datagram the library takes from the senso
 Ethernet/IPv4/UDP packet with its real source and destination and its receive time. A thread of
 its own writes the file from a bounded queue, so writing never holds up the receiver; datagrams
 the full queue refuses are counted and reported. tcpdump and Wireshark open the file
-(tools/wireshark/tarn.lua decodes it); tarn info, tarn replay and tarn export read it.
-Prints a status line per second.
+(tools/wireshark/tarn.lua decodes it); tarn info, tarn replay and tarn export read it. A write
+the disk refuses (full, or over a size limit) stops the recording with an error; the file then
+holds every datagram written before it, in whole records. Prints a status line per second; when
+standard output goes away (a closed pipe) the lines stop and the recording goes on.
 )";
 
 const char* const kExamples = R"(
