@@ -54,7 +54,7 @@ int tarn_source_open_stream(const tarn_stream_config* config, size_t queue_frame
                             tarn_source** out);
 
 /* Opens a recording as a source. device_address (dotted quad; null or "" for any) and device_port
- * (0 for any) keep one sensor's datagrams, as a stream's source filter does. path and
+ * (0 for any) keep the datagrams of one sensor (of that one source port only). path and
  * device_address are copied. *out is set only on success. Returns TARN_OK, TARN_ERR_NULL_ARGUMENT,
  * TARN_ERR_DEVICE_ADDRESS, TARN_ERR_DEVICE_PORT, TARN_ERR_NO_MEMORY or TARN_ERR_RECORDING_OPEN;
  * error, when not null, receives the reason as one line (at most error_size bytes). Any thread. */
@@ -66,8 +66,9 @@ int tarn_source_open_recording(const char* path, const char* device_address, int
  * without limit); a recording reads on until its next frame and ignores the time-out.
  * Returns TARN_OK, TARN_ERR_TIMEOUT (live), TARN_RECORDING_END (a recording has no frame left; a
  * cut file ends at its cut, with stats.recording.cut set and tarn_source_error saying where),
- * TARN_ERR_RECORDING_DAMAGED (the reason in tarn_source_error), TARN_ERR_NOT_CONNECTED (the live
- * source's stream stopped) or TARN_ERR_INVALID_HANDLE. One thread at a time per source. */
+ * TARN_ERR_RECORDING_DAMAGED (the reason in tarn_source_error), TARN_ERR_NO_MEMORY or
+ * TARN_ERR_INVALID_HANDLE. A live source runs until it is closed. One thread at a time per
+ * source. */
 int tarn_source_next(tarn_source* source, int timeout_ms, tarn_point* grid, tarn_frame_info* info);
 
 /* Copies up to capacity IMU samples into samples, oldest first, and sets *count to their number;
