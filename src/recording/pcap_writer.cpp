@@ -18,6 +18,7 @@ constexpr std::size_t kFileHeaderBytes = 24;
 constexpr std::size_t kRecordHeaderBytes = 16;
 constexpr std::size_t kFlushBytes = 256 * 1024;
 constexpr int64_t kNanosecondsPerSecond = 1000000000;
+constexpr int kLastStandardDescriptor = 2;  // standard error
 
 void put32(std::vector<uint8_t>& out, uint32_t value) {
     for (int shift = 0; shift < 32; shift += 8) {
@@ -53,6 +54,16 @@ PcapWriter::PcapWriter(const std::string& path) : path_(path) {
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd_ < 0) {
         throw WriteError("cannot write " + path + ": " + std::strerror(errno));
+    }
+    if (fd_ <= kLastStandardDescriptor) {
+        // A process started with standard output closed would print into the recording.
+        const int moved = ::fcntl(fd_, F_DUPFD_CLOEXEC, kLastStandardDescriptor + 1);
+        const int error = errno;
+        ::close(fd_);
+        fd_ = moved;
+        if (fd_ < 0) {
+            throw WriteError("cannot write " + path + ": " + std::strerror(error));
+        }
     }
     buffer_.reserve(kFlushBytes + kRecordHeaderBytes + kSnapLength);
     put32(buffer_, kNanosecondMagic);

@@ -98,6 +98,15 @@ TEST_F(RecordFaultsTest, AReaderThatLeavesThePipeEndsNeitherTheRecordingNorItsFi
     EXPECT_GE(numberAfter(info.out, "  frames        "), 40) << info.out;
 }
 
+TEST_F(RecordFaultsTest, AClosedStandardOutputNeverWritesIntoTheRecording) {
+    const std::string capture = directory_ + "/closed.pcap";
+    shell("$TOOL record " + capture + " --frames 3 >&-");
+    const auto info = runTool({"info", capture});
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(info.err, "");
+    EXPECT_GE(numberAfter(info.out, "  frames        "), 3) << info.out;
+}
+
 TEST_F(RecordFaultsTest, ARecordingCutInItsLastRecordIsReadUpToTheCutWithOneWarning) {
     const std::string capture = directory_ + "/cut.pcap";
     const auto record = runTool({"record", capture, "--frames", "3", "--imu-rate", "0"});
