@@ -26,14 +26,20 @@ extern "C" {
 #define TARN_RECORDING_POINT_DATA 1
 #define TARN_RECORDING_IMU_DATA 4
 
-/* What the reading calls return besides the codes of tarn.h: the recording holds nothing more. */
-#define TARN_RECORDING_END 3
+/* The results of this header beside those of tarn.h, with the text tarn_recording_strerror() gives
+ * for each: XX(name, value, text). The constants below and tarn_recording_strerror() are both made
+ * from this one list. TARN_RECORDING_END is what the reading calls return when the recording holds
+ * nothing more. */
+#define TARN_RECORDING_RESULT_MAP(XX)                                                              \
+    XX(TARN_RECORDING_END, 3, "the recording holds nothing more")                                  \
+    XX(TARN_ERR_RECORDING_OPEN, -201, "the file cannot be opened, or is no capture file")          \
+    XX(TARN_ERR_RECORDING_DAMAGED, -202, "a record of the recording is damaged")                   \
+    XX(TARN_ERR_RECORDING_WRITE, -203, "the recording could not be written")                       \
+    XX(TARN_ERR_RECORDING_THREAD, -204, "the recording writer's thread could not be started")
 
-/* Result codes. */
-#define TARN_ERR_RECORDING_OPEN (-201)    /* the file cannot be opened, or is no capture file */
-#define TARN_ERR_RECORDING_DAMAGED (-202) /* a record is damaged; reading ends there */
-#define TARN_ERR_RECORDING_WRITE (-203)   /* the file could not be written (a full disk, ...) */
-#define TARN_ERR_RECORDING_THREAD (-204)  /* the writer's thread could not be started */
+#define TARN_RECORDING_RESULT_ENUMERATOR_(name, value, text) name = value,
+enum tarn_recording_result { TARN_RECORDING_RESULT_MAP(TARN_RECORDING_RESULT_ENUMERATOR_) };
+#undef TARN_RECORDING_RESULT_ENUMERATOR_
 
 /* A static text for any result code of this header and of tarn.h. Any thread. */
 const char* tarn_recording_strerror(int code);

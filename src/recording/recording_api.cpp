@@ -48,16 +48,11 @@ using tarn::recording::copyError;
 
 const char* tarn_recording_strerror(int code) {
     switch (code) {
-        case TARN_RECORDING_END:
-            return "the recording holds nothing more";
-        case TARN_ERR_RECORDING_OPEN:
-            return "the file cannot be opened, or is no capture file";
-        case TARN_ERR_RECORDING_DAMAGED:
-            return "a record of the recording is damaged";
-        case TARN_ERR_RECORDING_WRITE:
-            return "the recording could not be written";
-        case TARN_ERR_RECORDING_THREAD:
-            return "the recording writer's thread could not be started";
+#define TARN_RECORDING_TEXT_(name, value, text) \
+    case name:                                  \
+        return text;
+        TARN_RECORDING_RESULT_MAP(TARN_RECORDING_TEXT_)
+#undef TARN_RECORDING_TEXT_
         default:
             return tarn_strerror(code);
     }
