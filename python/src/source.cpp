@@ -151,7 +151,7 @@ class Source {
 }  // namespace
 
 void bindSource(py::module_& module) {
-    module.attr("RECORDING_END") = TARN_RECORDING_END;
+    module.attr("RECORDING_END") = static_cast<int>(TARN_RECORDING_END);
     module.attr("SOURCE_DEFAULT_QUEUE") = TARN_SOURCE_DEFAULT_QUEUE;
     py::class_<Source>(module, "Source")
         .def_static("open_recording", &Source::openRecording, py::arg("path"), py::arg("device"),
