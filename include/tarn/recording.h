@@ -30,11 +30,11 @@ extern "C" {
  * for each: XX(name, value, text). The constants below and tarn_recording_strerror() are both made
  * from this one list. TARN_RECORDING_END is what the reading calls return when the recording holds
  * nothing more. */
-#define TARN_RECORDING_RESULT_MAP(XX)                                                              \
-    XX(TARN_RECORDING_END, 3, "the recording holds nothing more")                                  \
-    XX(TARN_ERR_RECORDING_OPEN, -201, "the file cannot be opened, or is no capture file")          \
-    XX(TARN_ERR_RECORDING_DAMAGED, -202, "a record of the recording is damaged")                   \
-    XX(TARN_ERR_RECORDING_WRITE, -203, "the recording could not be written")                       \
+#define TARN_RECORDING_RESULT_MAP(XX)                                                     \
+    XX(TARN_RECORDING_END, 3, "the recording holds nothing more")                         \
+    XX(TARN_ERR_RECORDING_OPEN, -201, "the file cannot be opened, or is no capture file") \
+    XX(TARN_ERR_RECORDING_DAMAGED, -202, "a record of the recording is damaged")          \
+    XX(TARN_ERR_RECORDING_WRITE, -203, "the recording could not be written")              \
     XX(TARN_ERR_RECORDING_THREAD, -204, "the recording writer's thread could not be started")
 
 #define TARN_RECORDING_RESULT_ENUMERATOR_(name, value, text) name = value,
