@@ -54,6 +54,8 @@ function(tarn_install_component target)
   ")
 endfunction()
 
+tarn_install_component(tarn_recording COMPONENT recording REQUIRES tarn_c_sdk LIBS_PRIVATE -lpcap
+                       DESCRIPTION "tarn SDK: recordings of streams (pcap) and one frame source for live and recorded frames")
 tarn_install_component(tarn_sim COMPONENT sim
                        DESCRIPTION "tarn SDK: the simulated sensor on loopback")
 tarn_install_component(tarn_messages COMPONENT messages REQUIRES tarn_c_sdk

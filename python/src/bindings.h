@@ -37,8 +37,9 @@ void bindControl(py::module_& module);
 void bindGeometry(py::module_& module);
 void bindLog(py::module_& module);
 void bindSim(py::module_& module);
-// Only in a build with the command-line tool's capture library (TARN_PYTHON_PCAP).
+// Recordings (tarn/recording.h) and the frame source (tarn/source.h).
 void bindPcap(py::module_& module);
+void bindSource(py::module_& module);
 
 }  // namespace tarn::python
 

@@ -11,7 +11,6 @@ PYBIND11_MODULE(_tarn, module) {
     tarn::python::bindGeometry(module);
     tarn::python::bindLog(module);
     tarn::python::bindSim(module);
-#ifdef TARN_PYTHON_PCAP
     tarn::python::bindPcap(module);
-#endif
+    tarn::python::bindSource(module);
 }

@@ -1,5 +1,5 @@
 // The Wireshark dissector under tshark: a capture of simulated datagrams and of a control
-// exchange, written with libpcap, decodes to the values that went in.
+// exchange, written by the recording component's writer, decodes to the values that went in.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,16 +12,16 @@
 #include <vector>
 
 #include "KESOApi.h"
+#include "recording/packets.h"
+#include "recording/pcap_writer.h"
 #include "sim/control_server.h"
 #include "sim/datagram.h"
 #include "sim/frame_encoder.h"
 #include "sim/scene.h"
-#include "tools/tarn/capture/packets.h"
-#include "tools/tarn/capture/pcap_writer.h"
 
 namespace {
 
-namespace capture = tarn::capture;
+namespace capture = tarn::recording;
 namespace sim = tarn::sim;
 
 constexpr uint16_t kHostPort = 47001;

@@ -9,21 +9,19 @@
 #include <string>
 #include <vector>
 
+#include "tarn/recording.h"
 #include "tarn/tarn.h"
 #include "tools/tarn/address.h"
 #include "tools/tarn/args.h"
-#include "tools/tarn/capture/pcap_reader.h"
 #include "tools/tarn/commands.h"
 #include "tools/tarn/exit_status.h"
 #include "tools/tarn/files.h"
+#include "tools/tarn/recording_reader.h"
 #include "tools/tarn/writers/frame_files.h"
 
 namespace tarn::cli {
 namespace {
 
-constexpr std::size_t kDataTypeOffset = 3;
-constexpr uint8_t kDataTypePoint = 1;
-constexpr uint8_t kDataTypeImu = 4;
 constexpr long kMaxEvery = 1000000;
 constexpr double kNanosecondsPerSecond = 1e9;
 constexpr std::size_t kSourcesShown = 4;
@@ -53,7 +51,7 @@ struct Decoded {
     uint64_t points = 0;
     uint64_t imus = 0;
     uint64_t otherPackets = 0;
-    std::set<std::pair<capture::Ipv4, uint16_t>> sources;
+    std::set<std::pair<Ipv4, uint16_t>> sources;
     std::set<int> pixelTypes;
     int64_t firstNs = 0;
     int64_t lastNs = 0;
@@ -80,45 +78,33 @@ class Decoder {
 };
 
 // Pushes every measurement datagram of the recording through a decoder, in capture order.
-Decoded decode(const std::string& path, const FrameHandler& onFrame) {
+Decoded decode(const std::string& path, const char* prefix, const FrameHandler& onFrame) {
     Decoded d;
     Decoder decoder;
     std::vector<tarn_point> grid(TARN_CELLS);
-    try {
-        capture::PcapReader reader(path);
-        capture::UdpPacket packet;
-        while (reader.next(packet)) {
-            if (!capture::isMeasurement(packet.payload)) {
-                ++d.otherPackets;
-                continue;
-            }
-            d.firstNs = d.datagrams == 0 ? packet.timeNs : d.firstNs;
-            d.lastNs = packet.timeNs;
-            ++d.datagrams;
-            const uint8_t type =
-                packet.payload.size() > kDataTypeOffset ? packet.payload[kDataTypeOffset] : 0;
-            d.points += type == kDataTypePoint;
-            d.imus += type == kDataTypeImu;
-            d.sources.insert({packet.route.source, packet.route.sourcePort});
-            const int result = tarn_decoder_push(decoder.get(), packet.payload.data(),
-                                                 packet.payload.size(), 0, packet.timeNs);
-            if (result != TARN_FRAME_READY) {
-                continue;
-            }
-            tarn_frame_info info{};
-            tarn_decoder_frame(decoder.get(), grid.data(), &info);
-            d.pixelTypes.insert(info.pixel_type);
-            d.frameTimes.push_back(info.receive_realtime_ns);
-            if (onFrame) {
-                onFrame(grid, info);
-            }
+    RecordingReader reader(path, prefix);
+    tarn_recording_datagram datagram{};
+    while (reader.next(datagram)) {
+        d.firstNs = d.datagrams == 0 ? datagram.capture_realtime_ns : d.firstNs;
+        d.lastNs = datagram.capture_realtime_ns;
+        ++d.datagrams;
+        d.points += datagram.data_type == TARN_RECORDING_POINT_DATA;
+        d.imus += datagram.data_type == TARN_RECORDING_IMU_DATA;
+        d.sources.insert({ipv4Of(datagram.source_address), datagram.source_port});
+        const int result = tarn_decoder_push(decoder.get(), datagram.payload, datagram.length, 0,
+                                             datagram.capture_realtime_ns);
+        if (result != TARN_FRAME_READY) {
+            continue;
         }
-        d.otherPackets += reader.skipped();
-    } catch (const Failure&) {
-        throw;
-    } catch (const std::runtime_error& e) {
-        throw Failure(ExitStatus::file, e.what());
+        tarn_frame_info info{};
+        tarn_decoder_frame(decoder.get(), grid.data(), &info);
+        d.pixelTypes.insert(info.pixel_type);
+        d.frameTimes.push_back(info.receive_realtime_ns);
+        if (onFrame) {
+            onFrame(grid, info);
+        }
     }
+    d.otherPackets = reader.otherPackets();
     tarn_decoder_get_stats(decoder.get(), &d.stats);
     if (d.datagrams == 0) {
         throw Failure(ExitStatus::noData, path + " holds no measurement datagram");
@@ -194,7 +180,7 @@ int runInfo(const Words& words) {
     }
     args.expectPositional(1, 1, "the recording (FILE.pcap)");
     const std::string& path = args.positional().front();
-    printInfo(path, decode(path, nullptr));
+    printInfo(path, decode(path, "tarn info", nullptr));
     return 0;
 }
 
@@ -213,8 +199,8 @@ int runExport(const Words& words) {
     const uint64_t every = static_cast<uint64_t>(args.integer("every", 1, 1, kMaxEvery));
     requireWritableDirectory(directory);
     uint64_t written = 0;
-    const Decoded d =
-        decode(path, [&](const std::vector<tarn_point>& grid, const tarn_frame_info& info) {
+    const Decoded d = decode(
+        path, "tarn export", [&](const std::vector<tarn_point>& grid, const tarn_frame_info& info) {
             if (info.sequence % every != 0) {
                 return;
             }

@@ -13,9 +13,9 @@
 
 #include "tools/tarn/address.h"
 #include "tools/tarn/args.h"
-#include "tools/tarn/capture/pcap_reader.h"
 #include "tools/tarn/commands.h"
 #include "tools/tarn/exit_status.h"
+#include "tools/tarn/recording_reader.h"
 #include "tools/tarn/stop_signal.h"
 
 namespace tarn::cli {
@@ -71,10 +71,11 @@ class Senders {
     Senders(const Senders&) = delete;
     Senders& operator=(const Senders&) = delete;
 
-    bool send(const std::string& address, uint16_t port, const std::vector<uint8_t>& payload) {
+    bool send(const std::string& address, uint16_t port, const uint8_t* payload,
+              std::size_t length) {
         const int fd = socketFor(address, port);
-        return sendto(fd, payload.data(), payload.size(), 0,
-                      reinterpret_cast<const sockaddr*>(&destination_), sizeof destination_) >= 0;
+        return sendto(fd, payload, length, 0, reinterpret_cast<const sockaddr*>(&destination_),
+                      sizeof destination_) >= 0;
     }
 
   private:
@@ -117,7 +118,7 @@ struct Totals {
     uint64_t passes = 0;  // begun
 };
 
-std::string sourceAddress(const ReplayOptions& o, const capture::Ipv4& recorded) {
+std::string sourceAddress(const ReplayOptions& o, const Ipv4& recorded) {
     if (!o.from.empty()) {
         return o.from;
     }
@@ -127,24 +128,23 @@ std::string sourceAddress(const ReplayOptions& o, const capture::Ipv4& recorded)
 // One pass over the recording; false when a stop was requested.
 bool replayOnce(const ReplayOptions& o, Senders& senders, StopSignal& stop, Totals& totals,
                 Clock::time_point& nextTick, Clock::time_point start) {
-    capture::PcapReader reader(o.path);
-    capture::UdpPacket packet;
+    // A cut recording is said once, in the first pass.
+    RecordingReader reader(o.path, totals.passes == 0 ? "tarn replay" : nullptr);
+    tarn_recording_datagram packet{};
     Clock::time_point passStart = Clock::now();
     int64_t firstNs = 0;
     bool first = true;
     uint64_t sentInPass = 0;
     while (reader.next(packet)) {
-        if (!capture::isMeasurement(packet.payload)) {
-            continue;
-        }
         if (first) {
-            firstNs = packet.timeNs;
+            firstNs = packet.capture_realtime_ns;
             first = false;
             ++totals.passes;
         }
         Clock::time_point due = Clock::now();
         if (!o.max) {
-            const double offset = static_cast<double>(packet.timeNs - firstNs) / 1e9 / o.rate;
+            const double offset =
+                static_cast<double>(packet.capture_realtime_ns - firstNs) / 1e9 / o.rate;
             due = passStart + std::chrono::duration_cast<Clock::duration>(
                                   std::chrono::duration<double>(std::max(offset, 0.0)));
         }
@@ -160,8 +160,8 @@ bool replayOnce(const ReplayOptions& o, Senders& senders, StopSignal& stop, Tota
         if ((!o.max || sentInPass % kStopCheckInterval == 0) && !stop.sleepUntil(due)) {
             return false;
         }
-        const bool sent = senders.send(sourceAddress(o, packet.route.source),
-                                       packet.route.sourcePort, packet.payload);
+        const bool sent = senders.send(sourceAddress(o, ipv4Of(packet.source_address)),
+                                       packet.source_port, packet.payload, packet.length);
         ++(sent ? totals.sent : totals.failed);
         ++sentInPass;
     }
@@ -170,7 +170,7 @@ bool replayOnce(const ReplayOptions& o, Senders& senders, StopSignal& stop, Tota
 
 int run(const ReplayOptions& o) {
     StopSignal stop;
-    { capture::PcapReader check(o.path); }  // a file libpcap refuses fails before anything is sent
+    { RecordingReader check(o.path, nullptr); }  // an unreadable file fails before anything is sent
     Senders senders(o.to);
     Totals totals;
     const Clock::time_point start = Clock::now();

@@ -1,14 +1,14 @@
 // Ethernet II / IPv4 frames around captured payloads, as a capture file stores them: the UDP
 // datagrams of a stream with their real addresses and ports, and any other IPv4 payload.
-#ifndef TARN_TOOLS_TARN_CAPTURE_PACKETS_H
-#define TARN_TOOLS_TARN_CAPTURE_PACKETS_H
+#ifndef TARN_RECORDING_PACKETS_H
+#define TARN_RECORDING_PACKETS_H
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-namespace tarn::capture {
+namespace tarn::recording {
 
 using Ipv4 = std::array<uint8_t, 4>;  // in dotted order
 
@@ -41,6 +41,6 @@ std::vector<uint8_t> udpFrame(const Route& route, uint16_t identification, const
 uint32_t checksumSum(const uint8_t* bytes, std::size_t length, uint32_t sum = 0);
 uint16_t internetChecksum(uint32_t sum);
 
-}  // namespace tarn::capture
+}  // namespace tarn::recording
 
-#endif  // TARN_TOOLS_TARN_CAPTURE_PACKETS_H
+#endif  // TARN_RECORDING_PACKETS_H

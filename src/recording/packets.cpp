@@ -1,8 +1,8 @@
-#include "tools/tarn/capture/packets.h"
+#include "recording/packets.h"
 
 #include <stdexcept>
 
-namespace tarn::capture {
+namespace tarn::recording {
 namespace {
 
 constexpr uint16_t kEtherTypeIpv4 = 0x0800;
@@ -102,4 +102,4 @@ std::vector<uint8_t> udpFrame(const Route& route, uint16_t identification, const
                      udp.size());
 }
 
-}  // namespace tarn::capture
+}  // namespace tarn::recording
