@@ -67,9 +67,14 @@ std::shared_ptr<Engine> defaultStreamShared() {
 
 // The socket is closed only after the receiver has returned: a descriptor closed under a running
 // receive could be reused by another socket of the process and read by the ending receiver.
+// A callback in progress on another thread is waited for, so that none of the connection's runs
+// once this returns; inside a callback nothing is waited for.
 void closeConnection() {
     Engine& engine = defaultStream();
     engine.stop();
+    if (!onWorkerThread()) {
+        engine.waitForCallbacks();
+    }
     engine.workers().waitForReceiver();
     close(sockfd.load());
 }

@@ -193,6 +193,10 @@ bool Engine::takeFrame(QueuedFrame& frame) {
 }
 
 void Engine::deliverImu(const KESOImuData& sample) {
+    const Delivery delivery(gate_);
+    if (!delivery.passed()) {
+        return;
+    }
     if (KESOImuCallback callback = storage_.kesoImuCallback.load()) {
         callback(sample);
     }
@@ -230,8 +234,10 @@ void Engine::runAssembler() {
     const int64_t idleWait = kIdleWakeMilliseconds * kMicrosecondsPerMillisecond;
     // A wake-up means "look at the queue", not "one datagram": the receiver wakes the assembler only
     // when a frame may be complete, for an IMU sample, or when datagrams pile up.
+    // The stop is looked at before each datagram, so that a stopped stream delivers nothing of
+    // what is still queued.
     while (storage_.running.load()) {
-        while (assembleQueued(frame)) {
+        while (storage_.running.load() && assembleQueued(frame)) {
         }
         datagramsReady_.wait(idleWait);
     }
@@ -240,6 +246,10 @@ void Engine::runAssembler() {
 // ---- Decoder ----
 
 void Engine::deliverFrame(const tarn_frame_info& info) {
+    const Delivery delivery(gate_);
+    if (!delivery.passed()) {
+        return;
+    }
     if (KESOFrameCallback callback = storage_.kesoFrameCallback.load()) {
         callback(storage_.decodeGrid);
     }
@@ -255,7 +265,7 @@ bool Engine::decodeQueued() {
         return false;
     }
     queuedFrameBytes_.fetch_sub(frame.bytes);
-    if (frame.runs.empty()) {
+    if (frame.runs.empty() || !storage_.running.load()) {
         return true;
     }
     tarn_frame_info info = decodeFrame(frame, storage_.decodeGrid, handle());

@@ -18,6 +18,7 @@
 #include "KESOApi.h"
 #include "stream/assembler.h"
 #include "stream/counters.h"
+#include "stream/delivery_gate.h"
 #include "stream/receiver.h"
 #include "stream/stream_state.h"
 #include "stream/workers.h"
@@ -100,7 +101,11 @@ class Engine {
     // cannot start, the stream is stopped again and the error is rethrown.
     void start(const std::shared_ptr<Engine>& self, const SourceFilter& filter);
     // Marks the stream stopped, withdraws the published frame and wakes every worker and waiter.
+    // From then on no callback of the stream starts, and each worker returns after the callback
+    // in hand, whatever is still queued.
     void stop();
+    // Returns once no callback of the stream runs; after stop(), on an application thread.
+    void waitForCallbacks() { gate_.waitUntilIdle(); }
     // Reads back the receive buffer the kernel granted the socket, counts it, and warns when it
     // holds fewer than two of the largest frames. Also turns on the kernel's drop counter.
     void setUpReceiveBuffer(int socket);
@@ -152,6 +157,7 @@ class Engine {
     StreamCallbacks callbacks_;  // written only while no worker runs
     StreamCounters counters_;
     WorkerSet workers_;
+    DeliveryGate gate_{storage_.running};
 
     std::shared_ptr<RunPool> runPool_ = std::make_shared<RunPool>();
     std::unique_ptr<ReceiveTime[]> slotTimes_;  // arrival of the datagram in each ring slot
