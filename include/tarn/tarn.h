@@ -89,7 +89,10 @@ typedef struct tarn_frame_info {
                                    previous frame's datagrams too */
     uint8_t pixel_type;         /* pixel type of the frame's last datagram: 0, 1 or 2 */
     uint8_t mixed_pixel_types;  /* 1 when its datagrams do not all have that pixel type */
-    uint32_t reserved;
+    uint8_t redelivered;        /* 1 when this is the previous frame again, completed by a
+                                   duplicate of its last datagram (merged then tells what the
+                                   previous frame was) */
+    uint8_t reserved[3];
     uint64_t first_timestamp;   /* header timestamp of the frame's first datagram */
     uint64_t last_timestamp;    /* header timestamp of its last datagram */
     int64_t receive_monotonic_ns; /* host receive time of the last datagram, CLOCK_MONOTONIC */
@@ -114,12 +117,16 @@ typedef struct tarn_stream_stats {
     uint64_t frames_queue_full;       /* completed frames lost to a full frame queue */
     uint64_t frames_lost_last;        /* frames lost because their last datagram was lost */
     uint64_t frames_merged;           /* completed frames that were merged (see tarn_frame_info) */
-    uint64_t frames_too_long;         /* working lists discarded for holding too many datagrams */
+    uint64_t frames_too_long;         /* working lists discarded for holding too many datagrams
+                                         (the rest of such a frame is dropped up to the next first
+                                         datagram) */
     uint64_t frames_decoded;
     uint64_t frames_incomplete;       /* decoded frames that did not write every cell */
     uint64_t imu_samples;
     uint64_t kernel_drops;            /* datagrams the kernel dropped on a full receive buffer */
     uint64_t receive_buffer_bytes;    /* the receive buffer the kernel granted */
+    uint64_t frames_redelivered;      /* completed frames that repeated the previous one because
+                                         its last datagram came twice (not counted as merged) */
 } tarn_stream_stats;
 
 /* The source and arrival of one datagram, for the datagram tap. Addresses in host byte order. */
