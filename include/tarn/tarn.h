@@ -140,6 +140,9 @@ typedef struct tarn_datagram_meta {
     int64_t receive_realtime_ns;
 } tarn_datagram_meta;
 
+/* A stream's handle. It names the stream by a number that no other stream of the process ever has,
+ * so a closed handle is refused (TARN_ERR_INVALID_HANDLE) by every call and never reaches a stream
+ * opened later. Opaque: never dereference it. */
 typedef struct tarn_stream tarn_stream;
 typedef struct tarn_decoder tarn_decoder;
 
@@ -157,6 +160,8 @@ typedef void (*tarn_datagram_callback)(const uint8_t* datagram, size_t length,
  * and the angle measurement. Called on whichever thread prints. */
 typedef void (*tarn_log_handler)(tarn_stream* stream, const char* line, void* user);
 
+/* tarn_stream_open reads the configuration, strings included, during the call only: it keeps no
+ * pointer into it, so the caller may change or free the strings once it has returned. */
 typedef struct tarn_stream_config {
     const char* local_address;   /* address to bind; null or "" binds every local address */
     int local_port;              /* 0 picks a free port (read it back with tarn_stream_local_port) */
@@ -194,10 +199,12 @@ void tarn_stream_config_init(tarn_stream_config* config);
 int tarn_stream_open(const tarn_stream_config* config, tarn_stream** out);
 
 /* Stops and frees a stream. On an application thread it returns once the stream's threads have
- * returned: no callback of the stream runs after it. Inside a callback (on any library thread) it
- * does not wait: the stream stops, callbacks already running finish, and the stream is freed when
- * its last thread returns. Either way the handle is invalid afterwards. Returns TARN_OK,
- * TARN_ERR_INVALID_HANDLE, or TARN_ERR_DEFAULT_STREAM for the default stream. Any thread. */
+ * returned: no callback of the stream runs after it, and nothing still queued is delivered; it
+ * waits for the callback in progress, never for the queue. Inside a callback (on any library
+ * thread) it does not wait: the stream stops, callbacks already running finish, and the stream is
+ * freed when its last thread returns. Either way the handle is invalid afterwards, for good: no
+ * later stream has it. Returns TARN_OK, TARN_ERR_INVALID_HANDLE, or TARN_ERR_DEFAULT_STREAM for
+ * the default stream. Any thread. */
 int tarn_stream_close(tarn_stream* stream);
 
 /* The default stream, driven by KESOConnectDevice and KESODisconnectDevice. Valid for the whole

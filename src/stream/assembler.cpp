@@ -204,7 +204,7 @@ AssemblyResult assembleDatagram(const uint8_t* datagram, std::size_t length,
         frame.begunWithFirst = first.size() > kFrameFlagOffset &&
                                static_cast<uint8_t>(first[kFrameFlagOffset]) == kFirstDatagram;
     }
-    const AssemblyContext context{m_one_pixel_len, nullptr, defaultStream().handle(), pool};
+    const AssemblyContext context{m_one_pixel_len, nullptr, defaultStream().logStream(), pool};
     const AssemblyResult result = assembleDatagram(datagram, length, frame, imuSample, context);
     workingList = datagramsOf(frame);
     return result;

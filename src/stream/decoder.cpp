@@ -109,7 +109,7 @@ tarn_frame_info decodeFrame(const QueuedFrame& frame, Grid grid, tarn_stream* lo
 
 void decodeFrame(const std::list<std::string>& frame, Grid grid) {
     RunPool& pool = spareRunPool();
-    decodeFrame(queuedFrameOf(frame, pool), grid, defaultStream().handle());
+    decodeFrame(queuedFrameOf(frame, pool), grid, defaultStream().logStream());
 }
 
 }  // namespace tarn::stream

@@ -78,11 +78,14 @@ class Engine {
     explicit Engine(const StreamStorage& storage);
     // A stream that owns its storage. Throws std::bad_alloc.
     Engine();
-    virtual ~Engine();
+    ~Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
-    tarn_stream* handle();
+    // The handle the application knows the stream by, which its messages name (see
+    // tarn_set_log_handler). Set once, before the stream first runs.
+    tarn_stream* logStream() const { return logStream_; }
+    void setLogStream(tarn_stream* handle) { logStream_ = handle; }
     const StreamStorage& storage() const { return storage_; }
     StreamCounters& counters() { return counters_; }
     RunPool& runPool() { return *runPool_; }
@@ -153,6 +156,7 @@ class Engine {
     std::size_t drainSocket(int socket, const SourceFilter& filter);
 
     std::unique_ptr<OwnedStorage> owned_;  // null for the default stream
+    tarn_stream* logStream_ = nullptr;
     StreamStorage storage_;
     StreamCallbacks callbacks_;  // written only while no worker runs
     StreamCounters counters_;
@@ -186,8 +190,14 @@ class Engine {
     std::condition_variable publishedChanged_;
 };
 
-// The default stream. Created on first use and never destroyed.
+// The default stream. Created on first use and never destroyed; its workers hold it through
+// defaultStreamShared().
 Engine& defaultStream();
+const std::shared_ptr<Engine>& defaultStreamShared();
+
+// The default stream's handle, tarn_stream_default(). Handles are numbers that name a stream,
+// never addresses (see api/stream_registry.h); this one is the first.
+tarn_stream* defaultStreamHandle();
 
 // The default stream's queues and ring (packgedDataQueue, originDataQueue, m_big_buffer), made on
 // first use and never destroyed.
@@ -212,10 +222,5 @@ constexpr std::size_t kLargestFrameBytes =
 constexpr std::size_t kMaxQueuedFrameBytes = 200 * kLargestFrameBytes;
 
 }  // namespace tarn::stream
-
-// The public handle of a stream is the stream itself.
-struct tarn_stream final : public tarn::stream::Engine {
-    using Engine::Engine;
-};
 
 #endif  // TARN_STREAM_ENGINE_H

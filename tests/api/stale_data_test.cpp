@@ -147,6 +147,27 @@ TEST_P(StaleDataTest, NothingQueuedIsDeliveredOnceStoppedAndStoppingIsPrompt) {
     EXPECT_EQ(probe.lateReturns.load(), 0);
 }
 
+// A closed handle is refused by every call, also once a newer stream took the closed one's memory,
+// and never closes or reads that newer stream.
+TEST(StaleHandle, AClosedHandleNeverReachesANewerStream) {
+    tarn_stream* closed = nullptr;
+    for (int round = 0; round < 8; ++round) {
+        SensorAndStream s;
+        ASSERT_EQ(s.open(), TARN_OK);
+        ASSERT_NE(s.stream, closed);
+        if (closed != nullptr) {
+            int port = 0;
+            EXPECT_EQ(tarn_stream_local_port(closed, &port), TARN_ERR_INVALID_HANDLE);
+            EXPECT_EQ(tarn_stream_close(closed), TARN_ERR_INVALID_HANDLE);
+            EXPECT_EQ(tarn_stream_local_port(s.stream, &port), TARN_OK);
+            EXPECT_EQ(port, s.localPort);
+        }
+        ASSERT_EQ(tarn_stream_close(s.stream), TARN_OK);
+        closed = s.stream;
+        s.stream = nullptr;
+    }
+}
+
 std::string caseName(const ::testing::TestParamInfo<std::pair<Held, Stop>>& param) {
     static const char* const kKinds[] = {"Imu", "Frame", "Datagram"};
     return std::string(kKinds[static_cast<int>(param.param.first)]) +
