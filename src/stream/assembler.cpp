@@ -273,18 +273,3 @@ std::size_t QueuedFrame::count() const {
 }
 
 }  // namespace tarn::stream
-
-bool PushPackgedData(std::list<std::string> frame) {
-    tarn::stream::Engine& stream = tarn::stream::defaultStream();
-    return stream.pushFrame(tarn::stream::queuedFrameOf(frame, stream.runPool()));
-}
-
-std::list<std::string> FrontPackgedData() {
-    tarn::stream::QueuedFrame frame;
-    tarn::stream::defaultStream().takeFrame(frame);
-    return tarn::stream::datagramsOf(frame);
-}
-
-void threadDataPacking() {
-    tarn::stream::defaultStream().runAssembler();
-}

@@ -113,7 +113,3 @@ void decodeFrame(const std::list<std::string>& frame, Grid grid) {
 }
 
 }  // namespace tarn::stream
-
-void threadGetPointCloud() {
-    tarn::stream::defaultStream().runDecoder();
-}

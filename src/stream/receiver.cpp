@@ -344,30 +344,4 @@ void Engine::runReceiver(const SourceFilter& filter) {
     }
 }
 
-uint64_t queuedDatagramPointers() {
-    return defaultStream().queuedDatagramPointers();
-}
-
-bool storeDatagram(const uint8_t* bytes, std::size_t length) {
-    return defaultStream().storeDatagram(bytes, length, receiveTimeNow());
-}
-
 }  // namespace tarn::stream
-
-bool PushOringinDataPack(OriginDataPack* pack) {
-    return tarn::stream::defaultStream().pushDatagram(pack);
-}
-
-bool FrontOringinDataPack(OriginDataPack** pack) {
-    return tarn::stream::defaultStream().takeDatagram(pack);
-}
-
-bool ClearOringinDataQueue() {
-    tarn::stream::defaultStream().clearDatagrams();
-    return true;
-}
-
-void threadReceiveData(std::string deviceIp, unsigned short devicePort) {
-    tarn::stream::defaultStream().runReceiver(tarn::stream::SourceFilter::forAddressText(
-        deviceIp.c_str(), devicePort, tarn::stream::kAlternateDevicePort));
-}
