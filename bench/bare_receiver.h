@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <thread>
@@ -27,7 +28,12 @@ class BareReceiver {
     static constexpr std::size_t kDatagramBytes = 1472;
 
     // onDatagram runs on the receiving thread once for each datagram read.
-    explicit BareReceiver(std::function<void()> onDatagram) : onDatagram_(std::move(onDatagram)) {
+    explicit BareReceiver(std::function<void()> onDatagram)
+        : BareReceiver([count = std::move(onDatagram)](const uint8_t*, std::size_t) { count(); }) {}
+
+    // The same, handed each datagram's bytes.
+    explicit BareReceiver(std::function<void(const uint8_t*, std::size_t)> onDatagram)
+        : onDatagram_(std::move(onDatagram)) {
         fd_ = socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -84,12 +90,12 @@ class BareReceiver {
         while (!stop_.load()) {
             const int received = recvmmsg(fd_, messages.data(), kBatch, MSG_WAITFORONE, nullptr);
             for (int i = 0; i < received; ++i) {
-                onDatagram_();
+                onDatagram_(buffers.data() + i * kDatagramBytes, messages[i].msg_len);
             }
         }
     }
 
-    std::function<void()> onDatagram_;
+    std::function<void(const uint8_t*, std::size_t)> onDatagram_;
     int fd_ = -1;
     uint16_t port_ = 0;
     std::atomic<bool> stop_{false};

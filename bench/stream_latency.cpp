@@ -6,7 +6,8 @@
 //     sensor sends them (median and 99th percentile);
 //   - this process's CPU per frame at that rate: all of it is the library's and the callback's;
 //   - as its baseline, the CPU per frame of a bare recvmmsg receiver (BareReceiver) fed the same
-//     paced frames afterwards.
+//     paced frames afterwards, and its delay from the send of a frame's last datagram to reading
+//     it (median and 99th percentile), the least any receiver on this machine can take.
 // Uses the public KESO functions only. Prints one "name value" line per figure.
 // Run: build/<flavour>/bench/tarn_stream_latency [seconds] [pixel type] [spread, default 0.5]
 #include <sys/resource.h>
@@ -37,6 +38,15 @@ constexpr auto kSettle = std::chrono::milliseconds(200);
 constexpr std::size_t kMostFrames = 4096;
 
 std::array<std::atomic<int64_t>, kMostFrames> callbackNs{};
+// When the bare receiver read each frame's last datagram, by frame number.
+std::array<std::atomic<int64_t>, kMostFrames> bareLastNs{};
+
+// The sender numbers its frames in the header timestamp (bytes 37 to 44, little-endian); a last
+// datagram has flag 2 at byte 20.
+constexpr std::size_t kPointHeaderBytes = 45;
+constexpr std::size_t kFrameFlagOffset = 20;
+constexpr std::size_t kTimestampOffset = 37;
+constexpr uint8_t kLastDatagram = 2;
 
 int64_t monotonicNs() {
     timespec now{};
@@ -71,6 +81,41 @@ std::vector<std::pair<long long, long long>> sendPaced(tarn::bench::SenderProces
     // The last frame is given the same time as every other one.
     std::this_thread::sleep_for(std::chrono::duration<double>(1.0 / kFramesPerSecond));
     return sent;
+}
+
+void onBareDatagram(const uint8_t* bytes, std::size_t length) {
+    const int64_t now = monotonicNs();
+    if (length < kPointHeaderBytes || bytes[kFrameFlagOffset] != kLastDatagram) {
+        return;
+    }
+    uint64_t frame = 0;
+    for (int i = 7; i >= 0; --i) {
+        frame = (frame << 8) | bytes[kTimestampOffset + static_cast<std::size_t>(i)];
+    }
+    if (frame < kMostFrames) {
+        bareLastNs[frame].store(now);
+    }
+}
+
+// Delays from each frame's send to the time recorded for it, in milliseconds, sorted.
+std::vector<double> delaysOf(const std::vector<std::pair<long long, long long>>& sent,
+                             const std::array<std::atomic<int64_t>, kMostFrames>& reachedNs) {
+    std::vector<double> delaysMs;
+    for (const auto& [frame, sentNs] : sent) {
+        const int64_t reached = frame >= 0 && static_cast<std::size_t>(frame) < kMostFrames
+                                    ? reachedNs[static_cast<std::size_t>(frame)].load()
+                                    : 0;
+        if (reached != 0) {
+            delaysMs.push_back(static_cast<double>(reached - sentNs) / 1e6);
+        }
+    }
+    std::sort(delaysMs.begin(), delaysMs.end());
+    return delaysMs;
+}
+
+double percentile(const std::vector<double>& sorted, double share) {
+    return sorted[std::min(sorted.size() - 1,
+                           static_cast<std::size_t>(share * static_cast<double>(sorted.size())))];
 }
 
 struct Usage {
@@ -121,38 +166,31 @@ int main(int argc, char** argv) {
     // The baseline: the same paced frames into a bare receiver.
     std::atomic<uint64_t> bareDatagrams{0};
     double bareCpuSeconds = 0.0;
-    std::size_t bareFrames = 0;
+    std::vector<std::pair<long long, long long>> bareSent;
     {
-        tarn::bench::BareReceiver bare([&bareDatagrams] { bareDatagrams.fetch_add(1); });
+        tarn::bench::BareReceiver bare([&bareDatagrams](const uint8_t* bytes, std::size_t length) {
+            bareDatagrams.fetch_add(1);
+            onBareDatagram(bytes, length);
+        });
         if (bare.port() == 0) {
             std::fprintf(stderr, "bind failed\n");
             return 1;
         }
         tarn::bench::SenderProcess bareSender(bare.port());
         const double before = bare.cpuSeconds();
-        bareFrames = sendPaced(bareSender, pixelType, frames, spread).size();
+        bareSent = sendPaced(bareSender, pixelType, frames, spread);
         bareCpuSeconds = bare.cpuSeconds() - before;
     }
 
-    std::vector<double> delaysMs;
-    for (const auto& [frame, sentNs] : sent) {
-        const int64_t started = frame >= 0 && static_cast<std::size_t>(frame) < kMostFrames
-                                    ? callbackNs[static_cast<std::size_t>(frame)].load()
-                                    : 0;
-        if (started != 0) {
-            delaysMs.push_back(static_cast<double>(started - sentNs) / 1e6);
-        }
-    }
-    if (delaysMs.empty()) {
-        std::fprintf(stderr, "no frame arrived (%zu sent)\n", sent.size());
+    const std::vector<double> delaysMs = delaysOf(sent, callbackNs);
+    const std::vector<double> bareDelaysMs = delaysOf(bareSent, bareLastNs);
+    if (delaysMs.empty() || bareDelaysMs.empty()) {
+        std::fprintf(stderr, "no frame arrived (%zu sent, %zu to the bare receiver)\n",
+                     sent.size(), bareSent.size());
         return 1;
     }
-    std::sort(delaysMs.begin(), delaysMs.end());
-    const auto at = [&](double share) {
-        return delaysMs[std::min(
-            delaysMs.size() - 1,
-            static_cast<std::size_t>(share * static_cast<double>(delaysMs.size())))];
-    };
+    const std::size_t bareFrames = bareSent.size();
+    const auto at = [&](double share) { return percentile(delaysMs, share); };
     const double streamSeconds = static_cast<double>(sent.size()) / kFramesPerSecond;
     std::printf("spread %.2f\nframes_sent %zu\nframes_delivered %zu\n", spread, sent.size(),
                 delaysMs.size());
@@ -167,5 +205,7 @@ int main(int argc, char** argv) {
     std::printf("bare_recvmmsg_datagrams %llu\n",
                 static_cast<unsigned long long>(bareDatagrams.load()));
     std::printf("bare_recvmmsg_cpu_us_per_frame %.1f\n", 1e6 * bareCpuPerFrame);
+    std::printf("bare_recvmmsg_delay_median_ms %.4f\nbare_recvmmsg_delay_p99_ms %.4f\n",
+                percentile(bareDelaysMs, 0.5), percentile(bareDelaysMs, kPercentile99));
     return 0;
 }

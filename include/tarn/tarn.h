@@ -100,7 +100,10 @@ typedef struct tarn_frame_info {
                                    previous frame's datagrams too */
     uint8_t pixel_type;         /* pixel type of the frame's last datagram: 0, 1 or 2 */
     uint8_t mixed_pixel_types;  /* 1 when its datagrams do not all have that pixel type */
-    uint32_t reserved;
+    uint8_t redelivered;        /* 1 when this is the previous frame again, completed by a
+                                   duplicate of its last datagram (merged then tells what the
+                                   previous frame was) */
+    uint8_t reserved[3];
     uint64_t first_timestamp;   /* header timestamp of the frame's first datagram */
     uint64_t last_timestamp;    /* header timestamp of its last datagram */
     int64_t receive_monotonic_ns; /* host receive time of the last datagram, CLOCK_MONOTONIC */
@@ -125,12 +128,16 @@ typedef struct tarn_stream_stats {
     uint64_t frames_queue_full;       /* completed frames lost to a full frame queue */
     uint64_t frames_lost_last;        /* frames lost because their last datagram was lost */
     uint64_t frames_merged;           /* completed frames that were merged (see tarn_frame_info) */
-    uint64_t frames_too_long;         /* working lists discarded for holding too many datagrams */
+    uint64_t frames_too_long;         /* working lists discarded for holding too many datagrams
+                                         (the rest of such a frame is dropped up to the next first
+                                         datagram) */
     uint64_t frames_decoded;
     uint64_t frames_incomplete;       /* decoded frames that did not write every cell */
     uint64_t imu_samples;
     uint64_t kernel_drops;            /* datagrams the kernel dropped on a full receive buffer */
     uint64_t receive_buffer_bytes;    /* the receive buffer the kernel granted */
+    uint64_t frames_redelivered;      /* completed frames that repeated the previous one because
+                                         its last datagram came twice (not counted as merged) */
 } tarn_stream_stats;
 
 /* The source and arrival of one datagram, for the datagram tap. Addresses in host byte order. */
@@ -144,6 +151,9 @@ typedef struct tarn_datagram_meta {
     int64_t receive_realtime_ns;
 } tarn_datagram_meta;
 
+/* A stream's handle. It names the stream by a number that no other stream of the process ever has,
+ * so a closed handle is refused (TARN_ERR_INVALID_HANDLE) by every call and never reaches a stream
+ * opened later. Opaque: never dereference it. */
 typedef struct tarn_stream tarn_stream;
 typedef struct tarn_decoder tarn_decoder;
 
@@ -161,6 +171,8 @@ typedef void (*tarn_datagram_callback)(const uint8_t* datagram, size_t length,
  * and the angle measurement. Called on whichever thread prints. */
 typedef void (*tarn_log_handler)(tarn_stream* stream, const char* line, void* user);
 
+/* tarn_stream_open reads the configuration, strings included, during the call only: it keeps no
+ * pointer into it, so the caller may change or free the strings once it has returned. */
 typedef struct tarn_stream_config {
     const char* local_address;   /* address to bind; null or "" binds every local address */
     int local_port;              /* 0 picks a free port (read it back with tarn_stream_local_port) */
@@ -198,10 +210,12 @@ void tarn_stream_config_init(tarn_stream_config* config);
 int tarn_stream_open(const tarn_stream_config* config, tarn_stream** out);
 
 /* Stops and frees a stream. On an application thread it returns once the stream's threads have
- * returned: no callback of the stream runs after it. Inside a callback (on any library thread) it
- * does not wait: the stream stops, callbacks already running finish, and the stream is freed when
- * its last thread returns. Either way the handle is invalid afterwards. Returns TARN_OK,
- * TARN_ERR_INVALID_HANDLE, or TARN_ERR_DEFAULT_STREAM for the default stream. Any thread. */
+ * returned: no callback of the stream runs after it, and nothing still queued is delivered; it
+ * waits for the callback in progress, never for the queue. Inside a callback (on any library
+ * thread) it does not wait: the stream stops, callbacks already running finish, and the stream is
+ * freed when its last thread returns. Either way the handle is invalid afterwards, for good: no
+ * later stream has it. Returns TARN_OK, TARN_ERR_INVALID_HANDLE, or TARN_ERR_DEFAULT_STREAM for
+ * the default stream. Any thread. */
 int tarn_stream_close(tarn_stream* stream);
 
 /* The default stream, driven by KESOConnectDevice and KESODisconnectDevice. Valid for the whole

@@ -55,6 +55,7 @@ py::dict infoDict(const tarn_frame_info& info) {
     dict["merged"] = info.merged != 0;
     dict["pixel_type"] = info.pixel_type;
     dict["mixed_pixel_types"] = info.mixed_pixel_types != 0;
+    dict["redelivered"] = info.redelivered != 0;
     dict["first_timestamp"] = info.first_timestamp;
     dict["last_timestamp"] = info.last_timestamp;
     dict["receive_monotonic_ns"] = info.receive_monotonic_ns;
@@ -84,6 +85,7 @@ py::dict statsDict(const tarn_stream_stats& stats) {
     dict["imu_samples"] = stats.imu_samples;
     dict["kernel_drops"] = stats.kernel_drops;
     dict["receive_buffer_bytes"] = stats.receive_buffer_bytes;
+    dict["frames_redelivered"] = stats.frames_redelivered;
     return dict;
 }
 

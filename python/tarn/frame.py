@@ -29,6 +29,7 @@ class FrameInfo:
     last_timestamp: int
     receive_monotonic_ns: int  # host receive time of its last datagram, CLOCK_MONOTONIC
     receive_realtime_ns: int  # the same instant, CLOCK_REALTIME
+    redelivered: bool = False  # the previous frame again: its last datagram came twice
 
 
 @dataclasses.dataclass(frozen=True)

@@ -137,12 +137,14 @@ int tarn_stream_open(const tarn_stream_config* config, tarn_stream** out) {
     if (checked != TARN_OK) {
         return checked;
     }
-    std::shared_ptr<tarn_stream> stream;
+    std::shared_ptr<Engine> stream;
     try {
-        stream = std::make_shared<tarn_stream>();
+        stream = std::make_shared<Engine>();
     } catch (const std::bad_alloc&) {
         return TARN_ERR_NO_MEMORY;
     }
+    tarn_stream* const handle = tarn::api::newHandle();
+    stream->setLogStream(handle);
     const int bound = bindSocket(*stream, request, config->on_datagram != nullptr);
     if (bound != TARN_OK) {
         return bound;
@@ -151,20 +153,25 @@ int tarn_stream_open(const tarn_stream_config* config, tarn_stream** out) {
     stream->setUpReceiveBuffer(stream->storage().socket.load());
     stream->setCallbacks(callbacksOf(*config));
     try {
+        tarn::api::addStream(handle, stream);
+    } catch (const std::bad_alloc&) {
+        return TARN_ERR_NO_MEMORY;
+    }
+    try {
         stream->start(stream, request.filter);
     } catch (const std::system_error&) {
+        tarn::api::removeStream(handle);
         return TARN_ERR_THREAD;
     }
-    tarn::api::addStream(stream);
-    *out = stream.get();
+    *out = handle;
     return TARN_OK;
 }
 
 int tarn_stream_close(tarn_stream* stream) {
-    if (stream != nullptr && stream == tarn::stream::defaultStream().handle()) {
+    if (stream == tarn::stream::defaultStreamHandle()) {
         return TARN_ERR_DEFAULT_STREAM;
     }
-    std::shared_ptr<tarn_stream> removed = tarn::api::removeStream(stream);
+    const std::shared_ptr<Engine> removed = tarn::api::removeStream(stream);
     if (removed == nullptr) {
         return TARN_ERR_INVALID_HANDLE;
     }
@@ -176,7 +183,7 @@ int tarn_stream_close(tarn_stream* stream) {
 }
 
 tarn_stream* tarn_stream_default(void) {
-    return tarn::stream::defaultStream().handle();
+    return tarn::stream::defaultStreamHandle();
 }
 
 int tarn_stream_local_port(tarn_stream* stream, int* port) {

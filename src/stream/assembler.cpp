@@ -27,21 +27,36 @@ void resetFrame(WorkingFrame& frame) {
     frame.count = 0;
     frame.queued = false;
     frame.merged = false;
+    frame.redelivered = false;
+    frame.begunWithFirst = false;
+    frame.discarding = false;
 }
 
 AssemblyResult appendToWorkingList(const uint8_t* datagram, std::size_t length,
                                    WorkingFrame& frame, const AssemblyContext& context) {
+    if (frame.discarding) {
+        return AssemblyResult::kDropped;
+    }
     if (frame.count >= kMaxWorkingListDatagrams) {
-        log::format(context.logStream, Destination::kStandardOutput,
-                    "frame assembly: %zu datagrams without a first datagram, discarded\n",
-                    frame.count + 1);
+        if (frame.begunWithFirst && !frame.merged) {
+            log::format(context.logStream, Destination::kStandardOutput,
+                        "frame assembly: a frame of more than %zu datagrams, discarded up to "
+                        "the next first datagram\n",
+                        kMaxWorkingListDatagrams);
+        } else {
+            log::format(context.logStream, Destination::kStandardOutput,
+                        "frame assembly: %zu datagrams without a first datagram, discarded\n",
+                        frame.count + 1);
+        }
         resetFrame(frame);
+        frame.discarding = true;
         count(context.counters, &StreamCounters::framesTooLong);
         return AssemblyResult::kWorkingListFull;
     }
     if (frame.queued) {
         frame.queued = false;
         frame.merged = true;
+        frame.redelivered = false;
     }
     if (frame.current == nullptr) {
         frame.current = context.pool.take();
@@ -51,12 +66,25 @@ AssemblyResult appendToWorkingList(const uint8_t* datagram, std::size_t length,
     return AssemblyResult::kAppended;
 }
 
+// UDP may deliver a datagram twice. A first datagram equal to the one the frame in hand began
+// with is such a copy.
+bool isRepeatedFirst(const uint8_t* datagram, std::size_t length, const WorkingFrame& frame) {
+    return frame.begunWithFirst && !frame.queued && frame.current != nullptr &&
+           frame.current->firstIs(datagram, length);
+}
+
+// A last datagram equal to the last one of the frame just queued, with nothing in between.
+bool isRepeatedLast(const uint8_t* datagram, std::size_t length, const WorkingFrame& frame) {
+    return frame.queued && !frame.earlier.empty() && frame.earlier.back()->lastIs(datagram, length);
+}
+
 // A first datagram ends the frame in hand: if that one never got its last datagram, it is lost.
 void startFrame(WorkingFrame& frame, const AssemblyContext& context) {
     if (frame.count != 0 && !frame.queued) {
         count(context.counters, &StreamCounters::framesLostLast);
     }
     resetFrame(frame);
+    frame.begunWithFirst = true;
 }
 
 AssemblyResult assemblePointDatagram(const uint8_t* datagram, std::size_t length,
@@ -83,21 +111,34 @@ AssemblyResult assemblePointDatagram(const uint8_t* datagram, std::size_t length
 
     switch (header.frameFlag) {
         case kFirstDatagram:
+            if (isRepeatedFirst(datagram, length, frame)) {
+                return AssemblyResult::kDropped;
+            }
             startFrame(frame, context);
             return appendToWorkingList(datagram, length, frame, context);
         case kMiddleDatagram:
             return appendToWorkingList(datagram, length, frame, context);
         case kLastDatagram: {
+            // A repeated last datagram delivers the frame just queued again, as it always has
+            // (callers may rely on it), but says so instead of calling it merged.
+            const bool repeated = isRepeatedLast(datagram, length, frame);
+            const bool wasMerged = frame.merged;
             const AssemblyResult appended = appendToWorkingList(datagram, length, frame, context);
             if (appended != AssemblyResult::kAppended) {
                 return appended;
+            }
+            if (repeated) {
+                frame.merged = wasMerged;
+                frame.redelivered = true;
             }
             count(context.counters, &StreamCounters::framesCompleted);
             // The run is complete: it goes out shared and read-only, and stays for a merge.
             frame.earlier.push_back(std::move(frame.current));
             frame.current = nullptr;
             frame.queued = true;
-            if (frame.merged) {
+            if (frame.redelivered) {
+                count(context.counters, &StreamCounters::framesRedelivered);
+            } else if (frame.merged) {
                 count(context.counters, &StreamCounters::framesMerged);
             }
             return AssemblyResult::kFrameCompleted;
@@ -159,8 +200,11 @@ AssemblyResult assembleDatagram(const uint8_t* datagram, std::size_t length,
             frame.current->append(reinterpret_cast<const uint8_t*>(kept.data()), kept.size());
         }
         frame.count = workingList.size();
+        const std::string& first = workingList.front();
+        frame.begunWithFirst = first.size() > kFrameFlagOffset &&
+                               static_cast<uint8_t>(first[kFrameFlagOffset]) == kFirstDatagram;
     }
-    const AssemblyContext context{m_one_pixel_len, nullptr, defaultStream().handle(), pool};
+    const AssemblyContext context{m_one_pixel_len, nullptr, defaultStream().logStream(), pool};
     const AssemblyResult result = assembleDatagram(datagram, length, frame, imuSample, context);
     workingList = datagramsOf(frame);
     return result;
@@ -170,6 +214,7 @@ QueuedFrame frameToQueue(const WorkingFrame& frame, const ReceiveTime& lastRecei
     QueuedFrame queued;
     queued.runs.assign(frame.earlier.begin(), frame.earlier.end());
     queued.merged = frame.merged;
+    queued.redelivered = frame.redelivered;
     queued.lastReceived = lastReceived;
     for (const SharedRun& run : queued.runs) {
         queued.bytes += run->datagramBytes() + run->count() * kQueuedDatagramOverheadBytes;
@@ -228,18 +273,3 @@ std::size_t QueuedFrame::count() const {
 }
 
 }  // namespace tarn::stream
-
-bool PushPackgedData(std::list<std::string> frame) {
-    tarn::stream::Engine& stream = tarn::stream::defaultStream();
-    return stream.pushFrame(tarn::stream::queuedFrameOf(frame, stream.runPool()));
-}
-
-std::list<std::string> FrontPackgedData() {
-    tarn::stream::QueuedFrame frame;
-    tarn::stream::defaultStream().takeFrame(frame);
-    return tarn::stream::datagramsOf(frame);
-}
-
-void threadDataPacking() {
-    tarn::stream::defaultStream().runAssembler();
-}

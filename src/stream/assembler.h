@@ -33,7 +33,8 @@ namespace tarn::stream {
 constexpr std::size_t kMaxWorkingListDatagrams = 1000;
 
 enum class AssemblyResult {
-    kDropped,          // not a usable datagram; nothing changed but perhaps the pixel size
+    kDropped,          // not a usable datagram, a duplicated first datagram, or the rest of a
+                       // discarded frame; nothing changed but perhaps the pixel size
     kAppended,         // a first or middle point datagram, now in the working list
     kFrameCompleted,   // a last point datagram: the working list is a frame to queue
     kImuSample,        // an IMU datagram: the sample is ready for the IMU callback
@@ -50,6 +51,13 @@ struct WorkingFrame {
     // since: what is appended now belongs to a frame whose first datagram was lost.
     bool queued = false;
     bool merged = false;  // it holds a queued frame's datagrams and newer ones
+    // Completed by a duplicate of the last datagram of the frame queued before: the same frame
+    // again.
+    bool redelivered = false;
+    bool begunWithFirst = false;  // its current run started at a first datagram
+    // The working list grew too long and was discarded: datagrams are dropped up to the next
+    // first datagram.
+    bool discarding = false;
 };
 
 // What one assembler works with besides its working frame.

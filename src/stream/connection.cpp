@@ -47,7 +47,7 @@ void setNonBlocking(int socket) {
 void enlargeReceiveBuffer(int socket) {
     const int64_t size = kReceiveBufferBytes;
     if (setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size) != 0) {
-        log::line(defaultStream().handle(), log::Destination::kStandardOutput,
+        log::line(defaultStream().logStream(), log::Destination::kStandardOutput,
                   "socket option  SO_RCVBUF not support");
     }
 }
@@ -60,16 +60,16 @@ sockaddr_in anyAddressWithPort(int localPort) {
     return address;
 }
 
-// The default stream lives for the whole process; its workers hold it without owning it.
-std::shared_ptr<Engine> defaultStreamShared() {
-    return std::shared_ptr<Engine>(&defaultStream(), [](Engine*) {});
-}
-
 // The socket is closed only after the receiver has returned: a descriptor closed under a running
 // receive could be reused by another socket of the process and read by the ending receiver.
+// A callback in progress on another thread is waited for, so that none of the connection's runs
+// once this returns; inside a callback nothing is waited for.
 void closeConnection() {
     Engine& engine = defaultStream();
     engine.stop();
+    if (!onWorkerThread()) {
+        engine.waitForCallbacks();
+    }
     engine.workers().waitForReceiver();
     close(sockfd.load());
 }
@@ -114,7 +114,7 @@ int connectDevice(int localPort, const char* deviceIp, int devicePort) {
     }
     Engine& engine = defaultStream();
     if (onWorkerThread()) {
-        log::systemError(engine.handle(), "bind error!", EDEADLK);
+        log::systemError(engine.logStream(), "bind error!", EDEADLK);
         return KESO_ERR_BIND;
     }
     const int socket = sockfd.load();
@@ -124,7 +124,7 @@ int connectDevice(int localPort, const char* deviceIp, int devicePort) {
     if (bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
         const int bindError = errno;
         disconnectDevice();
-        log::systemError(engine.handle(), "bind error!", bindError);
+        log::systemError(engine.logStream(), "bind error!", bindError);
         return KESO_ERR_BIND;
     }
 

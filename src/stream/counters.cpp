@@ -15,7 +15,7 @@ void StreamCounters::reset() {
          {&datagramsRead, &datagramsRejected, &datagramsQueueFull, &kernelDrops, &invalidMagic,
           &invalidType, &invalidVersion, &invalidPixelType, &invalidFrameFlag, &invalidShort,
           &invalidImuFlag, &framesCompleted, &framesQueueFull, &framesLostLast, &framesMerged,
-          &framesTooLong, &imuSamples, &framesDecoded, &framesIncomplete, &receiveBufferBytes}) {
+          &framesTooLong, &framesRedelivered, &imuSamples, &framesDecoded, &framesIncomplete, &receiveBufferBytes}) {
         counter->store(0, std::memory_order_relaxed);
     }
 }
@@ -42,6 +42,7 @@ tarn_stream_stats StreamCounters::snapshot() const {
     stats.imu_samples = read(imuSamples);
     stats.kernel_drops = read(kernelDrops);
     stats.receive_buffer_bytes = read(receiveBufferBytes);
+    stats.frames_redelivered = read(framesRedelivered);
     return stats;
 }
 

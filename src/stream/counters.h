@@ -36,6 +36,7 @@ struct StreamCounters {
     Counter framesLostLast{0};
     Counter framesMerged{0};
     Counter framesTooLong{0};
+    Counter framesRedelivered{0};
     Counter imuSamples{0};
     // Decoder thread.
     Counter framesDecoded{0};

@@ -1,8 +1,11 @@
 #include "stream/datagram_run.h"
 
+#include <cstring>
+
 namespace tarn::stream {
 
 void DatagramRun::append(const uint8_t* datagram, std::size_t length) {
+    lastOffset_ = buffer_.size();
     buffer_.push_back(static_cast<uint8_t>(length & 0xFF));
     buffer_.push_back(static_cast<uint8_t>(length >> 8));
     buffer_.insert(buffer_.end(), datagram, datagram + length);
@@ -10,8 +13,27 @@ void DatagramRun::append(const uint8_t* datagram, std::size_t length) {
     datagramBytes_ += length;
 }
 
+bool DatagramRun::equalAt(std::size_t offset, const uint8_t* datagram,
+                          std::size_t length) const {
+    if (count_ == 0) {
+        return false;
+    }
+    const uint8_t* at = buffer_.data() + offset;
+    const std::size_t kept = static_cast<std::size_t>(at[0] | (at[1] << 8));
+    return kept == length && std::memcmp(at + kLengthBytes, datagram, length) == 0;
+}
+
+bool DatagramRun::firstIs(const uint8_t* datagram, std::size_t length) const {
+    return equalAt(0, datagram, length);
+}
+
+bool DatagramRun::lastIs(const uint8_t* datagram, std::size_t length) const {
+    return equalAt(lastOffset_, datagram, length);
+}
+
 void DatagramRun::clear() {
     buffer_.clear();
+    lastOffset_ = 0;
     count_ = 0;
     datagramBytes_ = 0;
 }

@@ -19,6 +19,9 @@ class DatagramRun {
     std::size_t count() const { return count_; }
     // The datagrams' own bytes, without the lengths in between.
     std::size_t datagramBytes() const { return datagramBytes_; }
+    // True when the run's first (last) datagram has exactly these bytes.
+    bool firstIs(const uint8_t* datagram, std::size_t length) const;
+    bool lastIs(const uint8_t* datagram, std::size_t length) const;
 
     // Calls visit(bytes, length) for each datagram in order; stops early when visit returns false.
     template <typename Visit>
@@ -37,7 +40,10 @@ class DatagramRun {
 
   private:
     static constexpr std::size_t kLengthBytes = 2;
+    bool equalAt(std::size_t offset, const uint8_t* datagram, std::size_t length) const;
+
     std::vector<uint8_t> buffer_;
+    std::size_t lastOffset_ = 0;  // where the last datagram's length is
     std::size_t count_ = 0;
     std::size_t datagramBytes_ = 0;
 };

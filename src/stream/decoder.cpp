@@ -101,6 +101,7 @@ tarn_frame_info decodeFrame(const QueuedFrame& frame, Grid grid, tarn_stream* lo
     info.datagrams = static_cast<uint32_t>(datagrams);
     info.complete = info.cells_written == TARN_CELLS ? 1 : 0;
     info.merged = frame.merged ? 1 : 0;
+    info.redelivered = frame.redelivered ? 1 : 0;
     info.receive_monotonic_ns = frame.lastReceived.monotonicNs;
     info.receive_realtime_ns = frame.lastReceived.realtimeNs;
     return info;
@@ -108,11 +109,7 @@ tarn_frame_info decodeFrame(const QueuedFrame& frame, Grid grid, tarn_stream* lo
 
 void decodeFrame(const std::list<std::string>& frame, Grid grid) {
     RunPool& pool = spareRunPool();
-    decodeFrame(queuedFrameOf(frame, pool), grid, defaultStream().handle());
+    decodeFrame(queuedFrameOf(frame, pool), grid, defaultStream().logStream());
 }
 
 }  // namespace tarn::stream
-
-void threadGetPointCloud() {
-    tarn::stream::defaultStream().runDecoder();
-}

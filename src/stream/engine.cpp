@@ -70,10 +70,6 @@ Engine::~Engine() {
     }
 }
 
-tarn_stream* Engine::handle() {
-    return static_cast<tarn_stream*>(this);
-}
-
 void Engine::discardLeftovers() {
     clearDatagrams();
     QueuedFrame frame;
@@ -156,7 +152,7 @@ void Engine::setUpReceiveBuffer(int socket) {
     }
     counters_.receiveBufferBytes.store(static_cast<uint64_t>(granted), std::memory_order_relaxed);
     if (granted < kTwoFramesOfBuffer) {
-        log::format(handle(), log::Destination::kStandardError,
+        log::format(logStream_, log::Destination::kStandardError,
                     "receive buffer: the kernel granted %d bytes, fewer than two frames need "
                     "(%lld bytes); raise net.core.rmem_max, for example "
                     "'sysctl -w net.core.rmem_max=%lld', and connect again",
@@ -193,6 +189,10 @@ bool Engine::takeFrame(QueuedFrame& frame) {
 }
 
 void Engine::deliverImu(const KESOImuData& sample) {
+    const Delivery delivery(gate_);
+    if (!delivery.passed()) {
+        return;
+    }
     if (KESOImuCallback callback = storage_.kesoImuCallback.load()) {
         callback(sample);
     }
@@ -210,7 +210,7 @@ bool Engine::assembleQueued(WorkingFrame& frame) {
     const std::size_t length = pack->len < kMaxDatagramBytes ? pack->len : kMaxDatagramBytes;
     const std::ptrdiff_t slot = pack - storage_.ring;
     const ReceiveTime received = slot >= 0 && slot < kRingSlots ? slotTimes_[slot] : ReceiveTime{};
-    const AssemblyContext context{storage_.pixelBytes, &counters_, handle(), *runPool_};
+    const AssemblyContext context{storage_.pixelBytes, &counters_, logStream_, *runPool_};
     KESOImuData sample{};
     switch (assembleDatagram(pack->data, length, frame, &sample, context)) {
         case AssemblyResult::kFrameCompleted:
@@ -230,8 +230,10 @@ void Engine::runAssembler() {
     const int64_t idleWait = kIdleWakeMilliseconds * kMicrosecondsPerMillisecond;
     // A wake-up means "look at the queue", not "one datagram": the receiver wakes the assembler only
     // when a frame may be complete, for an IMU sample, or when datagrams pile up.
+    // The stop is looked at before each datagram, so that a stopped stream delivers nothing of
+    // what is still queued.
     while (storage_.running.load()) {
-        while (assembleQueued(frame)) {
+        while (storage_.running.load() && assembleQueued(frame)) {
         }
         datagramsReady_.wait(idleWait);
     }
@@ -255,10 +257,13 @@ bool Engine::decodeQueued() {
         return false;
     }
     queuedFrameBytes_.fetch_sub(frame.bytes);
-    if (frame.runs.empty()) {
+    // A frame is published and handed to the frame callback as one delivery: a waiter that was
+    // given the frame can count on its callback.
+    const Delivery delivery(gate_);
+    if (frame.runs.empty() || !delivery.passed()) {
         return true;
     }
-    tarn_frame_info info = decodeFrame(frame, storage_.decodeGrid, handle());
+    tarn_frame_info info = decodeFrame(frame, storage_.decodeGrid, logStream_);
     info.sequence = ++sequence_;
     bump(counters_.framesDecoded);
     if (info.complete == 0) {
@@ -293,14 +298,26 @@ OriginDataPack* defaultRing() {
     return ring;
 }
 
+tarn_stream* defaultStreamHandle() {
+    return reinterpret_cast<tarn_stream*>(uintptr_t{1});
+}
+
 // The other process-wide objects it works on are constant-initialised, so they exist before any
 // constructor runs.
-Engine& defaultStream() {
-    static tarn_stream* const stream = new tarn_stream(StreamStorage{
-        sockfd, linkDeviceFlag, defaultDatagramQueue(), defaultFrameQueue(), defaultRing(),
-        m_big_buffer_index, m_one_pixel_len, frame_, realTimeData_, realTimeDataFlag_,
-        realTimeDataMutex_, frameUpdateFunc, imuUpdateFunc});
+const std::shared_ptr<Engine>& defaultStreamShared() {
+    static const std::shared_ptr<Engine>* const stream = [] {
+        auto* made = new std::shared_ptr<Engine>(std::make_shared<Engine>(StreamStorage{
+            sockfd, linkDeviceFlag, defaultDatagramQueue(), defaultFrameQueue(), defaultRing(),
+            m_big_buffer_index, m_one_pixel_len, frame_, realTimeData_, realTimeDataFlag_,
+            realTimeDataMutex_, frameUpdateFunc, imuUpdateFunc}));
+        (*made)->setLogStream(defaultStreamHandle());
+        return made;
+    }();
     return *stream;
+}
+
+Engine& defaultStream() {
+    return *defaultStreamShared();
 }
 
 }  // namespace tarn::stream

@@ -18,6 +18,7 @@
 #include "KESOApi.h"
 #include "stream/assembler.h"
 #include "stream/counters.h"
+#include "stream/delivery_gate.h"
 #include "stream/receiver.h"
 #include "stream/stream_state.h"
 #include "stream/workers.h"
@@ -77,11 +78,14 @@ class Engine {
     explicit Engine(const StreamStorage& storage);
     // A stream that owns its storage. Throws std::bad_alloc.
     Engine();
-    virtual ~Engine();
+    ~Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
-    tarn_stream* handle();
+    // The handle the application knows the stream by, which its messages name (see
+    // tarn_set_log_handler). Set once, before the stream first runs.
+    tarn_stream* logStream() const { return logStream_; }
+    void setLogStream(tarn_stream* handle) { logStream_ = handle; }
     const StreamStorage& storage() const { return storage_; }
     StreamCounters& counters() { return counters_; }
     RunPool& runPool() { return *runPool_; }
@@ -100,7 +104,11 @@ class Engine {
     // cannot start, the stream is stopped again and the error is rethrown.
     void start(const std::shared_ptr<Engine>& self, const SourceFilter& filter);
     // Marks the stream stopped, withdraws the published frame and wakes every worker and waiter.
+    // From then on no callback of the stream starts, and each worker returns after the callback
+    // in hand, whatever is still queued.
     void stop();
+    // Returns once no callback of the stream runs; after stop(), on an application thread.
+    void waitForCallbacks() { gate_.waitUntilIdle(); }
     // Reads back the receive buffer the kernel granted the socket, counts it, and warns when it
     // holds fewer than two of the largest frames. Also turns on the kernel's drop counter.
     void setUpReceiveBuffer(int socket);
@@ -148,10 +156,12 @@ class Engine {
     std::size_t drainSocket(int socket, const SourceFilter& filter);
 
     std::unique_ptr<OwnedStorage> owned_;  // null for the default stream
+    tarn_stream* logStream_ = nullptr;
     StreamStorage storage_;
     StreamCallbacks callbacks_;  // written only while no worker runs
     StreamCounters counters_;
     WorkerSet workers_;
+    DeliveryGate gate_{storage_.running};
 
     std::shared_ptr<RunPool> runPool_ = std::make_shared<RunPool>();
     std::unique_ptr<ReceiveTime[]> slotTimes_;  // arrival of the datagram in each ring slot
@@ -180,8 +190,14 @@ class Engine {
     std::condition_variable publishedChanged_;
 };
 
-// The default stream. Created on first use and never destroyed.
+// The default stream. Created on first use and never destroyed; its workers hold it through
+// defaultStreamShared().
 Engine& defaultStream();
+const std::shared_ptr<Engine>& defaultStreamShared();
+
+// The default stream's handle, tarn_stream_default(). Handles are numbers that name a stream,
+// never addresses (see api/stream_registry.h); this one is the first.
+tarn_stream* defaultStreamHandle();
 
 // The default stream's queues and ring (packgedDataQueue, originDataQueue, m_big_buffer), made on
 // first use and never destroyed.
@@ -206,10 +222,5 @@ constexpr std::size_t kLargestFrameBytes =
 constexpr std::size_t kMaxQueuedFrameBytes = 200 * kLargestFrameBytes;
 
 }  // namespace tarn::stream
-
-// The public handle of a stream is the stream itself.
-struct tarn_stream final : public tarn::stream::Engine {
-    using Engine::Engine;
-};
 
 #endif  // TARN_STREAM_ENGINE_H

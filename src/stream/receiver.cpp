@@ -237,6 +237,7 @@ std::size_t Engine::drainSocket(int socket, const SourceFilter& filter) {
         const ReceiveTime now = receiveTimeNow();
         uint64_t next = first;  // the slot the next accepted datagram belongs in
         bool urgent = false;
+        bool stopped = false;
         for (int i = 0; i < received; ++i) {
             mmsghdr& message = batch.messages[i];
             const std::size_t length = message.msg_len;
@@ -257,6 +258,11 @@ std::size_t Engine::drainSocket(int socket, const SourceFilter& filter) {
             const auto* bytes = static_cast<const uint8_t*>(batch.buffers[i].iov_base);
             pace_.note(bytes, length, now.monotonicNs);
             if (callbacks_.datagram != nullptr) {
+                const Delivery delivery(gate_);
+                if (!delivery.passed()) {
+                    stopped = true;  // the rest of the batch is dropped with the connection
+                    break;
+                }
                 meta.source_address = ntohl(source.sin_addr.s_addr);
                 meta.source_port = ntohs(source.sin_port);
                 meta.destination_port = static_cast<uint16_t>(localPort_.load());
@@ -290,7 +296,7 @@ std::size_t Engine::drainSocket(int socket, const SourceFilter& filter) {
             datagramsReady_.signal();
         }
         read += static_cast<std::size_t>(received);
-        if (static_cast<std::size_t>(received) < wanted) {
+        if (stopped || static_cast<std::size_t>(received) < wanted) {
             break;  // the socket is empty
         }
     }
@@ -338,30 +344,4 @@ void Engine::runReceiver(const SourceFilter& filter) {
     }
 }
 
-uint64_t queuedDatagramPointers() {
-    return defaultStream().queuedDatagramPointers();
-}
-
-bool storeDatagram(const uint8_t* bytes, std::size_t length) {
-    return defaultStream().storeDatagram(bytes, length, receiveTimeNow());
-}
-
 }  // namespace tarn::stream
-
-bool PushOringinDataPack(OriginDataPack* pack) {
-    return tarn::stream::defaultStream().pushDatagram(pack);
-}
-
-bool FrontOringinDataPack(OriginDataPack** pack) {
-    return tarn::stream::defaultStream().takeDatagram(pack);
-}
-
-bool ClearOringinDataQueue() {
-    tarn::stream::defaultStream().clearDatagrams();
-    return true;
-}
-
-void threadReceiveData(std::string deviceIp, unsigned short devicePort) {
-    tarn::stream::defaultStream().runReceiver(tarn::stream::SourceFilter::forAddressText(
-        deviceIp.c_str(), devicePort, tarn::stream::kAlternateDevicePort));
-}

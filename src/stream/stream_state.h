@@ -41,6 +41,7 @@ struct ReceiveTime {
 struct QueuedFrame {
     std::vector<std::shared_ptr<const DatagramRun>> runs;
     bool merged = false;        // its first datagram was lost; it holds the previous frame's too
+    bool redelivered = false;   // the previous frame again, completed by a duplicated last datagram
     ReceiveTime lastReceived;   // arrival of its last datagram
     std::size_t bytes = 0;      // what it holds, for the frame queue's byte bound
 

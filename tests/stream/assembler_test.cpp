@@ -8,6 +8,7 @@
 #include <string>
 
 #include "sim/datagram.h"
+#include "stream/decoder.h"
 #include "stream/stream_state.h"
 #include "stream/engine.h"
 #include "stream_test_support.h"
@@ -184,6 +185,85 @@ TEST_F(AssemblerTest, ImuSampleCarriesTheRecordWithItsTimestampInMilliseconds) {
 
 TEST_F(AssemblerTest, ImuSampleWithoutItsSampleFlagIsDropped) {
     EXPECT_EQ(assemble(imuDatagram(5000000999ull, 0)), AssemblyResult::kDropped);
+}
+
+// A stream's own assembly, which keeps its state between datagrams and counts.
+class StreamAssemblyTest : public ::testing::Test {
+  protected:
+    AssemblyResult assemble(const sim::Datagram& datagram) {
+        KESOImuData imu{};
+        const AssemblyContext context{pixelBytes, &counters, nullptr, spareRunPool()};
+        const AssemblyResult result =
+            assembleDatagram(datagram.data(), datagram.size(), frame, &imu, context);
+        if (result == AssemblyResult::kFrameCompleted) {
+            completed.push_back(frameToQueue(frame, ReceiveTime{}));
+        }
+        return result;
+    }
+
+    std::atomic<int32_t> pixelBytes{0};
+    StreamCounters counters;
+    WorkingFrame frame;
+    std::vector<QueuedFrame> completed;
+};
+
+TEST_F(StreamAssemblyTest, AFrameTooLongIsDiscardedUpToTheNextFirstDatagram) {
+    ASSERT_EQ(assemble(pointDatagram(sim::kFrameFlagFirst, 0, 0, 1, 1)), AssemblyResult::kAppended);
+    const sim::Datagram middle = pointDatagram(sim::kFrameFlagMiddle, 0, 0, 1, 2);
+    for (std::size_t i = 1; i < kMaxWorkingListDatagrams; ++i) {
+        ASSERT_EQ(assemble(middle), AssemblyResult::kAppended);
+    }
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(assemble(middle), AssemblyResult::kWorkingListFull);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "frame assembly: a frame of more than 1000 datagrams, discarded up to the next "
+              "first datagram\n");
+    EXPECT_EQ(assemble(middle), AssemblyResult::kDropped);
+    EXPECT_EQ(assemble(pointDatagram(sim::kFrameFlagLast, 0, 0, 1, 3)), AssemblyResult::kDropped);
+    EXPECT_TRUE(completed.empty());
+
+    assemble(pointDatagram(sim::kFrameFlagFirst, 0, 0, 1, 4));
+    ASSERT_EQ(assemble(pointDatagram(sim::kFrameFlagLast, 0, 4, 1, 5)),
+              AssemblyResult::kFrameCompleted);
+    EXPECT_EQ(completed.at(0).count(), 2u);
+    EXPECT_FALSE(completed[0].merged);
+    EXPECT_EQ(counters.framesTooLong.load(), 1u);
+    EXPECT_EQ(counters.framesLostLast.load(), 0u);
+}
+
+// UDP may duplicate: a repeated first datagram is dropped, a repeated last one delivers the
+// previous frame again as redelivered; neither is loss or a merge.
+TEST_F(StreamAssemblyTest, DuplicatedFirstAndLastDatagramsAreNeverLossNorMerges) {
+    const sim::Datagram first = pointDatagram(sim::kFrameFlagFirst, 0, 0, 4, 1);
+    const sim::Datagram last = pointDatagram(sim::kFrameFlagLast, 0, 4, 4, 2);
+    const sim::Datagram nextMiddle = pointDatagram(sim::kFrameFlagMiddle, 0, 0, 4, 3);
+    const sim::Datagram nextLast = pointDatagram(sim::kFrameFlagLast, 0, 4, 4, 4);
+    for (const sim::Datagram* d : {&first, &first, &last, &last, &first, &last}) {
+        assemble(*d);
+    }
+    // The next frame's first datagram is lost: merged; then its last comes twice.
+    for (const sim::Datagram* d : {&nextMiddle, &nextLast, &nextLast}) {
+        assemble(*d);
+    }
+
+    ASSERT_EQ(completed.size(), 5u);
+    const bool redelivered[] = {false, true, false, false, true};
+    const bool merged[] = {false, false, false, true, true};
+    for (std::size_t i = 0; i < completed.size(); ++i) {
+        EXPECT_EQ(completed[i].redelivered, redelivered[i]) << i;
+        EXPECT_EQ(completed[i].merged, merged[i]) << i;
+    }
+    EXPECT_EQ(completed[0].count(), 2u);
+    EXPECT_EQ(completed[1].count(), 3u);
+    EXPECT_EQ(counters.framesLostLast.load(), 0u);
+    EXPECT_EQ(counters.framesMerged.load(), 1u);
+    EXPECT_EQ(counters.framesRedelivered.load(), 2u);
+    EXPECT_EQ(counters.framesCompleted.load(), 5u);
+
+    test::GridBuffer grid;
+    const tarn_frame_info info = decodeFrame(completed[1], grid.get(), nullptr);
+    EXPECT_EQ(info.redelivered, 1);
+    EXPECT_EQ(info.merged, 0);
 }
 
 TEST(FrameQueueTest, HandsFramesOverInOrderAndIsEmptyAfterwards) {
