@@ -1,7 +1,9 @@
 -- Wireshark dissector for the tarn depth sensor: the measurement datagrams (UDP, point and IMU
 -- datagrams; docs/datagram.md) and the control frames on TCP port 6501 (docs/control-frame.md).
 --
--- Install: copy this file into Wireshark's personal Lua plugin folder (Help > About Wireshark >
+-- cmake --install puts it into Wireshark's folder of Lua plugins (with the prefix /usr on Debian,
+-- /usr/lib/x86_64-linux-gnu/wireshark/plugins), where Wireshark and tshark find it by themselves.
+-- Without installing, copy it into the personal Lua plugin folder (Help > About Wireshark >
 -- Folders > Personal Lua Plugins, usually ~/.local/lib/wireshark/plugins/), or load it for one run:
 --   wireshark -X lua_script:tools/wireshark/tarn.lua capture.pcap
 --   tshark -X lua_script:tools/wireshark/tarn.lua -r capture.pcap -V
