@@ -120,7 +120,7 @@ TEST_F(StreamTest, EmbeddedSensorShowsTheAngleAndSavesTheLastFrame) {
     EXPECT_NEAR(std::atof(outcome.out.c_str() + mean + 16), 12.0, 0.5);
     EXPECT_NE(outcome.out.find("(true 12.00)\n"), std::string::npos);
     const std::vector<std::string> saved = files();
-    ASSERT_EQ(saved.size(), 5u);
+    ASSERT_EQ(saved.size(), 6u);
     EXPECT_EQ(saved, frameFiles(saved[0].substr(0, saved[0].find('-', 6))));
 }
 
