@@ -128,8 +128,8 @@ local floor = math.floor
 local format = string.format
 local byte = string.byte
 local sub = string.sub
--- Wireshark's methods, taken once: a call through the object (item:add) looks the method up in
--- the object's metatable every time, which costs about as much as the call itself.
+-- Wireshark's methods, taken once: a call through the object (item:add) looks the method up
+-- through the object's metatable on every call.
 local add = TreeItem.add
 local add_le = TreeItem.add_le
 local set_generated = TreeItem.set_generated
@@ -332,8 +332,8 @@ local function dissect_point(tvb, pinfo, tree, needed)
     pinfo.cols.info:append(format(", %d pixels", count))
     local outside = pixels_outside(count, first_row, first_column)
     if outside > 0 then
-        tree:add_proto_expert_info(e.outside, format("%d pixels outside the 150 x 360 grid: skipped",
-                                                     outside))
+        tree:add_proto_expert_info(e.outside,
+                                   format("%d pixels outside the 150 x 360 grid: skipped", outside))
     end
     if not needed then
         return
