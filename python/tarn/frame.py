@@ -82,8 +82,18 @@ class Frame:
         return self.points["intensity"]
 
     def save_depth_png(self, path):
-        """Writes the distances as an 8-bit greyscale PNG, near bright, far dark, none black."""
-        _png.write_depth(path, self.distance)
+        """Writes the depth picture that the tarn command saves as frame-N-depth.png: RGB, one
+        pixel per cell, yellow (bright) at the nearest cell through green and blue to dark violet
+        at the farthest, black where there is no measurement; its legend, with both depths, is the
+        PNG's "Description" text. A cell's depth is its distance, or its range from x, y, z where
+        the pixels carry no distance."""
+        _png.write_depth(path, _png.depth_of(self.distance, self.xyz))
+
+    def save_depth16_png(self, path):
+        """Writes the 16-bit greyscale depth image that the tarn command saves as
+        frame-N-depth16.png, to measure from: each cell's depth in the sensor's distance unit,
+        rounded (the distance exactly as the datagram carries it), 0 where there is none."""
+        _png.write_depth16(path, _png.depth_of(self.distance, self.xyz))
 
     def __repr__(self):
         return f"<tarn.Frame sequence={self.info.sequence} cells_written={self.info.cells_written}>"

@@ -66,6 +66,8 @@ def test_demo_streams_measures_and_saves_the_depth_image(tmp_path):
     chunks = png_chunks(png.read_bytes())
     width, height = struct.unpack_from(">II", chunks[b"IHDR"])
     assert (width, height) == (360, 150)
+    assert chunks[b"IHDR"][8:10] == b"\x08\x02"  # 8-bit RGB
     rows = zlib.decompress(chunks[b"IDAT"])
-    assert len(rows) == 150 * (360 + 1)
-    assert max(rows) == 255  # the nearest point is the brightest
+    assert len(rows) == 150 * (360 * 3 + 1)
+    assert bytes((253, 231, 37)) in rows  # the nearest point is yellow, the brightest colour
+    assert chunks[b"tEXt"].startswith(b"Description\0Depth: yellow nearest (")

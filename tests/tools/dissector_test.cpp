@@ -1,12 +1,16 @@
 // The Wireshark dissector under tshark: a capture of simulated datagrams and of a control
-// exchange, written by the recording component's writer, decodes to the values that went in.
+// exchange, written by the recording component's writer, decodes to the values that went in,
+// loaded for one run and installed by cmake --install into the folder tshark reads by itself.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -120,29 +124,45 @@ class DissectorTest : public ::testing::Test {
         directory_ = pattern;
     }
     void TearDown() override {
-        for (const char* name : {"/capture.pcap", "/fields.txt", "/errors.txt"}) {
-            std::remove((directory_ + name).c_str());
+        if (!directory_.empty()) {
+            std::filesystem::remove_all(directory_);
         }
-        rmdir(directory_.c_str());
     }
 
-    // Runs tshark with the dissector and returns one row of fields per packet. Lua may be
-    // refused to root; then tshark runs as nobody, which needs a readable capture.
-    std::vector<std::vector<std::string>> dissect(const std::string& capturePath) {
-        std::string command = "tshark -X lua_script:" TARN_DISSECTOR " -r " + capturePath +
-                              " -T fields -E separator='|' -E occurrence=f";
+    // Runs tshark over the capture and returns one row of fields per packet. With script, tshark
+    // loads the dissector for the run; without, it finds what its plugin folders hold, and
+    // environment points them somewhere. Lua may be refused to root, and root's tshark ignores
+    // WIRESHARK_PLUGIN_DIR; then tshark runs as nobody, which needs a readable capture.
+    std::vector<std::vector<std::string>> dissect(const std::string& capturePath,
+                                                  const std::string& environment = "",
+                                                  bool script = true) {
+        std::string command = "tshark -r " + capturePath;
+        if (script) {
+            command += " -X lua_script:" TARN_DISSECTOR;
+        }
+        command += " -T fields -E separator='|' -E occurrence=f";
         for (const std::string& field : kFields) {
             command += " -e " + field;
         }
         command += " >" + directory_ + "/fields.txt 2>" + directory_ + "/errors.txt";
-        int status = std::system(command.c_str());
-        if (status != 0 && geteuid() == 0) {
-            chmod(directory_.c_str(), 0755);
+        const std::string asNobody = "setpriv --reuid=" + std::to_string(kNobody) +
+                                     " --regid=" + std::to_string(kNobody) + " --clear-groups ";
+        const bool root = geteuid() == 0;
+        if (root) {
+            std::filesystem::permissions(directory_, std::filesystem::perms::owner_all |
+                                                         std::filesystem::perms::group_read |
+                                                         std::filesystem::perms::group_exec |
+                                                         std::filesystem::perms::others_read |
+                                                         std::filesystem::perms::others_exec);
             chmod(capturePath.c_str(), 0644);
-            status =
-                std::system(("HOME=/tmp setpriv --reuid=" + std::to_string(kNobody) +
-                             " --regid=" + std::to_string(kNobody) + " --clear-groups " + command)
-                                .c_str());
+        }
+        int status = 0;
+        if (script || !root) {
+            status = std::system((environment + " " + command).c_str());
+        }
+        if (root && (status != 0 || !script)) {
+            const std::string home = environment.empty() ? "HOME=/tmp " : "";
+            status = std::system((home + environment + " " + asNobody + command).c_str());
         }
         EXPECT_EQ(status, 0) << readFile(directory_ + "/errors.txt");
         std::vector<std::vector<std::string>> rows;
@@ -174,7 +194,9 @@ std::vector<std::string> row(std::initializer_list<std::pair<const char*, std::s
     return result;
 }
 
-TEST_F(DissectorTest, DecodesDatagramsAndAControlExchange) {
+// Two point datagrams of a simulated frame and an IMU datagram from another port, then a control
+// request, its reply cut into two segments, and a request with a wrong header CRC.
+void writeCapture(const std::string& path) {
     const sim::Scene scene({});
     const std::vector<sim::Datagram> frame =
         sim::encodeFrame(scene, kFrameNumber, {sim::kPixelType10Bytes, 0, kFrameNumber});
@@ -198,29 +220,30 @@ TEST_F(DissectorTest, DecodesDatagramsAndAControlExchange) {
     const std::vector<uint8_t> replyStart(reply.begin(), reply.begin() + 30);
     const std::vector<uint8_t> replyEnd(reply.begin() + 30, reply.end());
 
-    const std::string path = directory_ + "/capture.pcap";
-    {
-        capture::PcapWriter writer(path);
-        auto when = std::chrono::system_clock::time_point(std::chrono::seconds(1700000000));
-        auto put = [&](const std::vector<uint8_t>& packet) {
-            writer.write(when, packet);
-            when += std::chrono::milliseconds(1);
-        };
-        const capture::Route sensor{kLoopback, kSensorPort, kLoopback, kHostPort};
-        const capture::Route other{kLoopback, kOtherSensorPort, kLoopback, kHostPort};
-        put(capture::udpFrame(sensor, 1, frame.front().data(), frame.front().size()));
-        put(capture::udpFrame(sensor, 2, frame.back().data(), frame.back().size()));
-        put(capture::udpFrame(other, 3, imuDatagram.data(), imuDatagram.size()));
-        put(tcpFrame(kClientPort, kControlPort, 1000, 5000, request));
-        put(tcpFrame(kControlPort, kClientPort, 5000, 1021, replyStart));
-        put(tcpFrame(kControlPort, kClientPort, 5030, 1021, replyEnd));
-        put(tcpFrame(kClientPort, kControlPort, 1021, 5069, badRequest));
-        writer.close();
-    }
+    capture::PcapWriter writer(path);
+    auto when = std::chrono::system_clock::time_point(std::chrono::seconds(1700000000));
+    auto put = [&](const std::vector<uint8_t>& packet) {
+        writer.write(when, packet);
+        when += std::chrono::milliseconds(1);
+    };
+    const capture::Route sensor{kLoopback, kSensorPort, kLoopback, kHostPort};
+    const capture::Route other{kLoopback, kOtherSensorPort, kLoopback, kHostPort};
+    put(capture::udpFrame(sensor, 1, frame.front().data(), frame.front().size()));
+    put(capture::udpFrame(sensor, 2, frame.back().data(), frame.back().size()));
+    put(capture::udpFrame(other, 3, imuDatagram.data(), imuDatagram.size()));
+    put(tcpFrame(kClientPort, kControlPort, 1000, 5000, request));
+    put(tcpFrame(kControlPort, kClientPort, 5000, 1021, replyStart));
+    put(tcpFrame(kControlPort, kClientPort, 5030, 1021, replyEnd));
+    put(tcpFrame(kClientPort, kControlPort, 1021, 5069, badRequest));
+    writer.close();
+}
 
+// What tshark makes of writeCapture's packets, row by row.
+std::vector<std::vector<std::string>> expectedRows() {
+    const sim::Scene scene({});
     const sim::RawPoint first = scene.point(0, 0, kFrameNumber);
     const sim::RawPoint last = scene.point(140, 356, kFrameNumber);
-    const std::vector<std::vector<std::string>> expected = {
+    return {
         row({{"tarn.data_type", "1"},
              {"tarn.frame_flag", "0"},
              {"tarn.first_column", "0"},
@@ -266,13 +289,61 @@ TEST_F(DissectorTest, DecodesDatagramsAndAControlExchange) {
              {"tarn_ctl.head_crc.status", "0"},
              {"tarn_ctl.data_crc.status", "1"}}),
     };
-    const auto rows = dissect(path);
+}
+
+void expectRows(const std::vector<std::vector<std::string>>& rows) {
+    const auto expected = expectedRows();
     ASSERT_EQ(rows.size(), expected.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         for (std::size_t k = 0; k < kFields.size(); ++k) {
             EXPECT_EQ(rows[i][k], expected[i][k]) << "packet " << i + 1 << ", " << kFields[k];
         }
     }
+}
+
+// The folder line of `tshark -G folders` named label, e.g. "Global Lua Plugins".
+std::string tsharkFolder(const std::string& label) {
+    std::unique_ptr<FILE, int (*)(FILE*)> out(popen("tshark -G folders 2>/dev/null", "r"), pclose);
+    char line[4096];
+    while (out && std::fgets(line, sizeof line, out.get()) != nullptr) {
+        std::string text(line);
+        if (text.rfind(label + ":", 0) == 0) {
+            const std::size_t value = text.find_first_not_of(" \t", label.size() + 1);
+            return text.substr(value, text.find_last_not_of("\n") + 1 - value);
+        }
+    }
+    return "";
+}
+
+TEST_F(DissectorTest, DecodesDatagramsAndAControlExchange) {
+    const std::string path = directory_ + "/capture.pcap";
+    writeCapture(path);
+    expectRows(dissect(path));
+}
+
+// Installed under tshark's own prefix, the dissector lands in the folder tshark reads Lua plugins
+// from, and decodes with no option. The folder is the installed copy, reached through
+// WIRESHARK_PLUGIN_DIR (tshark's stand-in for its own folder), with an empty home.
+TEST_F(DissectorTest, InstalledIntoTsharksPluginFolderDecodesWithNoOption) {
+    const std::string luaFolder = tsharkFolder("Global Lua Plugins");
+    const std::string programFolder = tsharkFolder("Program");
+    ASSERT_FALSE(luaFolder.empty() || programFolder.empty()) << "tshark -G folders";
+    const std::string prefix = std::filesystem::path(programFolder).parent_path().string();
+    const std::string destination = directory_ + "/root";
+    const std::string install = "DESTDIR=" + destination +
+                                " " TARN_CMAKE_COMMAND " --install " TARN_BUILD_DIR
+                                " --component dissector --prefix " +
+                                prefix + " >" + directory_ + "/install.txt 2>&1";
+    ASSERT_EQ(std::system(install.c_str()), 0) << readFile(directory_ + "/install.txt");
+    const std::string installed = destination + luaFolder + "/tarn.lua";
+    ASSERT_TRUE(std::filesystem::exists(installed))
+        << "not in tshark's folder " << luaFolder << ":\n"
+        << readFile(directory_ + "/install.txt");
+
+    const std::string path = directory_ + "/capture.pcap";
+    writeCapture(path);
+    expectRows(dissect(
+        path, "HOME=" + directory_ + " WIRESHARK_PLUGIN_DIR=" + destination + luaFolder, false));
 }
 
 }  // namespace

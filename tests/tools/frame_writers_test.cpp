@@ -1,5 +1,5 @@
-// The frame files read back: PLY and PCD headers and payloads against the grid, CSV lines, and
-// both PNGs through libpng.
+// The frame files read back: PLY and PCD headers and payloads against the grid, the two agreeing
+// on every field's type, CSV lines, and the PNGs' pixels through libpng and their legends.
 #include <gtest/gtest.h>
 #include <png.h>
 #include <unistd.h>
@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -45,6 +46,51 @@ T load(const std::string& bytes, std::size_t offset) {
     return value;
 }
 
+// A PNG as stored: header values, rows untransformed (16-bit samples most significant byte first)
+// and the tEXt chunks, read through libpng's low-level interface.
+struct RawPng {
+    png_uint_32 width = 0;
+    png_uint_32 height = 0;
+    int bitDepth = 0;
+    int colourType = -1;
+    std::vector<std::vector<uint8_t>> rows;
+    std::map<std::string, std::string> texts;
+};
+
+RawPng readRawPng(const std::string& path) {
+    RawPng out;
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!file) {
+        ADD_FAILURE() << "cannot open " << path;
+        return out;
+    }
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        ADD_FAILURE() << "libpng cannot read " << path;
+        return out;
+    }
+    png_init_io(png, file.get());
+    png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+    out.width = png_get_image_width(png, info);
+    out.height = png_get_image_height(png, info);
+    out.bitDepth = png_get_bit_depth(png, info);
+    out.colourType = png_get_color_type(png, info);
+    const png_bytepp rows = png_get_rows(png, info);
+    const std::size_t rowBytes = png_get_rowbytes(png, info);
+    for (png_uint_32 row = 0; row < out.height; ++row) {
+        out.rows.emplace_back(rows[row], rows[row] + rowBytes);
+    }
+    png_textp texts = nullptr;
+    const int count = png_get_text(png, info, &texts, nullptr);
+    for (int i = 0; i < count; ++i) {
+        out.texts[texts[i].key] = texts[i].text;
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    return out;
+}
+
 class FrameFilesTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -64,7 +110,7 @@ class FrameFilesTest : public ::testing::Test {
     }
     void TearDown() override {
         for (const char* name :
-             {"/f.ply", "/f.pcd", "/f.csv", "/f-depth.png", "/f-intensity.png"}) {
+             {"/f.ply", "/f.pcd", "/f.csv", "/f-depth.png", "/f-depth16.png", "/f-intensity.png"}) {
             std::remove((directory_ + name).c_str());
         }
         rmdir(directory_.c_str());
@@ -79,38 +125,21 @@ class FrameFilesTest : public ::testing::Test {
         return {bytes.substr(0, end + lastLine.size()), bytes.substr(end + lastLine.size())};
     }
 
-    void expectCellAt(const std::string& payload, std::size_t offset, int row, int column,
-                      std::size_t intensityWidth) {
+    // The 24-byte record that PLY and PCD share.
+    void expectCellAt(const std::string& payload, std::size_t offset, int row, int column) {
         const KESOPointData& cell = grid_[row][column];
         EXPECT_EQ(load<float>(payload, offset), cell.x);
         EXPECT_EQ(load<float>(payload, offset + 4), cell.y);
         EXPECT_EQ(load<float>(payload, offset + 8), cell.z);
-        const std::size_t after = offset + 12 + intensityWidth;
-        if (intensityWidth == 1) {
-            EXPECT_EQ(load<uint8_t>(payload, offset + 12), cell.intensity);
-        } else {
-            EXPECT_EQ(load<float>(payload, offset + 12), static_cast<float>(cell.intensity));
-        }
-        EXPECT_EQ(load<float>(payload, after), cell.distance);
-        EXPECT_EQ(load<uint16_t>(payload, after + 4), row);
-        EXPECT_EQ(load<uint16_t>(payload, after + 6), column);
+        EXPECT_EQ(load<float>(payload, offset + 12), static_cast<float>(cell.intensity));
+        EXPECT_EQ(load<float>(payload, offset + 16), cell.distance);
+        EXPECT_EQ(load<uint16_t>(payload, offset + 20), row);
+        EXPECT_EQ(load<uint16_t>(payload, offset + 22), column);
     }
 
-    std::vector<uint8_t> readPng(const std::string& path) {
-        png_image image{};
-        image.version = PNG_IMAGE_VERSION;
-        EXPECT_NE(png_image_begin_read_from_file(&image, path.c_str()), 0) << image.message;
-        EXPECT_EQ(image.width, static_cast<png_uint_32>(kColumns));
-        EXPECT_EQ(image.height, static_cast<png_uint_32>(kRows));
-        image.format = PNG_FORMAT_RGB;
-        std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(image));
-        EXPECT_NE(png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr), 0);
-        return pixels;
-    }
-
-    static Rgb pixel(const std::vector<uint8_t>& pixels, int row, int column) {
-        const std::size_t at = (static_cast<std::size_t>(row) * kColumns + column) * 3;
-        return {pixels[at], pixels[at + 1], pixels[at + 2]};
+    static Rgb pixel(const RawPng& png, int row, int column) {
+        const uint8_t* at = png.rows[row].data() + column * 3;
+        return {at[0], at[1], at[2]};
     }
 
     std::string directory_;
@@ -125,13 +154,13 @@ TEST_F(FrameFilesTest, PlyHeaderAndEveryVertexMatchTheGrid) {
               "comment tarn frame, 150 rows of 360 columns, row-major\n"
               "element vertex 54000\n"
               "property float x\nproperty float y\nproperty float z\n"
-              "property uchar intensity\nproperty float distance\n"
-              "property ushort row\nproperty ushort column\nend_header\n");
-    constexpr std::size_t kVertex = 21;
+              "property float intensity\nproperty float distance\n"
+              "property uint16 row\nproperty uint16 column\nend_header\n");
+    constexpr std::size_t kVertex = 24;
     ASSERT_EQ(payload.size(), kCells * kVertex);
     for (int row = 0; row < kRows; ++row) {
         for (int column = 0; column < kColumns; ++column) {
-            expectCellAt(payload, (row * kColumns + column) * kVertex, row, column, 1);
+            expectCellAt(payload, (row * kColumns + column) * kVertex, row, column);
         }
     }
 }
@@ -148,7 +177,7 @@ TEST_F(FrameFilesTest, PcdHeaderAndEveryPointMatchTheGrid) {
     ASSERT_EQ(payload.size(), kCells * kPoint);
     for (int row = 0; row < kRows; ++row) {
         for (int column = 0; column < kColumns; ++column) {
-            expectCellAt(payload, (row * kColumns + column) * kPoint, row, column, 4);
+            expectCellAt(payload, (row * kColumns + column) * kPoint, row, column);
         }
     }
 }
@@ -188,25 +217,92 @@ TEST_F(FrameFilesTest, CsvHasAHeaderAndOneExactLinePerCell) {
     EXPECT_NE(readFile(directory_ + "/f.csv").find("\n3,4,-897.6,"), std::string::npos);
 }
 
-TEST_F(FrameFilesTest, PngsReadBackWithTheFramesColours) {
+// Every property of the PLY is in a type that Open3D's tensor reader (and every other common
+// reader) takes, and each has the PCD field of the same name in the same type.
+TEST_F(FrameFilesTest, PlyAndPcdAgreeOnEveryFieldsType) {
+    tarn::writers::writePly(directory_ + "/f.ply", grid_.get());
+    tarn::writers::writePcd(directory_ + "/f.pcd", grid_.get());
+    const std::map<std::string, std::string> pcdTypeOf = {
+        {"uchar", "U1"}, {"uint8", "U1"},   {"uint16", "U2"}, {"int", "I4"},    {"int32", "I4"},
+        {"float", "F4"}, {"float32", "F4"}, {"double", "F8"}, {"float64", "F8"}};
+    std::vector<std::string> plyFields;
+    std::vector<std::string> plyTypes;
+    std::istringstream ply(headerAndPayload(directory_ + "/f.ply", "end_header\n").first);
+    for (std::string word; ply >> word;) {
+        if (word == "property") {
+            std::string type;
+            std::string name;
+            ply >> type >> name;
+            ASSERT_EQ(pcdTypeOf.count(type), 1u) << name << ": " << type;
+            plyFields.push_back(name);
+            plyTypes.push_back(pcdTypeOf.at(type));
+        }
+    }
+    std::map<std::string, std::vector<std::string>> pcd;
+    std::istringstream header(headerAndPayload(directory_ + "/f.pcd", "DATA binary\n").first);
+    for (std::string line; std::getline(header, line);) {
+        std::istringstream words(line);
+        std::string key;
+        words >> key;
+        for (std::string word; words >> word;) {
+            pcd[key].push_back(word);
+        }
+    }
+    EXPECT_EQ(pcd["FIELDS"], plyFields);
+    std::vector<std::string> pcdTypes;
+    for (std::size_t i = 0; i < pcd["TYPE"].size() && i < pcd["SIZE"].size(); ++i) {
+        pcdTypes.push_back(pcd["TYPE"][i] + pcd["SIZE"][i]);
+    }
+    EXPECT_EQ(pcdTypes, plyTypes);
+}
+
+TEST_F(FrameFilesTest, PngsReadBackWithTheConventionsAndLegends) {
+    // A cell with coordinates and no distance: its depth is the range, 13.
+    grid_[0][3].distance = 0.0f;
+    grid_[0][3].x = 3.0f;
+    grid_[0][3].y = 4.0f;
+    grid_[0][3].z = 12.0f;
     const auto paths = tarn::writers::writeFrameFiles(directory_, "f", grid_.get());
-    ASSERT_EQ(paths.size(), 5u);
-    const std::vector<uint8_t> depth = readPng(directory_ + "/f-depth.png");
-    ASSERT_EQ(depth.size(), kCells * 3);
+    ASSERT_EQ(paths.size(), 6u);
+
+    const RawPng depth = readRawPng(directory_ + "/f-depth.png");
+    ASSERT_EQ(depth.rows.size(), static_cast<std::size_t>(kRows));
+    EXPECT_EQ(depth.colourType, PNG_COLOR_TYPE_RGB);
     EXPECT_EQ(pixel(depth, 0, 0), tarn::writers::kNoData);
-    EXPECT_EQ(pixel(depth, 0, 1), kFirstColour);  // nearest
-    EXPECT_EQ(pixel(depth, 0, 2), kLastColour);   // farthest
-    const std::vector<uint8_t> intensity = readPng(directory_ + "/f-intensity.png");
-    ASSERT_EQ(intensity.size(), kCells * 3);
+    EXPECT_EQ(pixel(depth, 0, 1), kLastColour);   // nearest: bright
+    EXPECT_EQ(pixel(depth, 0, 2), kFirstColour);  // farthest: dark
+    EXPECT_EQ(depth.texts.at("Description"),
+              "Depth: yellow nearest (1), through green and blue, to dark violet farthest "
+              "(60000) in the sensor's distance unit; black: no measurement; 360 columns x 150 "
+              "rows, row 0 at the top");
+
+    const RawPng depth16 = readRawPng(directory_ + "/f-depth16.png");
+    ASSERT_EQ(depth16.rows.size(), static_cast<std::size_t>(kRows));
+    EXPECT_EQ(depth16.width, static_cast<png_uint_32>(kColumns));
+    EXPECT_EQ(depth16.bitDepth, 16);
+    EXPECT_EQ(depth16.colourType, PNG_COLOR_TYPE_GRAY);
+    for (int row = 0; row < kRows; ++row) {
+        for (int column = 0; column < kColumns; ++column) {
+            const uint8_t* at = depth16.rows[row].data() + column * 2;
+            const float expected = row == 0 && column == 3 ? 13.0f : grid_[row][column].distance;
+            ASSERT_EQ(at[0] * 256 + at[1], expected) << row << ", " << column;
+        }
+    }
+    EXPECT_NE(depth16.texts.at("Description").find("in the sensor's distance unit"),
+              std::string::npos);
+
+    const RawPng intensity = readRawPng(directory_ + "/f-intensity.png");
+    ASSERT_EQ(intensity.rows.size(), static_cast<std::size_t>(kRows));
     EXPECT_EQ(pixel(intensity, 0, 0), kFirstColour);
     EXPECT_EQ(pixel(intensity, 0, 1), kLastColour);
+    EXPECT_EQ(intensity.texts.at("Description").rfind("Intensity: dark violet 0, ", 0), 0u);
     EXPECT_EQ(tarn::writers::colourAt(0.5), (Rgb{33, 144, 141}));
 }
 
 TEST(FrameFiles, UnwritablePathIsReportedWithItsName) {
     Grid grid{new KESOPointData[kRows][kColumns]()};
     for (auto write : {tarn::writers::writePly, tarn::writers::writePcd, tarn::writers::writeCsv,
-                       tarn::writers::writeDepthPng}) {
+                       tarn::writers::writeDepthPng, tarn::writers::writeDepth16Png}) {
         try {
             write("/nonexistent-dir/f", grid.get());
             ADD_FAILURE() << "no error";

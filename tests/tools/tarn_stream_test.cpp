@@ -62,8 +62,8 @@ class ToolFiles : public ::testing::Test {
 };
 
 std::vector<std::string> frameFiles(const std::string& stem) {
-    return {stem + "-depth.png", stem + "-intensity.png", stem + ".csv", stem + ".pcd",
-            stem + ".ply"};
+    return {stem + "-depth.png", stem + "-depth16.png", stem + "-intensity.png",
+            stem + ".csv",       stem + ".pcd",         stem + ".ply"};
 }
 
 using StreamTest = ToolFiles;
@@ -126,7 +126,7 @@ TEST_F(StreamTest, EmbeddedSensorShowsTheAngleAndSavesTheLastFrame) {
     EXPECT_NEAR(std::atof(outcome.out.c_str() + mean + 16), 12.0, 0.5);
     EXPECT_NE(outcome.out.find("(true 12.00)\n"), std::string::npos);
     const std::vector<std::string> saved = files(folder);
-    ASSERT_EQ(saved.size(), 5u);
+    ASSERT_EQ(saved.size(), 6u);
     EXPECT_EQ(saved, frameFiles(saved[0].substr(0, saved[0].find('-', 6))));
 }
 
@@ -196,7 +196,7 @@ TEST_F(RecordingTest, RecordInfoExportAndReplayBitForBit) {
     const auto exported = runTool({"export", capture, "--save", frames, "--every", "3"});
     ASSERT_EQ(exported.status, 0) << exported.err;
     EXPECT_EQ(exported.out,
-              "tarn export: wrote 2 of 6 frames into " + frames + " (5 files each)\n");
+              "tarn export: wrote 2 of 6 frames into " + frames + " (6 files each)\n");
     for (const char* stem : {"/frame-000003", "/frame-000006"}) {
         struct stat status {};
         EXPECT_EQ(stat((frames + stem + ".ply").c_str(), &status), 0) << stem;

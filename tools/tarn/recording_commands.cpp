@@ -214,7 +214,7 @@ int runExport(const Words& words) {
             }
             ++written;
         });
-    std::printf("tarn export: wrote %" PRIu64 " of %" PRIu64 " frames into %s (5 files each)\n",
+    std::printf("tarn export: wrote %" PRIu64 " of %" PRIu64 " frames into %s (6 files each)\n",
                 written, d.stats.frames_decoded, directory.c_str());
     return 0;
 }

@@ -202,8 +202,10 @@ void save(const std::string& directory, const std::vector<tarn_point>& grid,
     try {
         const auto paths = writers::writeFrameFiles(
             directory, stem, reinterpret_cast<writers::GridView>(grid.data()));
-        std::printf("tarn stream: wrote %s.{ply,pcd,csv}, %s-depth.png and %s-intensity.png\n",
-                    (directory + "/" + stem).c_str(), stem, stem);
+        std::printf(
+            "tarn stream: wrote %s.{ply,pcd,csv}, %s-depth.png, %s-depth16.png and "
+            "%s-intensity.png\n",
+            (directory + "/" + stem).c_str(), stem, stem, stem);
     } catch (const std::runtime_error& e) {
         throw Failure(ExitStatus::file, e.what());
     }

@@ -1,7 +1,9 @@
 -- Wireshark dissector for the tarn depth sensor: the measurement datagrams (UDP, point and IMU
 -- datagrams; docs/datagram.md) and the control frames on TCP port 6501 (docs/control-frame.md).
 --
--- Install: copy this file into Wireshark's personal Lua plugin folder (Help > About Wireshark >
+-- cmake --install puts it into Wireshark's folder of Lua plugins (with the prefix /usr on Debian,
+-- /usr/lib/x86_64-linux-gnu/wireshark/plugins), where Wireshark and tshark find it by themselves.
+-- Without installing, copy it into the personal Lua plugin folder (Help > About Wireshark >
 -- Folders > Personal Lua Plugins, usually ~/.local/lib/wireshark/plugins/), or load it for one run:
 --   wireshark -X lua_script:tools/wireshark/tarn.lua capture.pcap
 --   tshark -X lua_script:tools/wireshark/tarn.lua -r capture.pcap -V
@@ -114,90 +116,252 @@ prefs.udp_port = Pref.uint("Measurement UDP port", SENSOR_DATA_PORT,
 prefs.pixels = Pref.bool("Decode pixels", true, "Show every pixel of a point datagram")
 
 -- Point datagrams --------------------------------------------------------------------------------
+--
+-- A point datagram carries up to a few hundred pixels of up to nine fields each, so the pixels
+-- are what costs. Everything a packet needs is built here once, when the script loads; per packet
+-- the dissector only reads bytes and adds items. Wireshark's packet list, tshark reading a file
+-- and display filters on header fields need no pixel at all: pixels are decoded only into a tree
+-- that is shown (Wireshark's packet details, tshark -V or -T fields), and otherwise only the pixel
+-- fields that a filter, a column or a tap refers to.
 
-local function coordinate_text(raw)
-    return string.format(" (%.1f)", raw * RAW_TO_COORDINATE)
+local floor = math.floor
+local format = string.format
+local byte = string.byte
+local sub = string.sub
+-- Wireshark's methods, taken once: a call through the object (item:add) looks the method up
+-- through the object's metatable on every call.
+local add = TreeItem.add
+local add_le = TreeItem.add_le
+local set_generated = TreeItem.set_generated
+local referenced = TreeItem.referenced
+local range = Tvb.range
+
+-- Where each value lies inside a pixel, by pixel type; nil where the layout lacks it.
+local pixel_layouts = {
+    [0] = { distance = 0, intensity = 2 },
+    [1] = { x = 0, y = 2, z = 4, intensity = 6 },
+    [2] = { distance = 0, x = 2, y = 4, z = 6, intensity = 8 },
+}
+
+-- The fields of one pixel, in the order of the wanted flags below.
+local pixel_fields = {
+    f.pixel, f.pixel_row, f.pixel_column, f.pixel_distance, f.pixel_x, f.pixel_y, f.pixel_z,
+    f.pixel_intensity, f.pixel_spare,
+}
+local wanted = {}  -- per packet: which of pixel_fields the tree needs (reused, never rebuilt)
+
+-- Whether a tree that is not shown needs any pixel field; fills wanted.
+local function find_wanted(tree)
+    local any = false
+    for i = 1, #pixel_fields do
+        local needed = referenced(tree, pixel_fields[i])
+        wanted[i] = needed
+        any = any or needed
+    end
+    return any
 end
 
-local function add_pixel(tree, tvb, offset, pixel_type, row, column)
-    local size = pixel_sizes[pixel_type]
-    local item = tree:add(f.pixel, tvb(offset, size))
-    item:set_text(string.format("Pixel [%d, %d]", row, column))
-    item:add(f.pixel_row, row):set_generated()
-    item:add(f.pixel_column, column):set_generated()
-    if row >= GRID_ROWS or column >= GRID_COLUMNS then
-        item:add_proto_expert_info(e.outside)
+-- The signed 16-bit little-endian value at byte k (from 0) of a Lua string.
+local function int16_at(bytes, k)
+    local low, high = byte(bytes, k + 1, k + 2)
+    local value = low + high * 256
+    return value >= 0x8000 and value - 0x10000 or value
+end
+
+local function add_coordinate(item, field, tvb, at, bytes, k, name)
+    local raw = int16_at(bytes, k)
+    add_le(item, field, range(tvb, at, 2), raw,
+           format("%s (raw): %d (%.1f)", name, raw, raw * RAW_TO_COORDINATE))
+end
+
+-- Every pixel as a subtree of its fields, for a tree that is shown. Values and labels come from
+-- one copy of the pixel bytes, so that each item is one call into Wireshark.
+local function add_shown_pixels(tree, tvb, count, size, layout, first_row, first_column)
+    local bytes = tvb:raw(POINT_HEADER_BYTES, count * size)
+    local d, x, y, z, n = layout.distance, layout.x, layout.y, layout.z, layout.intensity
+    for i = 0, count - 1 do
+        local k = i * size
+        local at = POINT_HEADER_BYTES + k
+        local row = first_row + floor(i / STRIP_COLUMNS)
+        local column = first_column + i % STRIP_COLUMNS
+        local item = add(tree, f.pixel, range(tvb, at, size), sub(bytes, k + 1, k + size),
+                         "Pixel [" .. row .. ", " .. column .. "]")
+        set_generated(add(item, f.pixel_row, row))
+        set_generated(add(item, f.pixel_column, column))
+        if row >= GRID_ROWS or column >= GRID_COLUMNS then
+            item:add_proto_expert_info(e.outside)
+        end
+        if d then
+            local low, high = byte(bytes, k + d + 1, k + d + 2)
+            add_le(item, f.pixel_distance, range(tvb, at + d, 2), low + high * 256)
+        end
+        if x then
+            add_coordinate(item, f.pixel_x, tvb, at + x, bytes, k + x, "x")
+            add_coordinate(item, f.pixel_y, tvb, at + y, bytes, k + y, "y")
+            add_coordinate(item, f.pixel_z, tvb, at + z, bytes, k + z, "z")
+        end
+        add(item, f.pixel_intensity, range(tvb, at + n, 1), byte(bytes, k + n + 1))
+        add(item, f.pixel_spare, range(tvb, at + n + 1, 1), byte(bytes, k + n + 2))
     end
-    local at = offset
-    if pixel_type ~= 1 then
-        item:add_le(f.pixel_distance, tvb(at, 2))
-        at = at + 2
-    end
-    if pixel_type ~= 0 then
-        for _, field in ipairs({ f.pixel_x, f.pixel_y, f.pixel_z }) do
-            item:add_le(field, tvb(at, 2)):append_text(coordinate_text(tvb(at, 2):le_int()))
-            at = at + 2
+end
+
+-- Only the wanted pixel fields, straight under the datagram, for a tree that is not shown.
+local function add_wanted_pixels(tree, tvb, count, size, layout, first_row, first_column)
+    local w_pixel, w_row, w_column = wanted[1], wanted[2], wanted[3]
+    local d = wanted[4] and layout.distance
+    local x = wanted[5] and layout.x
+    local y = wanted[6] and layout.y
+    local z = wanted[7] and layout.z
+    local n = wanted[8] and layout.intensity
+    local s = wanted[9] and layout.intensity + 1
+    for i = 0, count - 1 do
+        local at = POINT_HEADER_BYTES + i * size
+        if w_pixel then
+            add(tree, f.pixel, range(tvb, at, size))
+        end
+        if w_row then
+            set_generated(add(tree, f.pixel_row, first_row + floor(i / STRIP_COLUMNS)))
+        end
+        if w_column then
+            set_generated(add(tree, f.pixel_column, first_column + i % STRIP_COLUMNS))
+        end
+        if d then
+            add_le(tree, f.pixel_distance, range(tvb, at + d, 2))
+        end
+        if x then
+            add_le(tree, f.pixel_x, range(tvb, at + x, 2))
+        end
+        if y then
+            add_le(tree, f.pixel_y, range(tvb, at + y, 2))
+        end
+        if z then
+            add_le(tree, f.pixel_z, range(tvb, at + z, 2))
+        end
+        if n then
+            add(tree, f.pixel_intensity, range(tvb, at + n, 1))
+        end
+        if s then
+            add(tree, f.pixel_spare, range(tvb, at + s, 1))
         end
     end
-    item:add(f.pixel_intensity, tvb(at, 1))
-    item:add(f.pixel_spare, tvb(at + 1, 1))
 end
 
-local function dissect_point(tvb, pinfo, tree)
-    if tvb:len() < POINT_HEADER_BYTES then
+-- Pixels past the grid's last row or column, from the strip's place alone.
+local function pixels_outside(count, first_row, first_column)
+    local outside = 0
+    for i = 0, STRIP_COLUMNS - 1 do
+        local in_column = floor((count - 1 - i) / STRIP_COLUMNS) + 1  -- pixels in strip column i
+        if in_column > 0 then
+            if first_column + i >= GRID_COLUMNS then
+                outside = outside + in_column
+            elseif first_row + in_column > GRID_ROWS then
+                outside = outside + first_row + in_column - math.max(first_row, GRID_ROWS)
+            end
+        end
+    end
+    return outside
+end
+
+-- The fixed fields of a point datagram's header, after the common start: field, offset, width,
+-- little-endian.
+local point_header = {
+    { f.unused_4, 4, 2 }, { f.version_minor, 6, 1 }, { f.unused_7, 7, 4 }, { f.tag, 11, 1 },
+    { f.first_column, 12, 2, true }, { f.first_row, 14, 2, true }, { f.unused_16, 16, 2 },
+    { f.pixel_type, 18, 1 }, { f.unused_19, 19, 1 }, { f.frame_flag, 20, 1 },
+    { f.unused_21, 21, 16 }, { f.timestamp, 37, 8, true },
+}
+local VERSION_ITEM, PIXEL_TYPE_ITEM, FRAME_FLAG_ITEM = 2, 8, 10
+
+-- Adds the fields of a header table that the tree needs (all of them when it is shown) and
+-- returns the items in a table reused from packet to packet: items[i] is false when field i
+-- was not added.
+local function add_fields(tree, tvb, fields, items, shown)
+    for i = 1, #fields do
+        local field = fields[i]
+        local item = false
+        if shown or referenced(tree, field[1]) then
+            item = (field[4] and add_le or add)(tree, field[1], range(tvb, field[2], field[3]))
+        end
+        items[i] = item
+    end
+    return items
+end
+local point_items = {}
+
+-- needed: whether the tree needs any field of the dissector (false without a tree).
+local function dissect_point(tvb, pinfo, tree, needed)
+    local length = tvb:len()
+    if length < POINT_HEADER_BYTES then
         tree:add_proto_expert_info(e.short, "Point datagram shorter than its 45-byte header")
         pinfo.cols.info:set("Point datagram, too short")
         return
     end
-    tree:add(f.unused_4, tvb(4, 2))
-    local version = tree:add(f.version_minor, tvb(6, 1))
-    tree:add(f.unused_7, tvb(7, 4))
-    tree:add(f.tag, tvb(11, 1))
-    tree:add_le(f.first_column, tvb(12, 2))
-    tree:add_le(f.first_row, tvb(14, 2))
-    tree:add(f.unused_16, tvb(16, 2))
-    local type_item = tree:add(f.pixel_type, tvb(18, 1))
-    tree:add(f.unused_19, tvb(19, 1))
-    local flag_item = tree:add(f.frame_flag, tvb(20, 1))
-    tree:add(f.unused_21, tvb(21, 16))
-    tree:add_le(f.timestamp, tvb(37, 8))
-
-    local pixel_type = tvb(18, 1):uint()
-    local frame_flag = tvb(20, 1):uint()
-    local first_column = tvb(12, 2):le_uint()
-    local first_row = tvb(14, 2):le_uint()
-    local info = string.format("Point, %s, column %d row %d, timestamp %s",
-                               frame_flags[frame_flag] or "bad flag", first_column, first_row,
-                               tostring(tvb(37, 8):le_uint64()))
-    pinfo.cols.info:set(info)
-    if tvb(6, 1):uint() ~= 0 then
-        version:add_proto_expert_info(e.dropped, "version_minor is not 0: dropped")
+    local shown = needed and tree.visible
+    local items = point_items
+    if needed then
+        add_fields(tree, tvb, point_header, items, shown)
+    else
+        items[VERSION_ITEM], items[PIXEL_TYPE_ITEM], items[FRAME_FLAG_ITEM] = false, false, false
     end
-    if frame_flags[frame_flag] == nil then
-        flag_item:add_proto_expert_info(e.dropped, "frameFlag is not 0, 1 or 2: dropped")
+
+    local header = tvb:raw(0, POINT_HEADER_BYTES)
+    local version_minor = byte(header, 7)
+    local first_column = byte(header, 13) + byte(header, 14) * 256
+    local first_row = byte(header, 15) + byte(header, 16) * 256
+    local pixel_type = byte(header, 19)
+    local frame_flag = byte(header, 21)
+    local flag_name = frame_flags[frame_flag]
+    pinfo.cols.info:set(format("Point, %s, column %d row %d, timestamp %s", flag_name or "bad flag",
+                               first_column, first_row, tostring(tvb(37, 8):le_uint64())))
+    if version_minor ~= 0 then
+        (items[VERSION_ITEM] or tree):add_proto_expert_info(e.dropped,
+                                                            "version_minor is not 0: dropped")
+    end
+    if flag_name == nil then
+        (items[FRAME_FLAG_ITEM] or tree):add_proto_expert_info(
+            e.dropped, "frameFlag is not 0, 1 or 2: dropped")
     end
     local size = pixel_sizes[pixel_type]
     if size == nil then
-        type_item:add_proto_expert_info(e.dropped, "pixel type is not 0, 1 or 2: dropped")
+        (items[PIXEL_TYPE_ITEM] or tree):add_proto_expert_info(
+            e.dropped, "pixel type is not 0, 1 or 2: dropped")
         return
     end
-    local payload = tvb:len() - POINT_HEADER_BYTES
-    local count = math.floor(payload / size)
-    tree:add(f.pixel_count, count):set_generated()
-    pinfo.cols.info:append(string.format(", %d pixels", count))
-    if payload % size ~= 0 then
+    local payload = length - POINT_HEADER_BYTES
+    local count = floor(payload / size)
+    pinfo.cols.info:append(format(", %d pixels", count))
+    local outside = pixels_outside(count, first_row, first_column)
+    if outside > 0 then
+        tree:add_proto_expert_info(e.outside,
+                                   format("%d pixels outside the 150 x 360 grid: skipped", outside))
+    end
+    if not needed then
+        return
+    end
+    if shown or tree:referenced(f.pixel_count) then
+        tree:add(f.pixel_count, count):set_generated()
+    end
+    if payload % size ~= 0 and (shown or tree:referenced(f.pixel_rest)) then
         tree:add(f.pixel_rest, tvb(POINT_HEADER_BYTES + count * size))
     end
-    if not prefs.pixels then
+    if count == 0 or not prefs.pixels then
         return
     end
-    for i = 0, count - 1 do
-        add_pixel(tree, tvb, POINT_HEADER_BYTES + i * size, pixel_type,
-                  first_row + math.floor(i / STRIP_COLUMNS), first_column + i % STRIP_COLUMNS)
+    local layout = pixel_layouts[pixel_type]
+    if shown then
+        add_shown_pixels(tree, tvb, count, size, layout, first_row, first_column)
+    elseif find_wanted(tree) then
+        add_wanted_pixels(tree, tvb, count, size, layout, first_row, first_column)
     end
 end
 
 -- IMU datagrams ----------------------------------------------------------------------------------
+
+local imu_sample_fields = {
+    f.imu_accel_x, f.imu_accel_y, f.imu_accel_z, f.imu_gyro_x, f.imu_gyro_y, f.imu_gyro_z,
+}
+local IMU_SAMPLE_OFFSET = 20
+local IMU_VALUE_BYTES = 4
 
 local function dissect_imu(tvb, pinfo, tree)
     if tvb:len() < IMU_DATAGRAM_BYTES then
@@ -215,12 +379,11 @@ local function dissect_imu(tvb, pinfo, tree)
     local nanoseconds = tvb(12, 8):le_uint64()
     tree:add_le(f.imu_timestamp, tvb(12, 8))
     tree:add(f.imu_timestamp_ms, nanoseconds / NANOSECONDS_PER_MILLISECOND):set_generated()
-    local sample = tree:add(f.imu_sample, tvb(20, 26))
+    local sample = tree:add(f.imu_sample, tvb(IMU_SAMPLE_OFFSET, 26))
     sample:append_text(" (as the simulated sensor fills it)")
-    local fields = { f.imu_accel_x, f.imu_accel_y, f.imu_accel_z,
-                     f.imu_gyro_x, f.imu_gyro_y, f.imu_gyro_z }
-    for i, field in ipairs(fields) do
-        sample:add_le(field, tvb(20 + (i - 1) * 4, 4))
+    for i = 1, #imu_sample_fields do
+        sample:add_le(imu_sample_fields[i],
+                      tvb(IMU_SAMPLE_OFFSET + (i - 1) * IMU_VALUE_BYTES, IMU_VALUE_BYTES))
     end
     sample:add(f.imu_padding, tvb(44, 2))
     pinfo.cols.info:set("IMU, timestamp " .. tostring(nanoseconds) .. " ns")
@@ -228,30 +391,44 @@ end
 
 -- The measurement datagram ----------------------------------------------------------------------
 
+local common_start = { { f.magic, 0, 2, true }, { f.byte2, 2, 1 }, { f.data_type, 3, 1 } }
+local MAGIC_ITEM, DATA_TYPE_ITEM = 1, 3
+local common_items = {}
+local tarn_handle  -- the dissector as a handle, to ask whether the tree needs it at all
+
 function tarn.dissector(tvb, pinfo, tree)
     pinfo.cols.protocol:set("TARN")
     local root = tree:add(tarn, tvb())
-    if tvb:len() < 4 then
+    local length = tvb:len()
+    if length < 4 then
         root:add_proto_expert_info(e.short, "Shorter than the 4 bytes every datagram starts with")
-        return tvb:len()
+        return length
     end
-    local magic = root:add_le(f.magic, tvb(0, 2))
+    -- Without a tree (tshark reading a file, Wireshark's packet list) or with one that needs
+    -- nothing of this dissector's, only the columns and the expert notes are made.
+    local needed = tree:referenced(tarn_handle)
+    local items = common_items
+    if needed then
+        add_fields(root, tvb, common_start, items, tree.visible)
+    else
+        items[MAGIC_ITEM], items[DATA_TYPE_ITEM] = false, false
+    end
     if tvb(0, 2):le_uint() ~= MAGIC then
-        magic:add_proto_expert_info(e.dropped, "magic is not 0xA55A: dropped")
+        (items[MAGIC_ITEM] or root):add_proto_expert_info(e.dropped, "magic is not 0xA55A: dropped")
     end
-    root:add(f.byte2, tvb(2, 1))
-    local type_item = root:add(f.data_type, tvb(3, 1))
     local data_type = tvb(3, 1):uint()
     if data_type == DATA_TYPE_POINT then
-        dissect_point(tvb, pinfo, root)
+        dissect_point(tvb, pinfo, root, needed)
     elseif data_type == DATA_TYPE_IMU then
         dissect_imu(tvb, pinfo, root)
     else
-        type_item:add_proto_expert_info(e.dropped, "data type is not 1 or 4: dropped")
+        (items[DATA_TYPE_ITEM] or root):add_proto_expert_info(e.dropped,
+                                                              "data type is not 1 or 4: dropped")
         pinfo.cols.info:set("Unknown data type " .. data_type)
     end
-    return tvb:len()
+    return length
 end
+tarn_handle = Dissector.get("tarn")
 
 local function looks_like_measurement(tvb)
     if tvb:len() < 4 or tvb(0, 2):le_uint() ~= MAGIC then

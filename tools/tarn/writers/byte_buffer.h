@@ -13,6 +13,9 @@ class ByteBuffer {
   public:
     void reserve(std::size_t bytes) { bytes_.reserve(bytes); }
     void text(const std::string& text) { bytes_.insert(bytes_.end(), text.begin(), text.end()); }
+    void append(const uint8_t* data, std::size_t size) {
+        bytes_.insert(bytes_.end(), data, data + size);
+    }
     void u8(uint8_t value) { bytes_.push_back(value); }
     void u16(uint16_t value) { little(value, sizeof value); }
     void u32(uint32_t value) { little(value, sizeof value); }

@@ -1,5 +1,6 @@
-// The colour map of the frame images: from dark violet (0) through blue and green to yellow (1),
-// evenly bright to the eye and readable in grey print.
+// The colour map of the frame pictures (the tool's and the Python module's): from dark violet (0)
+// through blue and green to yellow (1), evenly rising in brightness and readable in grey print.
+// Bright means near or strong: depth maps its nearest cell to 1, intensity 255 to 1.
 #ifndef TARN_TOOLS_TARN_WRITERS_COLOUR_MAP_H
 #define TARN_TOOLS_TARN_WRITERS_COLOUR_MAP_H
 

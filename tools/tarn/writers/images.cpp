@@ -1,20 +1,35 @@
-// The depth and intensity images of a frame grid, written with libpng.
+// The depth and intensity images of a frame grid, encoded with libpng in memory and written in one
+// go, each with its legend in a tEXt chunk ("Description").
 #include <png.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
+#include "tools/tarn/writers/byte_buffer.h"
 #include "tools/tarn/writers/colour_map.h"
 #include "tools/tarn/writers/frame_files.h"
 
 namespace tarn::writers {
 namespace {
 
-constexpr int kChannels = 3;
+constexpr int kRgbChannels = 3;
 constexpr double kMaxIntensity = 255.0;
+constexpr double kMaxDepth16 = 65535.0;
+constexpr const char* kLegendKey = "Description";
+constexpr const char* kGridText = "; 360 columns x 150 rows, row 0 at the top";
+
+struct Picture {
+    int bitDepth = 8;
+    int colourType = PNG_COLOR_TYPE_RGB;
+    int bytesPerPixel = kRgbChannels;
+    std::vector<uint8_t> pixels;  // row after row, 16-bit samples most significant byte first
+    std::string legend;
+};
 
 // The cell's depth: its distance, or its range when the pixels carry only coordinates; 0 when it
 // holds no measurement.
@@ -26,26 +41,90 @@ double depthOf(const KESOPointData& cell) {
                      static_cast<double>(cell.z) * cell.z);
 }
 
-template <typename ValueOf>
-void writeImage(const std::string& path, GridView grid, ValueOf valueOf) {
-    std::vector<uint8_t> pixels(static_cast<std::size_t>(kCells) * kChannels);
+// The depth as a 16-bit sample: rounded, at most 65535, 0 for no measurement.
+uint16_t depth16Of(const KESOPointData& cell) {
+    const double depth = depthOf(cell);
+    return depth > 0.0 ? static_cast<uint16_t>(std::lround(std::min(depth, kMaxDepth16))) : 0;
+}
+
+std::string wholeNumber(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f", value);
+    return text;
+}
+
+extern "C" void appendPngBytes(png_structp png, png_bytep data, png_size_t length) {
+    static_cast<ByteBuffer*>(png_get_io_ptr(png))->append(data, length);
+}
+
+extern "C" void flushNothing(png_structp) {}
+
+extern "C" void onPngError(png_structp png, png_const_charp message) {
+    *static_cast<std::string*>(png_get_error_ptr(png)) = message;
+    png_longjmp(png, 1);
+}
+
+extern "C" void onPngWarning(png_structp, png_const_charp) {}
+
+// Encodes picture into out; false with *reason set when libpng refuses. reason belongs to the
+// caller, so that libpng's jump back here leaves it intact.
+bool encodePng(const Picture& picture, ByteBuffer& out, std::string* reason) {
+    const std::size_t rowBytes = static_cast<std::size_t>(KESO_COLUMNS) * picture.bytesPerPixel;
+    std::vector<png_bytep> rows(KESO_ROWS);
     for (int row = 0; row < KESO_ROWS; ++row) {
-        for (int column = 0; column < KESO_COLUMNS; ++column) {
-            const Rgb colour = valueOf(grid[row][column]);
-            std::copy(colour.begin(), colour.end(),
-                      pixels.begin() + (row * KESO_COLUMNS + column) * kChannels);
-        }
+        rows[row] = const_cast<png_bytep>(picture.pixels.data() + row * rowBytes);
     }
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = KESO_COLUMNS;
-    image.height = KESO_ROWS;
-    image.format = PNG_FORMAT_RGB;
-    if (png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0, nullptr) == 0) {
-        const std::string reason = image.message;
-        png_image_free(&image);
+    png_text text{};
+    text.compression = PNG_TEXT_COMPRESSION_NONE;
+    text.key = const_cast<png_charp>(kLegendKey);
+    text.text = const_cast<png_charp>(picture.legend.c_str());
+    text.text_length = picture.legend.size();
+
+    png_structp png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, reason, onPngError, onPngWarning);
+    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+    if (info == nullptr) {
+        png_destroy_write_struct(&png, nullptr);
+        *reason = "out of memory";
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_set_write_fn(png, &out, appendPngBytes, flushNothing);
+    png_set_IHDR(png, info, KESO_COLUMNS, KESO_ROWS, picture.bitDepth, picture.colourType,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_text(png, info, &text, 1);
+    png_write_info(png, info);
+    png_write_image(png, rows.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+void writePicture(const std::string& path, const Picture& picture) {
+    ByteBuffer out;
+    std::string reason;
+    if (!encodePng(picture, out, &reason)) {
         throw std::runtime_error("cannot write " + path + ": " + reason);
     }
+    out.writeTo(path);
+}
+
+template <typename ColourOf>
+Picture colourPicture(GridView grid, ColourOf colourOf, std::string legend) {
+    Picture picture;
+    picture.pixels.resize(static_cast<std::size_t>(kCells) * kRgbChannels);
+    auto at = picture.pixels.begin();
+    for (int row = 0; row < KESO_ROWS; ++row) {
+        for (int column = 0; column < KESO_COLUMNS; ++column) {
+            const Rgb colour = colourOf(grid[row][column]);
+            at = std::copy(colour.begin(), colour.end(), at);
+        }
+    }
+    picture.legend = std::move(legend) + kGridText;
+    return picture;
 }
 
 }  // namespace
@@ -63,28 +142,64 @@ void writeDepthPng(const std::string& path, GridView grid) {
         }
     }
     const double span = farthest > nearest ? farthest - nearest : 1.0;
-    writeImage(path, grid, [&](const KESOPointData& cell) {
-        const double depth = depthOf(cell);
-        return depth > 0.0 ? colourAt((depth - nearest) / span) : kNoData;
-    });
+    const std::string legend = farthest > 0.0
+                                   ? "Depth: yellow nearest (" + wholeNumber(nearest) +
+                                         "), through green and blue, to dark violet farthest (" +
+                                         wholeNumber(farthest) +
+                                         ") in the sensor's distance unit; black: no measurement"
+                                   : "Depth: no cell holds a measurement (black)";
+    writePicture(path, colourPicture(
+                           grid,
+                           [&](const KESOPointData& cell) {
+                               const double depth = depthOf(cell);
+                               return depth > 0.0 ? colourAt((farthest - depth) / span) : kNoData;
+                           },
+                           legend));
+}
+
+void writeDepth16Png(const std::string& path, GridView grid) {
+    Picture picture;
+    picture.bitDepth = 16;
+    picture.colourType = PNG_COLOR_TYPE_GRAY;
+    picture.bytesPerPixel = 2;
+    picture.pixels.reserve(static_cast<std::size_t>(kCells) * 2);
+    for (int row = 0; row < KESO_ROWS; ++row) {
+        for (int column = 0; column < KESO_COLUMNS; ++column) {
+            const uint16_t depth = depth16Of(grid[row][column]);
+            picture.pixels.push_back(static_cast<uint8_t>(depth >> 8));
+            picture.pixels.push_back(static_cast<uint8_t>(depth));
+        }
+    }
+    picture.legend =
+        std::string(
+            "Depth: 16-bit, each cell's distance in the sensor's distance unit, as the "
+            "datagram carries it (where the pixels carry no distance, the range of x, y, "
+            "z in their unit, rounded); 0: no measurement") +
+        kGridText;
+    writePicture(path, picture);
 }
 
 void writeIntensityPng(const std::string& path, GridView grid) {
-    writeImage(path, grid, [](const KESOPointData& cell) {
-        return colourAt(static_cast<double>(cell.intensity) / kMaxIntensity);
-    });
+    writePicture(path, colourPicture(
+                           grid,
+                           [](const KESOPointData& cell) {
+                               return colourAt(static_cast<double>(cell.intensity) / kMaxIntensity);
+                           },
+                           "Intensity: dark violet 0, through blue and green, to yellow 255"));
 }
 
 std::vector<std::string> writeFrameFiles(const std::string& directory, const std::string& stem,
                                          GridView grid) {
     const std::string base = directory + "/" + stem;
-    const std::vector<std::string> paths = {base + ".ply", base + ".pcd", base + ".csv",
-                                            base + "-depth.png", base + "-intensity.png"};
+    const std::vector<std::string> paths = {base + ".ply",         base + ".pcd",
+                                            base + ".csv",         base + "-depth.png",
+                                            base + "-depth16.png", base + "-intensity.png"};
     writePly(paths[0], grid);
     writePcd(paths[1], grid);
     writeCsv(paths[2], grid);
     writeDepthPng(paths[3], grid);
-    writeIntensityPng(paths[4], grid);
+    writeDepth16Png(paths[4], grid);
+    writeIntensityPng(paths[5], grid);
     return paths;
 }
 

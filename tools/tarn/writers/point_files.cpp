@@ -12,15 +12,20 @@
 namespace tarn::writers {
 namespace {
 
-constexpr std::size_t kPlyVertexBytes = 21;
-constexpr std::size_t kPcdPointBytes = 24;
-constexpr uint32_t kMaxIntensity = 255;
+// PLY and PCD hold the same record, field by field in the same type.
+constexpr std::size_t kPointBytes = 24;
 constexpr std::size_t kCsvLineBytes = 96;
 // Enough significant digits to read every float back exactly.
 constexpr int kFloatDigits = 9;
 
-uint8_t intensityByte(uint32_t intensity) {
-    return static_cast<uint8_t>(intensity > kMaxIntensity ? kMaxIntensity : intensity);
+void putPoint(ByteBuffer& out, const KESOPointData& cell) {
+    out.f32(cell.x);
+    out.f32(cell.y);
+    out.f32(cell.z);
+    out.f32(static_cast<float>(cell.intensity));
+    out.f32(cell.distance);
+    out.u16(cell.row);
+    out.u16(cell.column);
 }
 
 // The shortest decimal text that reads back as exactly value.
@@ -39,7 +44,7 @@ std::string floatText(float value) {
 
 void writePly(const std::string& path, GridView grid) {
     ByteBuffer out;
-    out.reserve(kCells * kPlyVertexBytes + 512);
+    out.reserve(kCells * kPointBytes + 512);
     out.text(
         "ply\n"
         "format binary_little_endian 1.0\n"
@@ -52,21 +57,14 @@ void writePly(const std::string& path, GridView grid) {
         "property float x\n"
         "property float y\n"
         "property float z\n"
-        "property uchar intensity\n"
+        "property float intensity\n"
         "property float distance\n"
-        "property ushort row\n"
-        "property ushort column\n"
+        "property uint16 row\n"
+        "property uint16 column\n"
         "end_header\n");
     for (int row = 0; row < KESO_ROWS; ++row) {
         for (int column = 0; column < KESO_COLUMNS; ++column) {
-            const KESOPointData& cell = grid[row][column];
-            out.f32(cell.x);
-            out.f32(cell.y);
-            out.f32(cell.z);
-            out.u8(intensityByte(cell.intensity));
-            out.f32(cell.distance);
-            out.u16(cell.row);
-            out.u16(cell.column);
+            putPoint(out, grid[row][column]);
         }
     }
     out.writeTo(path);
@@ -74,7 +72,7 @@ void writePly(const std::string& path, GridView grid) {
 
 void writePcd(const std::string& path, GridView grid) {
     ByteBuffer out;
-    out.reserve(kCells * kPcdPointBytes + 512);
+    out.reserve(kCells * kPointBytes + 512);
     out.text(
         "# .PCD v0.7 - Point Cloud Data file format\n"
         "VERSION 0.7\n"
@@ -95,14 +93,7 @@ void writePcd(const std::string& path, GridView grid) {
         "DATA binary\n");
     for (int row = 0; row < KESO_ROWS; ++row) {
         for (int column = 0; column < KESO_COLUMNS; ++column) {
-            const KESOPointData& cell = grid[row][column];
-            out.f32(cell.x);
-            out.f32(cell.y);
-            out.f32(cell.z);
-            out.f32(static_cast<float>(cell.intensity));
-            out.f32(cell.distance);
-            out.u16(cell.row);
-            out.u16(cell.column);
+            putPoint(out, grid[row][column]);
         }
     }
     out.writeTo(path);
