@@ -56,13 +56,13 @@ endfunction()
 
 tarn_install_component(tarn_recording COMPONENT recording REQUIRES tarn_c_sdk LIBS_PRIVATE -lpcap
                        DESCRIPTION "tarn SDK: recordings of streams (pcap) and one frame source for live and recorded frames")
-tarn_install_component(tarn_sim COMPONENT sim
+tarn_install_component(tarn_sim COMPONENT sim LIBS_PRIVATE -lstdc++ -lm -pthread
                        DESCRIPTION "tarn SDK: the simulated sensor on loopback")
 tarn_install_component(tarn_messages COMPONENT messages REQUIRES tarn_c_sdk
                        DESCRIPTION "tarn SDK: frames as ROS 2 messages (CDR)")
 tarn_install_component(tarn_mcap COMPONENT mcap REQUIRES tarn_messages
                        DESCRIPTION "tarn SDK: ROS 2 recordings in MCAP files"
-                       LIBS_PRIVATE -lz -lzstd -llz4 FIND_DEPENDENCIES ZLIB)
+                       LIBS_PRIVATE -lz -lzstd -llz4 FIND_DEPENDENCIES ZLIB Threads)
 
 
 install(TARGETS tarn_c_sdk EXPORT tarn_c_sdkTargets

@@ -189,4 +189,33 @@ for consumer in pkgconfig_consumer pkgconfig_consumer_c; do
     check_linkage "$work/$consumer"
     LD_LIBRARY_PATH=$libdir "$work/$consumer" || fail "$consumer failed"
 done
+echo "== every public header alone, as C99 and C++11"
+for header in "$prefix"/include/tarn/*.h; do
+    name=tarn/$(basename "$header")
+    printf '#include <%s>\nint main(void) { return 0; }\n' "$name" >"$work/header.c"
+    "$cc" -std=c99 $warnings -I"$prefix/include" -fsyntax-only "$work/header.c" ||
+        fail "$name does not compile alone as C99"
+    "$cxx" -std=c++11 $warnings -I"$prefix/include" -fsyntax-only -x c++ "$work/header.c" ||
+        fail "$name does not compile alone as C++11"
+done
+
+echo "== the components: a recording read back as frames equals the live stream"
+components="tarn_recording tarn_sim tarn_messages tarn_mcap"
+# shellcheck disable=SC2046,SC2086 # pkg-config's output is a list of flags
+"$cc" -std=c99 $warnings -o "$work/recording_consumer" "$(dirname "$0")/recording_consumer.c" \
+    $(pkg-config --cflags --libs $components) || fail "the components' pkg-config consumer did not build"
+LD_LIBRARY_PATH=$libdir "$work/recording_consumer" "$work/recorded.pcap" $((port + 8)) ||
+    fail "recording_consumer (pkg-config) failed"
+"$cmake" -S "$(dirname "$0")/components" -B "$work/components" -G "$generator" \
+    -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_C_COMPILER="$cc" -DCMAKE_C_FLAGS="$warnings" \
+    >"$work/components.configure.log" 2>&1 || {
+    cat "$work/components.configure.log"
+    fail "find_package did not find the components"
+}
+"$cmake" --build "$work/components" >"$work/components.build.log" 2>&1 || {
+    cat "$work/components.build.log"
+    fail "the components' find_package consumer did not build"
+}
+"$work/components/recording_consumer" "$work/recorded-cmake.pcap" $((port + 9)) ||
+    fail "recording_consumer (find_package) failed"
 echo "== $mode install: all consumers built and ran"

@@ -20,14 +20,14 @@ const tarn_sim_option& optionNamed(const char* name) {
 }  // namespace
 
 std::vector<OptionSpec> simOptionSpecs(const SimOptionNames& names) {
-    std::vector<OptionSpec> specs;
+    std::vector<OptionSpec> declared;
     for (const char* name : names) {
         const int kind = optionNamed(name).kind;
-        specs.push_back({name, kind == TARN_SIM_OPTION_FLAG       ? OptionKind::flag
+        declared.push_back({name, kind == TARN_SIM_OPTION_FLAG       ? OptionKind::flag
                                : kind == TARN_SIM_OPTION_REPEATED ? OptionKind::repeated
                                                                   : OptionKind::value});
     }
-    return specs;
+    return declared;
 }
 
 std::string simOptionUsage(const SimOptionNames& names, const char* prefix) {
