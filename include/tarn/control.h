@@ -28,10 +28,10 @@ extern "C" {
 #endif
 
 /* The KESO functions' codes, which the control calls return as they do. */
-#define TARN_CONTROL_SET_LINK_FAILED (-1990)    /* as KESOSetNetInfo: connection not made */
-#define TARN_CONTROL_GET_LINK_FAILED (-1989)    /* as KESOGetNetInfo: connection not made */
-#define TARN_CONTROL_SET_NOT_APPLIED (-1988)    /* the sensor did not confirm the settings */
-#define TARN_CONTROL_GET_NOT_READ (-1987)       /* the settings were not read */
+#define TARN_CONTROL_SET_LINK_FAILED (-1990) /* as KESOSetNetInfo: connection not made */
+#define TARN_CONTROL_GET_LINK_FAILED (-1989) /* as KESOGetNetInfo: connection not made */
+#define TARN_CONTROL_SET_NOT_APPLIED (-1988) /* the sensor did not confirm the settings */
+#define TARN_CONTROL_GET_NOT_READ (-1987)    /* the settings were not read */
 
 typedef struct tarn_control tarn_control;
 

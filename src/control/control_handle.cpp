@@ -100,4 +100,6 @@ const char* tarn_control_address(const tarn_control* control) {
     return control == nullptr ? nullptr : control->address.c_str();
 }
 
-void tarn_control_close(tarn_control* control) { delete control; }
+void tarn_control_close(tarn_control* control) {
+    delete control;
+}

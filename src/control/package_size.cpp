@@ -20,8 +20,8 @@ uint32_t negotiatePkgSize(Channel& channel) {
         reply.size() < kPkgSizeLen) {
         return 0;
     }
-    const auto reported = static_cast<int32_t>(
-        loadLe32(reinterpret_cast<const unsigned char*>(reply.data())));
+    const auto reported =
+        static_cast<int32_t>(loadLe32(reinterpret_cast<const unsigned char*>(reply.data())));
     if (reported >= static_cast<int32_t>(kWantedMaxPkgSize)) {
         return static_cast<uint32_t>(reported);
     }
@@ -42,7 +42,9 @@ bool requestPkgSize(Channel& channel, uint32_t size) {
 
 }  // namespace tarn::control
 
-uint32_t get_max_pkg_size() { return tarn::control::negotiatePkgSize(tarn::control::defaultChannel()); }
+uint32_t get_max_pkg_size() {
+    return tarn::control::negotiatePkgSize(tarn::control::defaultChannel());
+}
 
 bool set_max_pkg_size(uint32_t size) {
     return tarn::control::requestPkgSize(tarn::control::defaultChannel(), size);

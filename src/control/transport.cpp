@@ -8,7 +8,9 @@
 
 namespace tarn::control {
 
-void SocketTransport::discardPending() { tarn::control::discardPending(sock_); }
+void SocketTransport::discardPending() {
+    tarn::control::discardPending(sock_);
+}
 
 bool SocketTransport::sendAll(const unsigned char* bytes, std::size_t count,
                               Clock::time_point deadline) {
@@ -24,7 +26,9 @@ bool SocketTransport::readExactly(unsigned char* buffer, std::size_t count,
     return tarn::control::readExactly(sock_, buffer, count, deadline);
 }
 
-void SocketTransport::pause(uint32_t milliseconds) { pauseMilliseconds(milliseconds); }
+void SocketTransport::pause(uint32_t milliseconds) {
+    pauseMilliseconds(milliseconds);
+}
 
 ScopedTransport::ScopedTransport(Transport& transport)
     : channel_(defaultChannel()), previous_(channel_.replacement) {
@@ -36,6 +40,8 @@ ScopedTransport::ScopedTransport(Channel& channel, Transport& transport)
     channel_.replacement = &transport;
 }
 
-ScopedTransport::~ScopedTransport() { channel_.replacement = previous_; }
+ScopedTransport::~ScopedTransport() {
+    channel_.replacement = previous_;
+}
 
 }  // namespace tarn::control

@@ -37,8 +37,7 @@ class SocketTransport final : public Transport {
     // connection fails the send instead of raising SIGPIPE.
     bool sendAll(const unsigned char* bytes, std::size_t count,
                  Clock::time_point deadline) override;
-    bool readExactly(unsigned char* buffer, std::size_t count,
-                     Clock::time_point deadline) override;
+    bool readExactly(unsigned char* buffer, std::size_t count, Clock::time_point deadline) override;
     void pause(uint32_t milliseconds) override;
 
   private:

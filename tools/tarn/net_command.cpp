@@ -137,8 +137,8 @@ Control openControl(const Link& link) {
 }
 
 // Reads the settings; with force, settings whose data CRC does not match are taken as they came.
-SettingsRecord readSettings(tarn_control* control, const Link& link, const char* doing,
-                            bool force, const char* advice) {
+SettingsRecord readSettings(tarn_control* control, const Link& link, const char* doing, bool force,
+                            const char* advice) {
     SettingsRecord record{};
     const int result = tarn_control_get_net_info(control, record.data());
     if (result == TARN_ERR_DATA_CRC && !force) {
