@@ -49,6 +49,7 @@ extern "C" {
     XX(TARN_ERR_TIMEOUT, -15, "no new frame within the time-out")                                  \
     XX(TARN_ERR_NOT_CONNECTED, -16, "the stream is not connected, or it closed")                   \
     XX(TARN_ERR_DATAGRAM_LENGTH, -17, "the datagram is empty")                                     \
+    XX(TARN_ERR_DATA_CRC, -18, "the reply's data CRC does not match its data")                     \
     XX(TARN_ANGLE_HISTORY_DEGENERATE, -98, "plane angle: the last angles are all identical")       \
     XX(TARN_ANGLE_NO_PLANE, -99, "plane angle: no measurable plane")                               \
     XX(TARN_ANGLE_NOT_ENABLED, -100, "plane angle: the measurement is not enabled")

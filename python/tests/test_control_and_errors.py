@@ -29,6 +29,55 @@ def test_get_and_set_net_info_against_the_simulated_sensor(control):
         tarn.set_net_info(address, 1000, b"\0" * 43)
 
 
+def test_control_handles_of_several_sensors_work_in_parallel_threads():
+    import threading
+
+    addresses = [loopback_address() for _ in range(4)]
+    sensors = [tarn.sim.Sensor(port=None, control=address) for address in addresses]
+    try:
+        for n, sensor in enumerate(sensors):
+            sensor.settings = bytes([n]) * 44
+        results = [None] * len(sensors)
+
+        def work(n, address):
+            with tarn.Control(address, 1000) as control:
+                before = control.get_net_info()
+                control.set_net_info(bytes([n + 100]) * 44)
+                results[n] = (before, control.get_net_info(), control.address)
+
+        threads = [threading.Thread(target=work, args=(n, address))
+                   for n, address in enumerate(addresses)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        for n, sensor in enumerate(sensors):
+            assert results[n] == (bytes([n]) * 44, bytes([n + 100]) * 44, addresses[n])
+            assert sensor.settings == bytes([n + 100]) * 44
+    finally:
+        for sensor in sensors:
+            sensor.close()
+
+
+def test_control_handle_reports_a_data_crc_mismatch_and_closes(control):
+    address, sensor = control
+    sensor.control_fault(tarn.sim.GET_NET, "wrong-data-crc")
+    try:
+        assert tarn.get_net_info(address, 1000) == sensor.settings  # accepted, as ever
+        with tarn.Control(address, 1000) as handle:
+            with pytest.raises(tarn.Error) as raised:
+                handle.get_net_info()
+            assert raised.value.code == -18
+        assert handle.closed
+        with pytest.raises(ValueError, match="closed"):
+            handle.get_net_info()
+    finally:
+        sensor.clear_control_faults()
+    with pytest.raises(tarn.Error) as refused:
+        tarn.Control("not an address", 10)
+    assert refused.value.code == -4
+
+
 def test_check_ip_format_and_crc8():
     for text, valid in [("192.168.1.10", True), ("0.0.0.0", True), ("256.1.1.1", False),
                         ("1.2.3", False), (" 1.2.3.4", False), ("1.2.3.4\0", False)]:

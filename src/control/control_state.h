@@ -1,6 +1,6 @@
-// Process-wide state of the control channel. Defined in KESOApi.cpp. It has no lock: the
-// control functions run on one application thread at a time, and only that thread reads or
-// writes these.
+// Process-wide state of the control channel, the default channel of the KESO functions
+// (control/channel.h). Defined in KESOApi.cpp. It has no lock: the KESO control functions run on
+// one application thread at a time, and only that thread reads or writes these.
 #ifndef TARN_CONTROL_CONTROL_STATE_H
 #define TARN_CONTROL_CONTROL_STATE_H
 

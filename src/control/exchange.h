@@ -24,9 +24,16 @@ uint32_t send_cmd_tcp(uint16_t command, const unsigned char* data, uint16_t data
 
 namespace tarn::control {
 
-// Size of the buffer a reply must fit: the negotiated package size, but never below 1024 so that
-// a failed negotiation still lets commands run.
-std::size_t replyBufferSize();
+class Channel;
+
+// send_cmd_tcp on the given channel (send_cmd_tcp itself uses the default channel). Sets
+// channel.dataCrcMatched for the valid reply it returns the status of.
+uint32_t exchange(Channel& channel, uint16_t command, const unsigned char* data, uint16_t data_len,
+                  std::string& reply, uint32_t wait_ms, uint16_t attempts);
+
+// Size of the buffer a reply must fit: the channel's negotiated package size, but never below
+// 1024 so that a failed negotiation still lets commands run.
+std::size_t replyBufferSize(const Channel& channel);
 
 }  // namespace tarn::control
 

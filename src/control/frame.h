@@ -25,6 +25,7 @@ constexpr std::size_t kCtrlHeadCrcSpan = 19;
 constexpr std::size_t kCtrlCommandOffset = 9;
 constexpr std::size_t kCtrlDataLenOffset = 11;
 constexpr std::size_t kCtrlHeadCrcOffset = 19;
+constexpr std::size_t kCtrlDataCrcOffset = 20;
 constexpr std::size_t kCtrlMaxPayload = 65535;
 constexpr std::size_t kCtrlMaxFrameLen = kCtrlHeadLen + kCtrlMaxPayload;
 // Every reply payload starts with the sensor's 32-bit status of the command.

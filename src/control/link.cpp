@@ -12,7 +12,7 @@
 
 #include "KESOApi.h"
 #include "api/log.h"
-#include "control/control_state.h"
+#include "control/channel.h"
 #include "control/ip_format.h"
 #include "control/package_size.h"
 #include "control/socket_io.h"
@@ -87,45 +87,76 @@ bool UnblockConnect(int fd, const sockaddr_in* peer, uint32_t timeout_ms) {
     return true;
 }
 
-int KESOLinkDeviceNetControl(std::string ip, uint32_t timeoutMs) {
+namespace tarn::control {
+namespace {
+
+// True when the channel's socket is connected to peer. A link to any other address must not
+// reuse the socket: connect would answer EISCONN, taken for success, and the commands would go
+// to the device linked before.
+bool connectedTo(int fd, const sockaddr_in& peer) {
+    sockaddr_in current{};
+    socklen_t length = sizeof current;
+    return getpeername(fd, reinterpret_cast<sockaddr*>(&current), &length) == 0 &&
+           length == sizeof current && current.sin_family == AF_INET &&
+           current.sin_port == peer.sin_port && current.sin_addr.s_addr == peer.sin_addr.s_addr;
+}
+
+}  // namespace
+
+int linkChannel(Channel& channel, const std::string& ip, uint32_t timeoutMs) {
     // An unreadable address must not turn into some other host (255.255.255.255 or the local
     // host): nothing is connected and the link state stays as it was.
-    const std::optional<in_addr> address = tarn::control::controlAddress(ip);
+    const std::optional<in_addr> address = controlAddress(ip);
     if (!address) {
         tarn::log::format(nullptr, Destination::kStandardOutput,
                           "ctrl-server address %s is not a dotted-quad IPv4 address",
                           quotedAddress(ip).c_str());
         return KESO_LINK_FAILED;
     }
-    if (sock_ctrl == -1) {
-        sock_ctrl = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    }
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(kCtrlPort);
     peer.sin_addr = *address;
 
+    // A link to the address already linked keeps its connection; anything else (another
+    // address, or a socket that is no longer connected) is broken first.
+    if (channel.sock != -1 && !connectedTo(channel.sock, peer)) {
+        breakChannel(channel);
+    }
+    if (channel.sock == -1) {
+        channel.sock = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    }
     // A socket that could not be made keeps the errno of its failure for the message.
-    if (sock_ctrl == -1 || !UnblockConnect(sock_ctrl, &peer, timeoutMs)) {
+    if (channel.sock == -1 || !UnblockConnect(channel.sock, &peer, timeoutMs)) {
         tarn::log::format(nullptr, Destination::kStandardOutput, "connect to ctrl-server error %d",
                           errno);
-        if (sock_ctrl != -1) {
-            close(sock_ctrl);
+        if (channel.sock != -1) {
+            close(channel.sock);
         }
-        sock_ctrl = -1;
+        channel.sock = -1;
         return KESO_LINK_FAILED;
     }
-    g_link_net = true;
-    g_max_pkg_len = get_max_pkg_size();
+    channel.linked = true;
+    channel.maxPkgLen = negotiatePkgSize(channel);
     return KESO_OK;
 }
 
-void KESOBreakLinkDeviceNetControl() {
-    g_link_net = false;
-    if (sock_ctrl != -1) {
-        shutdown(sock_ctrl, SHUT_RDWR);
-        close(sock_ctrl);
+void breakChannel(Channel& channel) {
+    channel.linked = false;
+    if (channel.sock != -1) {
+        shutdown(channel.sock, SHUT_RDWR);
+        close(channel.sock);
     }
-    sock_ctrl = -1;
-    tarn::control::pauseMilliseconds(kCtrlPauseMs);
+    channel.sock = -1;
+    pauseMilliseconds(kCtrlPauseMs);
+}
+
+}  // namespace tarn::control
+
+int KESOLinkDeviceNetControl(std::string ip, uint32_t timeoutMs) {
+    return tarn::control::linkChannel(tarn::control::defaultChannel(), ip, timeoutMs);
+}
+
+void KESOBreakLinkDeviceNetControl() {
+    tarn::control::breakChannel(tarn::control::defaultChannel());
 }

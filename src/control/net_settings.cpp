@@ -4,19 +4,22 @@
 #include <string>
 
 #include "api/log.h"
+#include "control/channel.h"
 #include "control/exchange.h"
 #include "control/frame.h"
 
-bool set_ipport(KESOIpInfo info) {
+namespace tarn::control {
+
+bool writeNetInfo(Channel& channel, const KESOIpInfo& info) {
     std::string reply;
-    return send_cmd_tcp(kCmdSetNetInfo, info.bytes, sizeof info.bytes, reply, kCtrlWaitMs,
-                        kCtrlAttempts) == 0;
+    return exchange(channel, kCmdSetNetInfo, info.bytes, sizeof info.bytes, reply, kCtrlWaitMs,
+                    kCtrlAttempts) == 0;
 }
 
-bool get_ipport(KESOIpInfo* info) {
+bool readNetInfo(Channel& channel, KESOIpInfo* info) {
     std::string reply;
     if (info == nullptr ||
-        send_cmd_tcp(kCmdGetNetInfo, nullptr, 0, reply, kCtrlWaitMs, kCtrlAttempts) != 0 ||
+        exchange(channel, kCmdGetNetInfo, nullptr, 0, reply, kCtrlWaitMs, kCtrlAttempts) != 0 ||
         reply.size() != sizeof info->bytes) {
         return false;
     }
@@ -24,9 +27,7 @@ bool get_ipport(KESOIpInfo* info) {
     return true;
 }
 
-namespace tarn::control {
-
-bool linkForSettings(const char* ip, int timeoutMs) {
+bool linkForSettings(Channel& channel, const char* ip, int timeoutMs) {
     if (ip == nullptr) {
         tarn::log::line(nullptr, tarn::log::Destination::kStandardOutput,
                         "ctrl-server address is null");
@@ -38,7 +39,19 @@ bool linkForSettings(const char* ip, int timeoutMs) {
                           "ctrl-server time-out %d ms is negative", timeoutMs);
         return false;
     }
-    return KESOLinkDeviceNetControl(ip, static_cast<uint32_t>(timeoutMs)) == KESO_OK;
+    return linkChannel(channel, ip, static_cast<uint32_t>(timeoutMs)) == KESO_OK;
+}
+
+bool linkForSettings(const char* ip, int timeoutMs) {
+    return linkForSettings(defaultChannel(), ip, timeoutMs);
 }
 
 }  // namespace tarn::control
+
+bool set_ipport(KESOIpInfo info) {
+    return tarn::control::writeNetInfo(tarn::control::defaultChannel(), info);
+}
+
+bool get_ipport(KESOIpInfo* info) {
+    return tarn::control::readNetInfo(tarn::control::defaultChannel(), info);
+}

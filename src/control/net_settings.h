@@ -6,9 +6,18 @@
 
 namespace tarn::control {
 
-// Links for one settings call. A null address and a negative time-out are refused with a message
-// before anything is connected; otherwise as KESOLinkDeviceNetControl. True when linked.
+class Channel;
+
+// Links the channel for one settings call. A null address and a negative time-out are refused
+// with a message before anything is connected; otherwise as KESOLinkDeviceNetControl. True when
+// linked.
+bool linkForSettings(Channel& channel, const char* ip, int timeoutMs);
+// The same on the default channel.
 bool linkForSettings(const char* ip, int timeoutMs);
+
+// set_ipport and get_ipport on the given channel.
+bool writeNetInfo(Channel& channel, const KESOIpInfo& info);
+bool readNetInfo(Channel& channel, KESOIpInfo* info);
 
 }  // namespace tarn::control
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "control/channel.h"
 #include "control/exchange.h"
 #include "control/frame.h"
 
@@ -11,28 +12,40 @@ constexpr std::size_t kPkgSizeLen = 4;
 
 }  // namespace
 
-uint32_t get_max_pkg_size() {
+namespace tarn::control {
+
+uint32_t negotiatePkgSize(Channel& channel) {
     std::string reply;
-    if (send_cmd_tcp(kCmdGetMaxPkgSize, nullptr, 0, reply, kCtrlWaitMs, kCtrlAttempts) != 0 ||
+    if (exchange(channel, kCmdGetMaxPkgSize, nullptr, 0, reply, kCtrlWaitMs, kCtrlAttempts) != 0 ||
         reply.size() < kPkgSizeLen) {
         return 0;
     }
-    const auto reported = static_cast<int32_t>(
-        tarn::control::loadLe32(reinterpret_cast<const unsigned char*>(reply.data())));
+    const auto reported =
+        static_cast<int32_t>(loadLe32(reinterpret_cast<const unsigned char*>(reply.data())));
     if (reported >= static_cast<int32_t>(kWantedMaxPkgSize)) {
         return static_cast<uint32_t>(reported);
     }
-    if (set_max_pkg_size(kWantedMaxPkgSize)) {
+    if (requestPkgSize(channel, kWantedMaxPkgSize)) {
         return kWantedMaxPkgSize;
     }
     return reported < 0 ? 0 : static_cast<uint32_t>(reported);
 }
 
-bool set_max_pkg_size(uint32_t size) {
+bool requestPkgSize(Channel& channel, uint32_t size) {
     const unsigned char payload[kPkgSizeLen] = {
         static_cast<unsigned char>(size), static_cast<unsigned char>(size >> 8),
         static_cast<unsigned char>(size >> 16), static_cast<unsigned char>(size >> 24)};
     std::string reply;
-    return send_cmd_tcp(kCmdSetMaxPkgSize, payload, kPkgSizeLen, reply, kCtrlWaitMs,
-                        kCtrlAttempts) == 0;
+    return exchange(channel, kCmdSetMaxPkgSize, payload, kPkgSizeLen, reply, kCtrlWaitMs,
+                    kCtrlAttempts) == 0;
+}
+
+}  // namespace tarn::control
+
+uint32_t get_max_pkg_size() {
+    return tarn::control::negotiatePkgSize(tarn::control::defaultChannel());
+}
+
+bool set_max_pkg_size(uint32_t size) {
+    return tarn::control::requestPkgSize(tarn::control::defaultChannel(), size);
 }

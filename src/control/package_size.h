@@ -15,4 +15,14 @@ uint32_t get_max_pkg_size();
 // Asks the sensor to use size (command 0x0002); true when it confirmed with status 0.
 bool set_max_pkg_size(uint32_t size);
 
+namespace tarn::control {
+
+class Channel;
+
+// get_max_pkg_size and set_max_pkg_size on the given channel.
+uint32_t negotiatePkgSize(Channel& channel);
+bool requestPkgSize(Channel& channel, uint32_t size);
+
+}  // namespace tarn::control
+
 #endif  // TARN_CONTROL_PACKAGE_SIZE_H

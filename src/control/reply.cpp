@@ -32,6 +32,7 @@ std::optional<Reply> decodeReply(const unsigned char* frame, std::size_t size, u
     const unsigned char* payload = frame + kCtrlHeadLen;
     Reply reply;
     reply.status = loadLe32(payload);
+    reply.dataCrcMatched = frame[kCtrlDataCrcOffset] == KESOCrc8(payload, *dataLen, 0);
     reply.data.assign(reinterpret_cast<const char*>(payload + kCtrlStatusLen),
                       *dataLen - kCtrlStatusLen);
     return reply;

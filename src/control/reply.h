@@ -14,6 +14,9 @@ namespace tarn::control {
 struct Reply {
     uint32_t status = 0;
     std::string data;
+    // Whether data_crc matches the payload. The KESO functions accept a reply either way; the
+    // control handles report a mismatch.
+    bool dataCrcMatched = true;
 };
 
 // Checks the 21 header bytes of a reply to command against a receive buffer of bufferSize bytes.
@@ -24,7 +27,7 @@ std::optional<uint16_t> checkReplyHead(const unsigned char* head, uint16_t comma
                                        std::size_t bufferSize);
 
 // Decodes one whole reply frame of size bytes; nothing when it is invalid as above or its size is
-// not 21 + data_len.
+// not 21 + data_len. A data_crc that does not match is no reason to refuse the reply.
 std::optional<Reply> decodeReply(const unsigned char* frame, std::size_t size, uint16_t command,
                                  std::size_t bufferSize);
 

@@ -1,5 +1,5 @@
-// The byte stream that the command exchange talks over. The library uses the control socket;
-// tests and the fuzz targets put a scripted peer in its place (control/transport_seam.h).
+// The byte stream that the command exchange talks over. The library uses the channel's control
+// socket; tests and the fuzz targets put a scripted peer in its place (control/transport_seam.h).
 #ifndef TARN_CONTROL_TRANSPORT_H
 #define TARN_CONTROL_TRANSPORT_H
 
@@ -27,8 +27,22 @@ class Transport {
     virtual void pause(uint32_t milliseconds) = 0;
 };
 
-// The control socket sock_ctrl, unless a replacement is in place.
-Transport& activeTransport();
+// The stream over a channel's control socket, whichever descriptor it holds at the time.
+class SocketTransport final : public Transport {
+  public:
+    explicit SocketTransport(const int& sock) : sock_(sock) {}
+
+    void discardPending() override;
+    // A sensor that stops reading cannot hold the send up beyond the deadline, and a closed
+    // connection fails the send instead of raising SIGPIPE.
+    bool sendAll(const unsigned char* bytes, std::size_t count,
+                 Clock::time_point deadline) override;
+    bool readExactly(unsigned char* buffer, std::size_t count, Clock::time_point deadline) override;
+    void pause(uint32_t milliseconds) override;
+
+  private:
+    const int& sock_;
+};
 
 }  // namespace tarn::control
 

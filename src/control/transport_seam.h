@@ -6,16 +6,21 @@
 
 namespace tarn::control {
 
-// Puts transport in place of the control socket for this object's lifetime. Like the rest of
-// the control state it has no lock: use it on the thread that runs the control functions.
+class Channel;
+
+// Puts transport in place of a channel's control socket (the default channel's unless one is
+// named) for this object's lifetime. Like the rest of a channel's state it has no lock: use it
+// on the thread that runs that channel's control functions.
 class ScopedTransport {
   public:
     explicit ScopedTransport(Transport& transport);
+    ScopedTransport(Channel& channel, Transport& transport);
     ~ScopedTransport();
     ScopedTransport(const ScopedTransport&) = delete;
     ScopedTransport& operator=(const ScopedTransport&) = delete;
 
   private:
+    Channel& channel_;
     Transport* previous_;
 };
 

@@ -127,6 +127,52 @@ TEST_F(NetAgainstSim, EveryResultHasItsMessageAndStatus) {
     }
 }
 
+// A second address of this test process, in 127.0.0.0/16 where processLoopbackAddress never is.
+std::string secondAddress() {
+    const std::string first = tarn::testing::processLoopbackAddress();
+    std::string rest = first.substr(first.find('.', 4) + 1);  // "b.c"
+    if (rest.compare(0, 2, "0.") == 0) {
+        rest = "200" + rest.substr(1);
+    }
+    return "127.0." + rest;
+}
+
+TEST(NetSeveralDevices, WorkInParallelAndSettingsWithABadDataCrcAreNotWrittenBack) {
+    const std::string good = tarn::testing::processLoopbackAddress();
+    const std::string spoilt = secondAddress();
+    ToolProcess goodSim({"sim", "--no-stream", "--control", good});
+    ToolProcess spoiltSim(
+        {"sim", "--no-stream", "--control", spoilt, "--control-fault", "get-net:wrong-data-crc"});
+    ASSERT_TRUE(goodSim.waitForOutput("control port on " + good + ":6501\n")) << goodSim.output();
+    ASSERT_TRUE(spoiltSim.waitForOutput("control port on " + spoilt + ":6501\n"))
+        << spoiltSim.output();
+
+    // Both are read; the one whose data CRC fails is reported, the other printed.
+    const auto both = runTool({"net", "get", "--device", spoilt, "--device", good});
+    EXPECT_EQ(both.status, 9);
+    EXPECT_NE(both.out.find("settings of " + good + " (44 bytes)"), std::string::npos) << both.out;
+    EXPECT_EQ(both.out.find("settings of " + spoilt), std::string::npos) << both.out;
+    EXPECT_EQ(both.err, "tarn net get: " + spoilt +
+                            ": the settings arrived with a data CRC that does not match their "
+                            "bytes (-18)\n");
+
+    const auto refused = runTool({"net", "set", "--host-port", "7100", "--device", spoilt});
+    EXPECT_EQ(refused.status, 9);
+    EXPECT_NE(refused.err.find("reading the current settings: the settings arrived with a data "
+                               "CRC that does not match their bytes (-18); --force writes them "
+                               "back all the same"),
+              std::string::npos)
+        << refused.err;
+    const auto forced =
+        runTool({"net", "set", "--host-port", "7100", "--device", spoilt, "--force"});
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_NE(forced.out.find("  host port     7100\n"), std::string::npos) << forced.out;
+
+    // get, the refused set (its read only), the forced set (read and write).
+    const auto end = spoiltSim.stop(SIGINT);
+    EXPECT_NE(end.out.find("tarn sim: control: 4 connections,"), std::string::npos) << end.out;
+}
+
 // NetAgainstSim above checks the layout against the simulated sensor's record end to end.
 TEST(NetSettingsRecord, MembersSitAtTheirOffsetsAndEveryByteSurvives) {
     uint8_t record[TARN_NET_SETTINGS_BYTES];

@@ -1,13 +1,18 @@
-// tarn net: reads and writes a sensor's network settings over the control connection, and checks
-// address texts.
+// tarn net: reads and writes sensors' network settings over their control connections, several
+// sensors in parallel, and checks address texts.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "KESOApi.h"
+#include "tarn/control.h"
 #include "tools/tarn/address.h"
 #include "tools/tarn/args.h"
 #include "tools/tarn/commands.h"
@@ -22,25 +27,29 @@ constexpr long kMaxTimeoutMs = 60000;
 constexpr long kMaxPort = 65535;
 
 const char* const kNetUsage = R"(usage: tarn net <get | set | check> [options]
-Reads or writes a sensor's 44-byte network settings over its control connection (TCP port 6501),
-or checks whether the library accepts an address text. Each has its own --help.
+Reads or writes sensors' 44-byte network settings over their control connections (TCP port
+6501), several sensors in parallel, or checks whether the library accepts an address text. Each
+has its own --help.
 
   get     prints the settings as hex and decoded
   set     writes the settings from --hex or from single members
   check   says whether an address text is accepted
 
 Examples:
-  tarn net get --device 192.168.1.10
+  tarn net get --device 192.168.1.10 --device 192.168.1.11
   tarn net set --device 192.168.1.10 --host-address 192.168.1.20 --host-port 7001
   tarn net check 192.168.1.10
 )";
 
-const char* const kGetUsage = R"(usage: tarn net get --device A [--timeout MS]
-Reads the sensor's 44-byte network settings and prints them as hex (what tarn net set --hex
-takes) and decoded with the layout of tarn/net_settings.h, the simulated sensor's: address,
-netmask, gateway, host address, data port, host port, MAC. A real sensor may lay them out its
-own way.
-  --device A      the sensor's address, dotted decimal without leading zeros (required)
+const char* const kGetUsage = R"(usage: tarn net get --device A [--device B ...] [--timeout MS]
+Reads each sensor's 44-byte network settings, all sensors in parallel, and prints them in the
+order given, as hex (what tarn net set --hex takes) and decoded with the layout of
+tarn/net_settings.h, the simulated sensor's: address, netmask, gateway, host address, data port,
+host port, MAC. A real sensor may lay them out its own way. Settings whose data CRC does not
+match are not printed. The exit status is that of the first sensor, in the order given, that
+failed.
+  --device A      a sensor's address, dotted decimal without leading zeros (required; repeat
+                  it for more sensors)
   --timeout MS    longest wait for the connection, 1 to 60000 ms [1000]
 
 Examples:
@@ -49,12 +58,17 @@ Examples:
 )";
 
 const char* const kSetUsage =
-    R"usage(usage: tarn net set --device A [--timeout MS] (--hex H | member options)
-Writes the sensor's 44-byte network settings. --hex gives the whole record; the member options
-change single members (layout of tarn/net_settings.h), starting from --hex when given, or else
-from the settings read from the sensor first, so every other byte stays as it is.
-  --device A          the sensor's current address, dotted decimal (required)
+    R"usage(usage: tarn net set --device A [--device B ...] [--timeout MS] [--force]
+                    (--hex H | member options)
+Writes each sensor's 44-byte network settings, all sensors in parallel. --hex gives the whole
+record; the member options change single members (layout of tarn/net_settings.h), starting from
+--hex when given, or else from the settings read from each sensor first, so every other byte
+stays as it is. Settings read with a data CRC that does not match are not written back (a byte
+may have changed on the way, and writing it could move the sensor elsewhere) unless --force is
+given. The exit status is that of the first sensor, in the order given, that failed.
+  --device A          a sensor's current address, dotted decimal (required; repeat it for more)
   --timeout MS        longest wait for each connection, 1 to 60000 ms [1000]
+  --force             write back settings read with a data CRC that does not match
   --hex H             the whole record as 88 hex digits (spaces, colons, dashes ignored)
   --address A         the sensor's new address
   --netmask M         its netmask
@@ -86,14 +100,17 @@ struct Link {
     int timeoutMs = 0;
 };
 
-Link readLink(const Args& args) {
+std::vector<Link> readLinks(const Args& args) {
     if (!args.has("device")) {
         throw UsageError("--device is required");
     }
-    Link link;
-    link.device = formatIpv4(deviceAddress("device", args.text("device", "")));
-    link.timeoutMs = static_cast<int>(args.integer("timeout", kDefaultTimeoutMs, 1, kMaxTimeoutMs));
-    return link;
+    const int timeoutMs =
+        static_cast<int>(args.integer("timeout", kDefaultTimeoutMs, 1, kMaxTimeoutMs));
+    std::vector<Link> links;
+    for (const std::string& text : args.texts("device")) {
+        links.push_back(Link{formatIpv4(deviceAddress("device", text)), timeoutMs});
+    }
+    return links;
 }
 
 // Throws Failure for every result but success.
@@ -108,28 +125,97 @@ void check(int result, const Link& link, const char* doing) {
     throw Failure(meaning.status, link.device + ": " + doing + message);
 }
 
-SettingsRecord readSettings(const Link& link, const char* doing) {
-    KESOIpInfo info{};
-    check(KESOGetNetInfo(link.device.c_str(), link.timeoutMs, &info), link, doing);
+using Control = std::unique_ptr<tarn_control, decltype(&tarn_control_close)>;
+
+Control openControl(const Link& link) {
+    tarn_control* control = nullptr;
+    const int result = tarn_control_open(link.device.c_str(), link.timeoutMs, &control);
+    if (result != TARN_OK) {
+        throw Failure(ExitStatus::failure, link.device + ": " + tarn_strerror(result));
+    }
+    return Control(control, &tarn_control_close);
+}
+
+// Reads the settings; with force, settings whose data CRC does not match are taken as they came.
+SettingsRecord readSettings(tarn_control* control, const Link& link, const char* doing, bool force,
+                            const char* advice) {
     SettingsRecord record{};
-    std::memcpy(record.data(), info.bytes, record.size());
+    const int result = tarn_control_get_net_info(control, record.data());
+    if (result == TARN_ERR_DATA_CRC && !force) {
+        throw Failure(ExitStatus::getNetCommand,
+                      link.device + ": " + doing +
+                          "the settings arrived with a data CRC that does not match their bytes "
+                          "(-18)" +
+                          advice);
+    }
+    if (result != TARN_ERR_DATA_CRC) {
+        check(result, link, doing);
+    }
     return record;
 }
 
-void printSettings(const char* what, const Link& link, const SettingsRecord& record) {
-    std::printf("%s %s (%zu bytes):\n  hex           %s\n%s", what, link.device.c_str(),
-                record.size(), toHex(record).c_str(), describe(record).c_str());
+std::string settingsText(const char* what, const Link& link, const SettingsRecord& record) {
+    return std::string(what) + " " + link.device + " (" + std::to_string(record.size()) +
+           " bytes):\n  hex           " + toHex(record) + "\n" + describe(record);
+}
+
+// Runs work for every link, each on a thread of its own, then prints what each printed in the
+// order given. The first failure, in that order, is thrown; the others are reported before it.
+template <typename Work>
+void onEachDevice(const std::string& name, const std::vector<Link>& links, Work work) {
+    struct Outcome {
+        std::string out;
+        std::exception_ptr failure;
+    };
+    std::vector<Outcome> outcomes(links.size());
+    {
+        std::vector<std::thread> threads;
+        threads.reserve(links.size());
+        for (std::size_t i = 0; i < links.size(); ++i) {
+            threads.emplace_back([&, i] {
+                try {
+                    outcomes[i].out = work(links[i]);
+                } catch (...) {
+                    outcomes[i].failure = std::current_exception();
+                }
+            });
+        }
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+    }
+    std::exception_ptr first;
+    for (const Outcome& outcome : outcomes) {
+        std::fputs(outcome.out.c_str(), stdout);
+        if (!outcome.failure) {
+            continue;
+        }
+        if (!first) {
+            first = outcome.failure;
+            continue;
+        }
+        try {
+            std::rethrow_exception(outcome.failure);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s: %s\n", name.c_str(), e.what());
+        }
+    }
+    if (first) {
+        std::rethrow_exception(first);
+    }
 }
 
 int runGet(const Words& words) {
-    const Args args(words, {{"device", OptionKind::value}, {"timeout", OptionKind::value}});
+    const Args args(words, {{"device", OptionKind::repeated}, {"timeout", OptionKind::value}});
     if (args.help()) {
         std::fputs(kGetUsage, stdout);
         return 0;
     }
     args.expectPositional(0, 0, "");
-    const Link link = readLink(args);
-    printSettings("settings of", link, readSettings(link, ""));
+    onEachDevice("tarn net get", readLinks(args), [](const Link& link) {
+        const Control control = openControl(link);
+        return settingsText("settings of", link, readSettings(control.get(), link, "", false, ""));
+    });
     return 0;
 }
 
@@ -161,8 +247,9 @@ tarn_net_settings changedMembers(const Args& args, const tarn_net_settings& curr
 }
 
 int runSet(const Words& words) {
-    const Args args(words, {{"device", OptionKind::value},
+    const Args args(words, {{"device", OptionKind::repeated},
                             {"timeout", OptionKind::value},
+                            {"force", OptionKind::flag},
                             {"hex", OptionKind::value},
                             {"address", OptionKind::value},
                             {"netmask", OptionKind::value},
@@ -176,7 +263,8 @@ int runSet(const Words& words) {
         return 0;
     }
     args.expectPositional(0, 0, "");
-    const Link link = readLink(args);
+    const std::vector<Link> links = readLinks(args);
+    const bool force = args.flag("force");
     std::optional<SettingsRecord> base;
     if (args.has("hex")) {
         base = parseHex(args.text("hex", ""));
@@ -193,15 +281,26 @@ int runSet(const Words& words) {
     }
     changedMembers(args, tarn_net_settings{});  // refuses a bad member before anything is sent
 
-    SettingsRecord record = base ? *base : readSettings(link, "reading the current settings: ");
-    if (members) {
-        // Every byte is a member or reserved, so the bytes no option names stay as they were.
-        record = recordOf(changedMembers(args, membersOf(record)));
-    }
-    KESOIpInfo info{};
-    std::memcpy(info.bytes, record.data(), record.size());
-    check(KESOSetNetInfo(link.device.c_str(), link.timeoutMs, info), link, "");
-    printSettings("wrote the settings of", link, record);
+    onEachDevice("tarn net set", links, [&](const Link& link) {
+        const Control control = openControl(link);
+        SettingsRecord record =
+            base ? *base
+                 : readSettings(control.get(), link, "reading the current settings: ", force,
+                                "; --force writes them back all the same");
+        if (members) {
+            // Every byte is a member or reserved, so the bytes no option names stay as they were.
+            record = recordOf(changedMembers(args, membersOf(record)));
+        }
+        const int result = tarn_control_set_net_info(control.get(), record.data());
+        if (result == TARN_ERR_DATA_CRC) {
+            throw Failure(ExitStatus::setNetCommand,
+                          link.device +
+                              ": the sensor's confirmation arrived with a data CRC that does not "
+                              "match: read the settings back (-18)");
+        }
+        check(result, link, "");
+        return settingsText("wrote the settings of", link, record);
+    });
     return 0;
 }
 
