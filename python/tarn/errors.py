@@ -65,7 +65,7 @@ _FAMILIES = {
     TimeoutError: (-15,),
     DecodeError: (-17,),
     ControlLinkError: (2, -1990, -1989),
-    ControlCommandError: (-1988, -1987),
+    ControlCommandError: (-1988, -1987, -18),
     GeometryError: (-1986,),
     AngleError: (-98, -99, -100),
 }
