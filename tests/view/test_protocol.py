@@ -18,8 +18,8 @@ from conftest import TARN
 SUBPROTOCOL = "foxglove.websocket.v1"
 
 
-async def connect(port, **kw):
-    return await websockets.connect("ws://127.0.0.1:%d/" % port, subprotocols=[SUBPROTOCOL],
+def connect(port, **kw):
+    return websockets.connect("ws://127.0.0.1:%d/" % port, subprotocols=[SUBPROTOCOL],
                                     max_size=None, open_timeout=10, **kw)
 
 
@@ -75,6 +75,10 @@ def decode_point_cloud(data):
     return fields, body
 
 
+def f32(text):
+    return struct.unpack("<f", struct.pack("<f", float(text)))[0]
+
+
 def simulated_frame_csv():
     """A frame of the same simulated wall, as `tarn stream --save` writes it."""
     with tempfile.TemporaryDirectory() as d:
@@ -90,7 +94,7 @@ def test_subscribe_decode_unsubscribe(view):
     expected = simulated_frame_csv()
 
     async def run():
-        async with await connect(v.port) as ws:
+        async with connect(v.port) as ws:
             channels = await channels_of(ws)
             for kind in ("points", "depth", "intensity", "diagnostics", "imu"):
                 c = channels["/tarn/" + kind]
@@ -111,25 +115,25 @@ def test_subscribe_decode_unsubscribe(view):
                 if complete:
                     break
             assert complete
-            for i in range(0, 150 * 360, 13):
+            for i in range(150 * 360):
                 x, y, z, intensity, distance, row, column = struct.unpack_from("<5f2H", body, i * 24)
                 r = expected[(i // 360, i % 360)]
                 assert (row, column) == (i // 360, i % 360)
                 # y and z are the wall's grid; x and the distance carry the simulated noise.
-                assert (y, z) == (float(r["y"]), float(r["z"]))
+                assert (y, z) == (f32(r["y"]), f32(r["z"]))
                 assert abs(x - float(r["x"])) < 5 and abs(distance - float(r["distance"])) < 5
                 assert 0 <= intensity <= 255
+            # Messages sent before the unsubscribe may still arrive; none after the first
+            # message of a subscription made after it.
             await ws.send(json.dumps({"op": "unsubscribe", "subscriptionIds": [7]}))
-            # What was on its way may still come; then nothing more.
-            deadline = time.monotonic() + 1.5
-            late = 0
-            while time.monotonic() < deadline:
-                try:
-                    m = await asyncio.wait_for(ws.recv(), deadline - time.monotonic())
-                except asyncio.TimeoutError:
-                    break
-                late += isinstance(m, bytes)
-            assert late <= 3
+            await ws.send(json.dumps({"op": "subscribe", "subscriptions": [
+                {"id": 8, "channelId": channels["/tarn/depth"]["id"]}]}))
+            after = []
+            while len(after) < 4:
+                sub, _, _ = await next_data(ws)
+                if after or sub == 8:
+                    after.append(sub)
+            assert after == [8] * 4
 
     asyncio.run(run())
 
@@ -150,13 +154,13 @@ def test_a_bad_client_message_closes_only_that_client(view):
     v = view()
 
     async def run():
-        async with await connect(v.port) as good:
+        async with connect(v.port) as good:
             channels = await channels_of(good)
             await good.send(json.dumps({"op": "subscribe", "subscriptions": [
                 {"id": 1, "channelId": channels["/tarn/depth"]["id"]}]}))
             await next_data(good)
             for bad in BAD_MESSAGES:
-                async with await connect(v.port) as ws:
+                async with connect(v.port) as ws:
                     await channels_of(ws)
                     await ws.send(bad)
                     try:
@@ -165,7 +169,7 @@ def test_a_bad_client_message_closes_only_that_client(view):
                     except websockets.ConnectionClosed as e:
                         assert e.rcvd is not None and e.rcvd.code in (1008, 1009), bad
                 # The same subscription twice is out of order too.
-            async with await connect(v.port) as ws:
+            async with connect(v.port) as ws:
                 await channels_of(ws)
                 sub = json.dumps({"op": "subscribe", "subscriptions": [{"id": 3, "channelId": 1}]})
                 await ws.send(sub)
@@ -188,7 +192,7 @@ def test_clients_keep_the_rate_beside_one_that_never_reads(view):
         # One that subscribes to everything and then never reads: its socket fills up.
         stuck = socket.create_connection(("127.0.0.1", v.port))
         stuck.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
-        async with await connect(v.port) as probe:
+        async with connect(v.port) as probe:
             ids = [c["id"] for c in (await channels_of(probe)).values()]
         key = "dGhlIHNhbXBsZSBub25jZQ=="
         stuck.sendall(("GET / HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nUpgrade: websocket\r\n"
@@ -204,7 +208,7 @@ def test_clients_keep_the_rate_beside_one_that_never_reads(view):
         for ws in clients:
             channels = await channels_of(ws)
             await ws.send(json.dumps({"op": "subscribe", "subscriptions": [
-                {"id": 1, "channelId": channels["/tarn/points"]["id"]}]}))
+                {"id": 1, "channelId": channels["/tarn/depth"]["id"]}]}))
         counts = [0] * len(clients)
 
         async def read(i, ws, until):
@@ -221,10 +225,13 @@ def test_clients_keep_the_rate_beside_one_that_never_reads(view):
 
     counts = asyncio.run(run())
     out = v.stop()
-    # 20 frames/s for about 4 s each; every client kept up with the stream.
-    assert min(counts) >= 40, counts
+    # 20 frames/s for 4 s: every client kept up with the stream (a scheduling hiccup aside).
+    assert min(counts) >= 64, counts
     summary = [l for l in out.splitlines() if "frames lost" in l]
     assert summary and " 0 frames lost" in summary[0], out
+    # The one that never read did fall behind: its messages were skipped, not queued.
+    skipped = int(summary[0].split(" skipped for slow clients")[0].rsplit(" ", 1)[1])
+    assert skipped > 0, out
 
 
 def http(port, request, timeout=10):

@@ -81,6 +81,9 @@ function element(tag, attrs, parent) {
   return e;
 }
 
+// Colours a status value (ok, warn, bad) and keeps its own class.
+function mark(e, level) { e.className = e.dataset.base + ' ' + level; }
+
 function download(name, blob) {
   const a = element('a', { href: URL.createObjectURL(blob), download: name });
   document.body.appendChild(a); a.click(); a.remove();
@@ -112,6 +115,7 @@ class SensorPanel {
                                 ['imu', 'IMU/s'], ['angle', 'angle'], ['level', 'status'], ['rate', 'decoded/s']]) {
       element('span', { textContent: label }, this.status);
       this.fields[key] = element('span', { className: 'value-' + key, textContent: '-' }, this.status);
+      this.fields[key].dataset.base = 'value-' + key;
     }
     const buttons = element('div', { className: 'buttons' }, box);
     element('button', { textContent: 'Save PLY', type: 'button', onclick: () => this.savePly() }, buttons);
@@ -218,17 +222,17 @@ class SensorPanel {
     const lost = Number(v.frames_lost_last || 0) + Number(v.frames_queue_full || 0);
     F.decoded.textContent = v.frames_decoded;
     F.lost.textContent = String(lost);
-    F.lost.className = lost > 0 ? 'bad' : 'ok';
+    mark(F.lost, lost > 0 ? 'bad' : 'ok');
     F.incomplete.textContent = v.frames_incomplete;
-    F.incomplete.className = Number(v.frames_incomplete) > 0 ? 'warn' : 'ok';
+    mark(F.incomplete, Number(v.frames_incomplete) > 0 ? 'warn' : 'ok');
     F.merged.textContent = v.frames_merged;
-    F.merged.className = Number(v.frames_merged) > 0 ? 'warn' : 'ok';
+    mark(F.merged, Number(v.frames_merged) > 0 ? 'warn' : 'ok');
     F.kernel.textContent = v.kernel_drops;
-    F.kernel.className = Number(v.kernel_drops) > 0 ? 'bad' : 'ok';
+    mark(F.kernel, Number(v.kernel_drops) > 0 ? 'bad' : 'ok');
     F.buffer.textContent = v.receive_buffer_bytes + ' B';
     F.rate.textContent = v.frame_rate_hz;
     F.level.textContent = s.message;
-    F.level.className = s.level === 0 ? 'ok' : s.level === 1 ? 'warn' : 'bad';
+    mark(F.level, s.level === 0 ? 'ok' : s.level === 1 ? 'warn' : 'bad');
   }
 
   tick() {
