@@ -217,7 +217,6 @@ struct Server::Impl {
         raw.reserve(sizeof header + payload.bytes.size());
         raw.assign(reinterpret_cast<const char*>(header), sizeof header);
         raw.append(payload.bytes);
-        websocketpp::lib::error_code ec;
         c->send(m);
         ++sent;
     }
@@ -255,6 +254,8 @@ struct Server::Impl {
         if (report) {
             lastStatus = now;
         }
+        // Terminating runs the close handler, which forgets the client: not inside the loop.
+        std::vector<Connection> stalled;
         for (auto& [h, client] : clients) {
             Connection c;
             if (!client.open || client.closing || !(c = connection(h))) {
@@ -268,7 +269,7 @@ struct Server::Impl {
             if (now - client.lastProgress > std::chrono::milliseconds(settings.stallTimeoutMs)) {
                 client.closing = true;
                 ++dropped;
-                c->terminate(websocketpp::lib::error_code());
+                stalled.push_back(c);
                 continue;
             }
             for (auto w = client.waiting.begin();
@@ -285,6 +286,9 @@ struct Server::Impl {
                                       "tarn.skipped"),
                         websocketpp::frame::opcode::text);
             }
+        }
+        for (const Connection& c : stalled) {
+            c->terminate(websocketpp::lib::error_code());
         }
         armFlush();
     }
@@ -401,11 +405,14 @@ Server::~Server() {
         websocketpp::lib::error_code ec;
         s.endpoint.stop_listening(ec);
         s.flushTimer->cancel();
+        std::vector<Connection> open;
         for (auto& entry : s.clients) {
-            Connection c = s.connection(entry.first);
-            if (c) {
-                c->terminate(websocketpp::lib::error_code());
+            if (Connection c = s.connection(entry.first)) {
+                open.push_back(c);
             }
+        }
+        for (const Connection& c : open) {
+            c->terminate(websocketpp::lib::error_code());
         }
         s.endpoint.stop();
     });
