@@ -288,6 +288,10 @@ struct Server::Impl {
             }
         }
         for (const Connection& c : stalled) {
+            // A reset, not a close: what it never read would hold the closing socket forever.
+            asio::error_code ignored;
+            c->get_raw_socket().set_option(asio::socket_base::linger(true, 0), ignored);
+            c->get_raw_socket().close(ignored);
             c->terminate(websocketpp::lib::error_code());
         }
         armFlush();

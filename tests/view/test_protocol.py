@@ -5,6 +5,8 @@ import csv
 import json
 import math
 import os
+import re
+import select
 import socket
 import struct
 import subprocess
@@ -190,8 +192,9 @@ def test_clients_keep_the_rate_beside_one_that_never_reads(view):
 
     async def run():
         # One that subscribes to everything and then never reads: its socket fills up.
-        stuck = socket.create_connection(("127.0.0.1", v.port))
+        stuck = socket.socket()
         stuck.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        stuck.connect(("127.0.0.1", v.port))
         async with connect(v.port) as probe:
             ids = [c["id"] for c in (await channels_of(probe)).values()]
         key = "dGhlIHNhbXBsZSBub25jZQ=="
@@ -216,20 +219,25 @@ def test_clients_keep_the_rate_beside_one_that_never_reads(view):
                 await next_data(ws)
                 counts[i] += 1
 
-        # Longer than the 5 s a client that takes nothing is kept.
-        until = time.monotonic() + 7
+        until = time.monotonic() + 4
         await asyncio.gather(*(read(i, ws, until) for i, ws in enumerate(clients)))
         for ws in clients:
             await ws.close()
+        # The server hangs up on the one that never reads, after 5 s without progress.
+        poll = select.poll()
+        poll.register(stuck, select.POLLRDHUP | select.POLLHUP | select.POLLERR)
+        assert poll.poll(30000), ("the stalled client was not dropped", v.stop())
         stuck.close()
         return counts
 
     counts = asyncio.run(run())
     out = v.stop()
-    # 20 frames/s for 7 s: every client kept up with the stream (a scheduling hiccup aside).
-    assert min(counts) >= 112, counts
     summary = [l for l in out.splitlines() if "frames lost" in l]
     assert summary and " 0 frames lost" in summary[0], out
+    # Every client kept up with the stream's own rate over its 4 s (a scheduling hiccup aside).
+    match = re.search(r"after ([\d.]+) s: (\d+) frames", summary[0])
+    rate = int(match.group(2)) / float(match.group(1))
+    assert min(counts) >= 0.8 * 4 * rate, (counts, rate)
     # The one that never read did fall behind: its messages were skipped, not queued.
     skipped = int(summary[0].split(" skipped for slow clients")[0].rsplit(" ", 1)[1])
     assert skipped > 0, out
