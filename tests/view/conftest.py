@@ -53,3 +53,5 @@ def view():
     yield start
     for v in views:
         v.stop()
+        # A sanitizer's report, or any failure, ends the tool with another status.
+        assert v.process.returncode in (0, -2), v.process.stderr.read()
