@@ -40,10 +40,10 @@ extern "C" {
 
 /* Result codes of this interface besides those of tarn.h, with the text tarn_view_strerror()
  * gives for each: XX(name, value, text). */
-#define TARN_VIEW_RESULT_MAP(XX)                                                                   \
-    XX(TARN_VIEW_ERR_CONFIG, -60, "a view setting is out of range (port, sensors, namespace)")     \
-    XX(TARN_VIEW_ERR_LISTEN, -61, "the view's listen address could not be bound (in use?)")       \
-    XX(TARN_VIEW_ERR_SENSOR, -62, "no sensor of that index")                                       \
+#define TARN_VIEW_RESULT_MAP(XX)                                                               \
+    XX(TARN_VIEW_ERR_CONFIG, -60, "a view setting is out of range (port, sensors, namespace)") \
+    XX(TARN_VIEW_ERR_LISTEN, -61, "the view's listen address could not be bound (in use?)")    \
+    XX(TARN_VIEW_ERR_SENSOR, -62, "no sensor of that index")                                   \
     XX(TARN_VIEW_ERR_SERVER, -63, "the view's server could not start")
 
 #define TARN_VIEW_RESULT_ENUMERATOR_(name, value, text) name = value,
@@ -105,9 +105,9 @@ int tarn_view_publish_angle(tarn_view* view, int sensor, int measured, float deg
 
 /* Counters of the server since it opened. Any thread. */
 typedef struct tarn_view_stats {
-    uint64_t clients_accepted;  /* WebSocket connections opened */
-    uint64_t clients_refused;   /* refused: foreign Host, no subprotocol, too many clients */
-    uint64_t clients_closed_bad; /* closed for a bad, oversized or out-of-order message */
+    uint64_t clients_accepted;        /* WebSocket connections opened */
+    uint64_t clients_refused;         /* refused: foreign Host, no subprotocol, too many clients */
+    uint64_t clients_closed_bad;      /* closed for a bad, oversized or out-of-order message */
     uint64_t clients_dropped_stalled; /* dropped for not reading */
     uint64_t messages_serialised; /* messages serialised (once each, whatever the client count) */
     uint64_t messages_sent;       /* message sends to clients */

@@ -83,8 +83,8 @@ struct Server::Impl {
     // Written on the server thread, read by publishers.
     std::vector<std::atomic<int>> subscribers;
     // The counters of tarn_view_stats, written on the server thread (serialised: publishers).
-    std::atomic<uint64_t> accepted{0}, refused{0}, closedBad{0}, dropped{0}, serialised{0},
-        sent{0}, skipped{0}, httpRequests{0};
+    std::atomic<uint64_t> accepted{0}, refused{0}, closedBad{0}, dropped{0}, serialised{0}, sent{0},
+        skipped{0}, httpRequests{0};
 
     // Server thread only.
     std::map<Handle, Client, std::owner_less<Handle>> clients;
@@ -211,8 +211,8 @@ struct Server::Impl {
     void send(const Connection& c, uint32_t subscription, const Payload& payload) {
         uint8_t header[kMessageDataHeaderBytes];
         messageDataHeader(subscription, payload.stampNs, header);
-        Endpoint::message_ptr m =
-            c->get_message(websocketpp::frame::opcode::binary, sizeof header + payload.bytes.size());
+        Endpoint::message_ptr m = c->get_message(websocketpp::frame::opcode::binary,
+                                                 sizeof header + payload.bytes.size());
         std::string& raw = m->get_raw_payload();
         raw.reserve(sizeof header + payload.bytes.size());
         raw.assign(reinterpret_cast<const char*>(header), sizeof header);
@@ -367,8 +367,7 @@ int Server::open(const ServerSettings& settings, std::unique_ptr<Server>& out) {
         e.set_http_handler([&s](Handle h) { s.onHttp(h); });
 
         asio::error_code aec;
-        const asio::ip::address_v4 address =
-            asio::ip::make_address_v4(settings.listenAddress, aec);
+        const asio::ip::address_v4 address = asio::ip::make_address_v4(settings.listenAddress, aec);
         if (aec) {
             return TARN_VIEW_ERR_CONFIG;
         }
@@ -425,7 +424,9 @@ Server::~Server() {
     }
 }
 
-int Server::port() const { return impl_->port; }
+int Server::port() const {
+    return impl_->port;
+}
 
 bool Server::wanted(uint32_t channel) const {
     return channel < impl_->subscribers.size() && impl_->subscribers[channel].load() > 0;

@@ -101,7 +101,9 @@ int checkSensor(const tarn_view* view, int sensor) {
     return TARN_OK;
 }
 
-uint64_t stampOf(int64_t ns) { return ns < 0 ? 0 : static_cast<uint64_t>(ns); }
+uint64_t stampOf(int64_t ns) {
+    return ns < 0 ? 0 : static_cast<uint64_t>(ns);
+}
 
 }  // namespace
 
@@ -266,9 +268,8 @@ int tarn_view_publish_stats(tarn_view* view, int sensor, const tarn_stream_stats
         size_t length = 0;
         tarn_messages_diagnostics(m, stats, realtime_ns, nullptr, 0, &length);
         payload->bytes.resize(length);
-        const int r = tarn_messages_diagnostics(m, stats, realtime_ns,
-                                                reinterpret_cast<uint8_t*>(&payload->bytes[0]),
-                                                length, &length);
+        const int r = tarn_messages_diagnostics(
+            m, stats, realtime_ns, reinterpret_cast<uint8_t*>(&payload->bytes[0]), length, &length);
         if (r != TARN_OK) {
             return r;
         }
@@ -295,8 +296,9 @@ int tarn_view_publish_angle(tarn_view* view, int sensor, int measured, float deg
         } else {
             std::snprintf(text, sizeof text, "angle: %s", why != nullptr ? why : "not measured");
         }
-        view->server->broadcastStatus(tarn::view::kStatusInfo, text,
-                                      "tarn.angle." + view->namespaces[static_cast<size_t>(sensor)]);
+        view->server->broadcastStatus(
+            tarn::view::kStatusInfo, text,
+            "tarn.angle." + view->namespaces[static_cast<size_t>(sensor)]);
         return TARN_OK;
     } catch (const std::bad_alloc&) {
         return TARN_ERR_NO_MEMORY;

@@ -74,8 +74,9 @@ ViewOptions readOptions(const Args& args) {
     const long sensors = args.integer("sensors", 1, 1, TARN_VIEW_MAX_SENSORS);
     const std::vector<std::string>& addresses = args.positional();
     if (!addresses.empty() && (args.has("device") || args.has("sensors"))) {
-        throw UsageError("sensor addresses go either after the options or in --device, "
-                         "and --sensors is for the embedded simulated sensor");
+        throw UsageError(
+            "sensor addresses go either after the options or in --device, "
+            "and --sensors is for the embedded simulated sensor");
     }
     if (addresses.size() > TARN_VIEW_MAX_SENSORS) {
         throw UsageError("at most " + std::to_string(TARN_VIEW_MAX_SENSORS) + " sensors");
@@ -139,10 +140,11 @@ int run(const ViewOptions& o) {
     const std::string host = o.listen == "0.0.0.0" ? "127.0.0.1" : o.listen;
     std::printf("tarn view: open http://%s:%d/ in a browser\n", host.c_str(), port);
     if (o.listen == "127.0.0.1") {
-        std::printf("tarn view: listening on 127.0.0.1 only (--listen ADDRESS serves others); "
-                    "from another machine: ssh -L %d:127.0.0.1:%d robot, then open "
-                    "http://127.0.0.1:%d/\n",
-                    port, port, port);
+        std::printf(
+            "tarn view: listening on 127.0.0.1 only (--listen ADDRESS serves others); "
+            "from another machine: ssh -L %d:127.0.0.1:%d robot, then open "
+            "http://127.0.0.1:%d/\n",
+            port, port, port);
     } else {
         std::printf("tarn view: listening on %s: anyone who reaches it can watch\n",
                     o.listen.c_str());
@@ -179,8 +181,8 @@ int run(const ViewOptions& o) {
     tarn_view_stats vs{};
     tarn_view_get_stats(view.get(), &vs);
     std::printf("tarn view: %s after %.1f s: %" PRIu64 " frames, %" PRIu64 " frames lost; %" PRIu64
-                " clients, %" PRIu64 " messages sent, %" PRIu64 " skipped for slow clients, %" PRIu64
-                " clients dropped for not reading\n",
+                " clients, %" PRIu64 " messages sent, %" PRIu64
+                " skipped for slow clients, %" PRIu64 " clients dropped for not reading\n",
                 stop.stopped() ? "stopped" : "done", elapsed, frames, lost, vs.clients_accepted,
                 vs.messages_sent, vs.messages_skipped, vs.clients_dropped_stalled);
     return 0;

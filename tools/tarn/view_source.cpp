@@ -34,9 +34,9 @@ ViewFeed::ViewFeed(const SourceOptions& options, tarn_view* view, int sensor, bo
                 sim_ = std::make_unique<SimSensor>(options_.sim);
             } catch (const Failure& e) {
                 tarn_stream_close(stream_);
-                throw Failure(ExitStatus::socket,
-                              std::string("cannot start the embedded simulated sensor: ") +
-                                  e.what());
+                throw Failure(
+                    ExitStatus::socket,
+                    std::string("cannot start the embedded simulated sensor: ") + e.what());
             }
             // The stream accepts the simulated sensor's port as its device port.
             tarn_stream_close(stream_);
