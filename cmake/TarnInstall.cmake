@@ -103,4 +103,5 @@ install(CODE "
   configure_file(\"${CMAKE_CURRENT_BINARY_DIR}/tarn_c_sdk.pc.in\" \"\${_tarn_pc}\" @ONLY)
   list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${_tarn_pc}\")
 ")
-
+tarn_install_component(tarn_view COMPONENT view REQUIRES tarn_messages
+                       DESCRIPTION "tarn SDK: the live viewer, over HTTP and the Foxglove WebSocket protocol")

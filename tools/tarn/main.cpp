@@ -18,6 +18,7 @@ const char* const kUsage = R"(usage: tarn <command> [options]
 
 Commands:
   stream   streams frames with a status line per second; measures the plane angle, saves frames
+  view     a live view in the browser (points, depth, intensity, status), also for Foxglove
   record   records a stream into a pcap file
   replay   sends a recording to a local port as a sensor would
   info     what a recording holds: datagrams, frames, pixel type, duration, frame rate, IMU
@@ -41,7 +42,8 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"stream", runStream}, {"record", runRecord}, {"replay", runReplay}, {"info", runInfo},
-    {"export", runExport}, {"sim", runSim},       {"net", runNet}};
+    {"export", runExport}, {"sim", runSim},       {"net", runNet},
+    {"view", runView}};
 
 int dispatch(const Words& words) {
     if (words.empty()) {

@@ -1,0 +1,206 @@
+// tarn view: serves a live view of one or more sensors (the embedded simulated sensor by default)
+// to browsers, and to Foxglove-protocol clients, on one port.
+#include <cinttypes>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "KESOApi.h"
+#include "tarn/tarn.h"
+#include "tarn/view.h"
+#include "tools/tarn/address.h"
+#include "tools/tarn/args.h"
+#include "tools/tarn/commands.h"
+#include "tools/tarn/exit_status.h"
+#include "tools/tarn/run_bounds.h"
+#include "tools/tarn/stop_signal.h"
+#include "tools/tarn/stream_source.h"
+#include "tools/tarn/view_source.h"
+
+namespace tarn::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char* const kUsage = R"(usage: tarn view [options] [ADDRESS ...]
+Serves a live view in the browser: the points in 3D, the depth and intensity images, and a status
+panel per sensor. Each ADDRESS is a sensor (as --device, on local ports 7001, 7002, ...); without
+one, the embedded simulated sensor (--sensors N of them). The same port speaks the Foxglove
+WebSocket protocol (foxglove.websocket.v1), so Foxglove and Lichtblick connect to it too. Clients
+can only watch: nothing they send changes a sensor or writes a file. Stops on Ctrl-C, after
+--frames, --duration or --idle.
+
+  --port P               the port for the page and the WebSocket; 0 picks a free one [8765]
+  --listen A             the address to listen on [127.0.0.1: this machine only]
+  --max-clients N        WebSocket connections served at once [8]
+  --sensors N            with the embedded simulated sensor: how many to run, 1 to 16 [1]
+  --angle                measure the first sensor's plane angle in every frame and show it
+)";
+
+const char* const kExamples = R"(
+Examples:
+  tarn view                               the simulated wall at http://127.0.0.1:8765/
+  tarn view --device 192.168.1.10         a sensor sending to local port 7001
+  tarn view 192.168.1.10 192.168.1.11     two sensors side by side
+  ssh -L 8765:127.0.0.1:8765 robot        then open http://127.0.0.1:8765/ on your machine
+)";
+
+constexpr int kMaxWaitMs = 100;
+constexpr long kMaxPort = 65535;
+constexpr long kMaxClients = 1024;
+constexpr int kDeviceLocalPort = 7001;
+
+struct ViewOptions {
+    std::vector<SourceOptions> sources;
+    RunBounds bounds;
+    std::string listen = "127.0.0.1";
+    int port = TARN_VIEW_DEFAULT_PORT;
+    int maxClients = TARN_VIEW_DEFAULT_MAX_CLIENTS;
+    bool angle = false;
+};
+
+ViewOptions readOptions(const Args& args) {
+    ViewOptions o;
+    const SourceOptions base = readSourceOptions(args);
+    o.bounds = readRunBounds(args);
+    if (args.has("listen")) {
+        o.listen = formatIpv4(deviceAddress("listen", args.text("listen", "")));
+    }
+    o.port = static_cast<int>(args.integer("port", TARN_VIEW_DEFAULT_PORT, 0, kMaxPort));
+    o.maxClients = static_cast<int>(
+        args.integer("max-clients", TARN_VIEW_DEFAULT_MAX_CLIENTS, 1, kMaxClients));
+    o.angle = args.flag("angle");
+    const long sensors = args.integer("sensors", 1, 1, TARN_VIEW_MAX_SENSORS);
+    const std::vector<std::string>& addresses = args.positional();
+    if (!addresses.empty() && (args.has("device") || args.has("sensors"))) {
+        throw UsageError(
+            "sensor addresses go either after the options or in --device, "
+            "and --sensors is for the embedded simulated sensor");
+    }
+    if (addresses.size() > TARN_VIEW_MAX_SENSORS) {
+        throw UsageError("at most " + std::to_string(TARN_VIEW_MAX_SENSORS) + " sensors");
+    }
+    if (args.has("sensors") && !base.device.empty()) {
+        throw UsageError("--sensors is for the embedded simulated sensor, not with --device");
+    }
+    if (addresses.empty()) {
+        for (long i = 0; i < sensors; ++i) {
+            o.sources.push_back(base);
+        }
+    } else {
+        const int firstPort = base.localPort != 0 ? base.localPort : kDeviceLocalPort;
+        for (std::size_t i = 0; i < addresses.size(); ++i) {
+            SourceOptions s = base;
+            s.device = formatIpv4(deviceAddress("ADDRESS", addresses[i]));
+            s.localPort = firstPort + static_cast<int>(i);
+            if (s.localPort > kMaxPort) {
+                throw UsageError("too many sensors for local ports from " +
+                                 std::to_string(firstPort));
+            }
+            o.sources.push_back(s);
+        }
+    }
+    return o;
+}
+
+struct ViewClose {
+    void operator()(tarn_view* view) const { tarn_view_close(view); }
+};
+
+int run(const ViewOptions& o) {
+    StopSignal stop;  // before any thread starts, so they inherit the mask
+    printLibraryLines("tarn view");
+    tarn_view_config config;
+    tarn_view_config_init(&config);
+    config.listen_address = o.listen.c_str();
+    config.port = o.port;
+    config.max_clients = o.maxClients;
+    config.sensor_count = static_cast<int>(o.sources.size());
+    tarn_view* opened = nullptr;
+    const int result = tarn_view_open(&config, &opened);
+    if (result != TARN_OK) {
+        throw Failure(result == TARN_VIEW_ERR_LISTEN ? ExitStatus::socket : ExitStatus::failure,
+                      "cannot serve on " + o.listen + ":" + std::to_string(o.port) + ": " +
+                          tarn_view_strerror(result));
+    }
+    std::unique_ptr<tarn_view, ViewClose> view(opened);
+    int port = 0;
+    tarn_view_port(view.get(), &port);
+    if (o.angle) {
+        KESOEnableAngleMeasure(true, simulatedWallParam());
+    }
+    // The feeds go before the server: no callback publishes into a closed view.
+    std::vector<std::unique_ptr<ViewFeed>> feeds;
+    for (std::size_t i = 0; i < o.sources.size(); ++i) {
+        feeds.push_back(std::make_unique<ViewFeed>(o.sources[i], view.get(), static_cast<int>(i),
+                                                   o.angle && i == 0));
+        std::printf("tarn view: sensor %zu: %s\n", i + 1, feeds.back()->description().c_str());
+    }
+    const std::string host = o.listen == "0.0.0.0" ? "127.0.0.1" : o.listen;
+    std::printf("tarn view: open http://%s:%d/ in a browser\n", host.c_str(), port);
+    if (o.listen == "127.0.0.1") {
+        std::printf(
+            "tarn view: listening on 127.0.0.1 only (--listen ADDRESS serves others); "
+            "from another machine: ssh -L %d:127.0.0.1:%d robot, then open "
+            "http://127.0.0.1:%d/\n",
+            port, port, port);
+    } else {
+        std::printf("tarn view: listening on %s: anyone who reaches it can watch\n",
+                    o.listen.c_str());
+    }
+    std::fflush(stdout);
+
+    RunClock clock(o.bounds);
+    auto totals = [&feeds](uint64_t& frames, uint64_t& datagrams) {
+        frames = datagrams = 0;
+        for (const auto& f : feeds) {
+            const tarn_stream_stats s = f->stats();
+            frames += s.frames_decoded;
+            datagrams += s.datagrams_read;
+        }
+    };
+    uint64_t frames = 0;
+    uint64_t datagrams = 0;
+    uint64_t lost = 0;
+    while (!clock.done(frames, datagrams) &&
+           stop.sleepUntil(Clock::now() + std::chrono::milliseconds(clock.waitMs(kMaxWaitMs)))) {
+        totals(frames, datagrams);
+        if (clock.tickDue()) {
+            for (const auto& f : feeds) {
+                f->publishStats();
+            }
+        }
+    }
+    const double elapsed = clock.elapsed();
+    for (const auto& f : feeds) {
+        const tarn_stream_stats s = f->stats();
+        lost += s.frames_lost_last + s.frames_queue_full;
+    }
+    feeds.clear();
+    tarn_view_stats vs{};
+    tarn_view_get_stats(view.get(), &vs);
+    std::printf("tarn view: %s after %.1f s: %" PRIu64 " frames, %" PRIu64 " frames lost; %" PRIu64
+                " clients, %" PRIu64 " messages sent, %" PRIu64
+                " skipped for slow clients, %" PRIu64 " clients dropped for not reading\n",
+                stop.stopped() ? "stopped" : "done", elapsed, frames, lost, vs.clients_accepted,
+                vs.messages_sent, vs.messages_skipped, vs.clients_dropped_stalled);
+    return 0;
+}
+
+}  // namespace
+
+int runView(const Words& words) {
+    const Args args(words, withSourceOptions(withRunBounds({{"port", OptionKind::value},
+                                                            {"listen", OptionKind::value},
+                                                            {"max-clients", OptionKind::value},
+                                                            {"sensors", OptionKind::value},
+                                                            {"angle", OptionKind::flag}})));
+    if (args.help()) {
+        std::printf("%s\n%s\n%s%s", kUsage, kSourceHelp, kRunBoundsHelp, kExamples);
+        return 0;
+    }
+    return run(readOptions(args));
+}
+
+}  // namespace tarn::cli
