@@ -54,7 +54,8 @@ from tarn import _tarn
 
 location = pathlib.Path(tarn.__file__).resolve()
 assert str(location).startswith(sys.prefix), f"tarn imported from {location}, not the environment"
-version = re.search(r"VERSION\s+([0-9.]+)", pathlib.Path(sys.argv[1]).read_text()).group(1)
+version = re.search(r"project\(\s*tarn_c_sdk\s+VERSION\s+([0-9.]+)",
+                    pathlib.Path(sys.argv[1]).read_text()).group(1)
 assert tarn.__version__ == _tarn.version() == version, (tarn.__version__, version)
 
 config = _tarn.SimConfig()
