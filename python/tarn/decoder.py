@@ -1,6 +1,9 @@
 """Decoding datagrams without a socket, exactly as a stream decodes them, and recordings."""
 
+from __future__ import annotations
+
 import os
+from typing import Dict, Iterable, Iterator, Optional, Union
 
 from tarn import _log, _tarn
 from tarn.errors import error_for
@@ -16,11 +19,12 @@ class Decoder:
     One thread at a time per decoder. Use it as a context manager, or call close().
     """
 
-    def __init__(self):
+    def __init__(self) -> None:
         self._handle = _tarn.Decoder()
 
     @_log.forwarding
-    def push(self, datagram, receive_monotonic_ns=0, receive_realtime_ns=0):
+    def push(self, datagram: Union[bytes, bytearray, memoryview], receive_monotonic_ns: int = 0,
+             receive_realtime_ns: int = 0) -> Union[Frame, ImuSample, None]:
         """Hands over one datagram (bytes-like). Returns the Frame it completed, the ImuSample
         it carried, or None. Raises tarn.DecodeError for an empty datagram."""
         code = self._handle.push(bytes(datagram), receive_monotonic_ns, receive_realtime_ns)
@@ -33,29 +37,29 @@ class Decoder:
             raise error_for(code)
         return None
 
-    def frames(self, datagrams):
+    def frames(self, datagrams: Iterable[Union[bytes, bytearray, memoryview]]) -> Iterator[Frame]:
         """Yields the frames completed by an iterable of datagrams."""
         for datagram in datagrams:
             item = self.push(datagram)
             if isinstance(item, Frame):
                 yield item
 
-    def stats(self):
+    def stats(self) -> Dict[str, int]:
         """The decoder's counters, as Stream.stats() gives them (the socket counters stay 0)."""
         return self._handle.stats()
 
-    def close(self):
+    def close(self) -> None:
         """Frees the decoder; a second call does nothing."""
         self._handle.close()
 
-    def __enter__(self):
+    def __enter__(self) -> "Decoder":
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc: object) -> None:
         self.close()
 
 
-def read_pcap(path, source=None):
+def read_pcap(path: Union[str, "os.PathLike[str]"], source: Optional[str] = None) -> Iterator[Frame]:
     """Yields the frames of a recording: a pcap file of the sensor's datagrams, as tarn record
     writes it (or tcpdump on Ethernet, Linux "any", raw IP or loopback links). Its measurement
     datagrams go through one Decoder in capture order, each with its capture time as

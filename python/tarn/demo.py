@@ -1,15 +1,18 @@
 """python3 -m tarn.demo: streams the simulated sensor into tarn, prints frames per second and
 the measured plane angle each second, and saves the last frame's depth image as a PNG."""
 
+from __future__ import annotations
+
 import argparse
 import time
+from typing import Optional
 
 import tarn
 
 _LOCAL_PORT_ANY = 0
 
 
-def _arguments():
+def _arguments() -> argparse.Namespace:
     parser = argparse.ArgumentParser(prog="python3 -m tarn.demo", description=__doc__)
     parser.add_argument("--tilt", type=float, default=12.0, help="the wall's tilt in degrees [12]")
     parser.add_argument("--fps", type=float, default=15.0, help="frames per second [15]")
@@ -20,7 +23,7 @@ def _arguments():
     return parser.parse_args()
 
 
-def main():
+def main() -> None:
     args = _arguments()
     with tarn.Stream(device=args.address, local_port=_LOCAL_PORT_ANY) as stream, \
             tarn.sim.Sensor(port=stream.local_port, source=args.address, tilt=args.tilt,
@@ -29,7 +32,9 @@ def main():
         print(f"streaming a wall at {args.tilt:g} degrees, {args.fps:g} fps, "
               f"to local port {stream.local_port} for {args.seconds:g} s")
         start = time.monotonic()
-        second_start, frames_this_second, frame, angle = start, 0, None, float("nan")
+        second_start, frames_this_second = start, 0
+        frame: Optional[tarn.Frame] = None
+        angle = float("nan")
         for frame in stream.frames(timeout=1.0):
             measured, code, _ = plane.measure(frame)
             angle = measured if code == 0 else angle

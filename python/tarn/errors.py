@@ -4,18 +4,21 @@ Each error carries ``code`` (the library's result code) and ``message`` (the lib
 it). The subclass says which family the code belongs to.
 """
 
+from __future__ import annotations
+
 import builtins
+from typing import Dict, Optional, Tuple, Type
 
 
 class Error(Exception):
     """A library call failed; ``code`` is its result code, ``message`` the library's text."""
 
-    def __init__(self, code, message):
+    def __init__(self, code: Optional[int], message: str) -> None:
         super().__init__(code, message)
         self.code = code
         self.message = message
 
-    def __str__(self):
+    def __str__(self) -> str:
         return self.message if self.code is None else f"{self.message} (code {self.code})"
 
 
@@ -54,12 +57,12 @@ class AngleError(Error):
 class AngleInUseError(Error):
     """A second PlaneAngle while one is live: the measurement is process-wide."""
 
-    def __init__(self, message):
+    def __init__(self, message: str) -> None:
         super().__init__(None, message)
 
 
 # Result codes by family; tarn.h and KESOApi.h name them.
-_FAMILIES = {
+_FAMILIES: Dict[Type[Error], Tuple[int, ...]] = {
     ConnectError: (-2, -3, -4, -5, -6, -7, -8, -9, -10, -11, -2000, -1999, -1998),
     StreamError: (-1, -12, -13, -14, -16, -1995, -1992),
     TimeoutError: (-15,),
@@ -72,7 +75,7 @@ _FAMILIES = {
 _CLASS_OF_CODE = {code: cls for cls, codes in _FAMILIES.items() for code in codes}
 
 
-def error_for(code):
+def error_for(code: int) -> Error:
     """The exception for a library result code, with the library's message."""
     from tarn import _tarn  # here, since the extension imports this module while it loads
 

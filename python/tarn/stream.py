@@ -1,7 +1,10 @@
 """Streams of frames: handle streams, and read-only access to the KESO connection."""
 
+from __future__ import annotations
+
 import math
 import time
+from typing import Any, Callable, Dict, Iterator, List, Optional, Tuple
 
 from tarn import _log, _tarn
 from tarn.errors import StreamError, error_for
@@ -12,7 +15,7 @@ DEFAULT_ALTERNATE_PORT = 6301
 _MS_PER_SECOND = 1000
 
 
-def _limit(timeout):
+def _limit(timeout: Optional[float]) -> Optional[float]:
     """A wait's time-out in seconds as a limit: None for no limit (None or infinity), at least 0
     otherwise. Raises ValueError for NaN, TypeError for what is not a number."""
     if timeout is None:
@@ -25,7 +28,8 @@ def _limit(timeout):
     return max(seconds, 0.0)
 
 
-def _wait(wait_once, limit):
+def _wait(wait_once: Callable[[int], Tuple[Any, ...]],
+          limit: Optional[float]) -> Optional[List[Any]]:
     """Waits in slices of the extension's longest wait, so that Ctrl-C (raised between slices)
     and close() from another thread take effect within one slice. wait_once(ms) returns (code,
     *item). Returns the item, or None once the stream is closed or disconnected; raises
@@ -56,9 +60,10 @@ class Stream:
     Use it as a context manager, or call close(); any thread may call any method.
     """
 
-    def __init__(self, device, device_port=DEFAULT_ALTERNATE_PORT, local_port=0,
-                 local_address="", alternate_port=DEFAULT_ALTERNATE_PORT,
-                 receive_buffer_bytes=0, *, _handle=None):
+    def __init__(self, device: Optional[str], device_port: int = DEFAULT_ALTERNATE_PORT,
+                 local_port: int = 0, local_address: str = "",
+                 alternate_port: int = DEFAULT_ALTERNATE_PORT, receive_buffer_bytes: int = 0, *,
+                 _handle: Optional[_tarn.Stream] = None) -> None:
         try:
             if _handle is None:
                 _handle = _tarn.Stream(device, device_port, local_address, local_port,
@@ -68,11 +73,11 @@ class Stream:
             _log.forward()
 
     @property
-    def local_port(self):
+    def local_port(self) -> int:
         """The local UDP port the stream is bound to."""
         return self._handle.local_port()
 
-    def frames(self, timeout=1.0):
+    def frames(self, timeout: Optional[float] = 1.0) -> Iterator[Frame]:
         """Yields every frame in arrival order, each once (with several readers of one stream,
         each frame goes to one of them). Frames wait for the reader in a queue of 8; when the
         reader falls further behind, the oldest are dropped and counted (stats()
@@ -85,7 +90,7 @@ class Stream:
         connection is disconnected."""
         return self._frames(_limit(timeout))
 
-    def _frames(self, limit):
+    def _frames(self, limit: Optional[float]) -> Iterator[Frame]:
         while True:
             item = _wait(self._handle.wait_frame, limit)
             if item is None:
@@ -93,7 +98,7 @@ class Stream:
             points, info = item
             yield Frame(points, FrameInfo(**info))
 
-    def latest(self):
+    def latest(self) -> Frame:
         """The latest frame, whether or not frames() has returned it. Raises tarn.StreamError
         (code -14) before the first frame."""
         points = new_grid()
@@ -103,17 +108,17 @@ class Stream:
             _log.forward()
         return Frame(points, FrameInfo(**info))
 
-    def stats(self):
+    def stats(self) -> Dict[str, int]:
         """The stream's counters (tarn_stream_stats) as a dict, with ``frame_queue_dropped`` and
         ``imu_queue_dropped``: frames and IMU samples dropped because frames() or imu() did not
         keep up (the newest 8 frames and 4096 samples are kept)."""
         return self._handle.stats()
 
-    def imu(self, timeout=1.0):
+    def imu(self, timeout: Optional[float] = 1.0) -> Iterator[ImuSample]:
         """Yields IMU samples in arrival order; timeout as for frames()."""
         return self._imu(_limit(timeout))
 
-    def _imu(self, limit):
+    def _imu(self, limit: Optional[float]) -> Iterator[ImuSample]:
         while True:
             item = _wait(self._handle.wait_imu, limit)
             if item is None:
@@ -121,41 +126,41 @@ class Stream:
             yield ImuSample(*item[0])
 
     @_log.forwarding
-    def close(self):
+    def close(self) -> None:
         """Stops the stream and frees its socket; a second call does nothing. Waits for calls
         on other threads to leave the library (at most 0.1 s)."""
         self._handle.close()
 
-    def __enter__(self):
+    def __enter__(self) -> "Stream":
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc: object) -> None:
         self.close()
 
 
 class _DefaultStream(Stream):
     """The KESO connection (KESOConnectDevice), to read only: close() leaves it connected."""
 
-    def __init__(self):
+    def __init__(self) -> None:
         super().__init__(None, _handle=_tarn.default_stream())
 
-    def imu(self, timeout=1.0):
+    def imu(self, timeout: Optional[float] = 1.0) -> Iterator[ImuSample]:
         raise StreamError(None, "IMU samples of the KESO connection go to its registered callback")
 
 
-def default_stream():
+def default_stream() -> Stream:
     """The KESO connection's stream for frames(), latest() and stats(). frames() ends when the
     connection is disconnected; before it connects, latest() raises tarn.StreamError."""
     return _DefaultStream()
 
 
 @_log.forwarding
-def connect_device(local_port, device, device_port):
+def connect_device(local_port: int, device: str, device_port: int) -> None:
     """KESOConnectDevice: connects the process's KESO connection (raises tarn.ConnectError)."""
     _tarn.connect_device(local_port, device, device_port)
 
 
 @_log.forwarding
-def disconnect_device():
+def disconnect_device() -> None:
     """KESODisconnectDevice: ends the KESO connection (pauses 0.1 s)."""
     _tarn.disconnect_device()
