@@ -53,6 +53,23 @@ TEST_F(McapRecordTest, TheExtensionOrFormatChoosesMcapAndTheFileIsWhole) {
     EXPECT_EQ(runTool({"record", other, "--format", "bag"}).status, kUsageStatus);
 }
 
+TEST_F(McapRecordTest, ExportConvertsEveryFrameOfARecording) {
+    const std::string capture = directory_ + "/run.pcap";
+    const std::string converted = directory_ + "/run.mcap";
+    ASSERT_EQ(runTool({"record", capture, "--frames", "3"}).status, 0);
+    const auto exported = runTool({"export", capture, "--mcap", converted});
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    EXPECT_EQ(exported.out.rfind("tarn export: wrote 3 frames and ", 0), 0u) << exported.out;
+    const std::string bytes = read(converted);
+    ASSERT_GT(bytes.size(), 2 * kMagic.size());
+    EXPECT_EQ(bytes.substr(bytes.size() - 8), kMagic);
+
+    EXPECT_EQ(runTool({"export", directory_ + "/none.pcap", "--mcap", converted}).status,
+              kFileStatus);
+    EXPECT_EQ(runTool({"export", capture, "--mcap", converted, "--every", "2"}).status,
+              kUsageStatus);
+}
+
 TEST_F(McapRecordTest, AFullDiskEndsTheRecordingWithAnErrorNotAHang) {
     const std::string path = directory_ + "/full.mcap";
     // 1 MiB holds no more than a few frames of about 0.6 MB each.

@@ -16,6 +16,7 @@
 #include "tools/tarn/commands.h"
 #include "tools/tarn/exit_status.h"
 #include "tools/tarn/files.h"
+#include "tools/tarn/mcap_export.h"
 #include "tools/tarn/recording_reader.h"
 #include "tools/tarn/writers/frame_files.h"
 
@@ -35,15 +36,17 @@ Examples:
   tarn info capture.pcap
 )";
 
-const char* const kExportUsage = R"(usage: tarn export FILE.pcap --save DIR [--every K]
+const char* const kExportUsage = R"(usage: tarn export FILE.pcap --save DIR [--every K] | --mcap OUT.mcap
 Decodes a recording offline and writes every K-th frame into DIR as PLY, PCD, CSV, a depth and an
 intensity PNG (frame-NNNNNN.ply, ..., numbered from the recording's first frame).
   --save DIR             the folder to write into (required)
   --every K              every K-th frame [1]
+  --mcap OUT.mcap        instead, every frame and IMU sample as ROS 2 messages in an MCAP file
 
 Examples:
   tarn export capture.pcap --save frames
   tarn export capture.pcap --save frames --every 10
+  tarn export capture.pcap --mcap capture.mcap
 )";
 
 struct Decoded {
@@ -185,14 +188,22 @@ int runInfo(const Words& words) {
 }
 
 int runExport(const Words& words) {
-    const Args args(words, {{"save", OptionKind::value}, {"every", OptionKind::value}});
+    const Args args(words, {{"save", OptionKind::value},
+                            {"every", OptionKind::value},
+                            {"mcap", OptionKind::value}});
     if (args.help()) {
         std::fputs(kExportUsage, stdout);
         return 0;
     }
     args.expectPositional(1, 1, "the recording (FILE.pcap)");
+    if (args.has("mcap")) {
+        if (args.has("save") || args.has("every")) {
+            throw UsageError("--mcap takes neither --save nor --every");
+        }
+        return exportMcap(args.positional().front(), args.text("mcap", ""));
+    }
     if (!args.has("save")) {
-        throw UsageError("--save is required");
+        throw UsageError("--save or --mcap is required");
     }
     const std::string path = args.positional().front();
     const std::string directory = args.text("save", "");
