@@ -70,6 +70,27 @@ TEST_F(McapRecordTest, ExportConvertsEveryFrameOfARecording) {
               kUsageStatus);
 }
 
+TEST_F(McapRecordTest, InfoSummarisesSeveralFilesAndScansOneWithoutSummary) {
+    const std::string capture = directory_ + "/run.pcap";
+    const std::string converted = directory_ + "/run.mcap";
+    const std::string cut = directory_ + "/cut.mcap";
+    ASSERT_EQ(runTool({"record", capture, "--frames", "3", "--imu-rate", "0"}).status, 0);
+    ASSERT_EQ(runTool({"export", capture, "--mcap", converted}).status, 0);
+    const std::string bytes = read(converted);
+    std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+
+    const auto info = runTool({"info", capture, converted, cut, directory_ + "/none.pcap"});
+    EXPECT_EQ(info.status, kFileStatus);  // the missing file's, after every other block
+    EXPECT_NE(info.out.find(capture + "\n  datagrams"), std::string::npos) << info.out;
+    const auto block = info.out.find(converted + "\n  format        MCAP, read from its summary");
+    ASSERT_NE(block, std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("/tarn/points                  3 messages", block), std::string::npos)
+        << info.out;
+    EXPECT_NE(info.out.find(cut + "\n  format        MCAP, no summary"), std::string::npos)
+        << info.out;
+    EXPECT_NE(info.err.find("none.pcap"), std::string::npos) << info.err;
+}
+
 TEST_F(McapRecordTest, AFullDiskEndsTheRecordingWithAnErrorNotAHang) {
     const std::string path = directory_ + "/full.mcap";
     // 1 MiB holds no more than a few frames of about 0.6 MB each.

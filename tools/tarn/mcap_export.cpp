@@ -77,12 +77,13 @@ int exportMcap(const std::string& recording, const std::string& output) {
     uint64_t samples = 0;
     for (;;) {
         const int result = tarn_source_next(source.get(), 0, grid.data(), &info);
-        // The samples recorded before this frame (or before the end) go first.
+        // The samples recorded before this frame (or before the end) go first, stamped with the
+        // frame's receive time: the source keeps no capture time per sample.
         std::size_t count = 0;
         do {
             tarn_source_imu(source.get(), imu.data(), imu.size(), &count);
             for (std::size_t i = 0; i < count; ++i) {
-                file.check(tarn_mcap_write_imu(file.get(), &imu[i], 0));
+                file.check(tarn_mcap_write_imu(file.get(), &imu[i], info.receive_realtime_ns));
             }
             samples += count;
         } while (count == imu.size());
