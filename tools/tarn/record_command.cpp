@@ -14,6 +14,7 @@
 #include "tools/tarn/args.h"
 #include "tools/tarn/commands.h"
 #include "tools/tarn/exit_status.h"
+#include "tools/tarn/mcap_record.h"
 #include "tools/tarn/output.h"
 #include "tools/tarn/run_bounds.h"
 #include "tools/tarn/stop_signal.h"
@@ -27,7 +28,7 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kMaxWait = std::chrono::milliseconds(100);
 constexpr std::size_t kErrorBytes = 512;
 
-const char* const kUsage = R"(usage: tarn record FILE.pcap [options]
+const char* const kUsage = R"(usage: tarn record FILE.pcap|FILE.mcap [options]
 Records a stream into FILE.pcap: every datagram the library takes from the sensor becomes an
 Ethernet/IPv4/UDP packet with its real source and destination and its receive time. A thread of
 its own writes the file from a bounded queue, so writing never holds up the receiver; datagrams
@@ -36,12 +37,21 @@ the full queue refuses are counted and reported. tcpdump and Wireshark open the 
 the disk refuses (full, or over a size limit) stops the recording with an error; the file then
 holds every datagram written before it, in whole records. Prints a status line per second; when
 standard output goes away (a closed pipe) the lines stop and the recording goes on.
+
+FILE.mcap (or --format mcap) records the decoded frames instead, as ROS 2 messages (PointCloud2,
+depth and intensity images on /tarn/points, /tarn/depth, /tarn/intensity; zstd chunks) that
+Foxglove and ROS 2 bags read. A thread of the writer's own writes them from a bounded queue;
+frames the full queue refuses are counted and reported. A write the disk refuses ends the
+recording with an error; the file keeps every chunk written before it.
+
+  --format pcap|mcap  the file's format (default: from the extension; pcap otherwise)
 )";
 
 const char* const kExamples = R"(
 Examples:
   tarn record capture.pcap --duration 5                   the embedded simulated sensor
   tarn record capture.pcap --device 192.168.1.10 --frames 100
+  tarn record capture.mcap --frames 100                   decoded frames for Foxglove
   tarn sim --frames 50 & tarn record capture.pcap --device 127.0.0.1 --idle 1
 )";
 
@@ -159,7 +169,7 @@ int run(const RecordOptions& o) {
 }  // namespace
 
 int runRecord(const Words& words) {
-    const Args args(words, withSourceOptions(withRunBounds({})));
+    const Args args(words, withSourceOptions(withRunBounds({{"format", OptionKind::value}})));
     if (args.help()) {
         std::printf("%s\n%s\n%s%s", kUsage, kSourceHelp, kRunBoundsHelp, kExamples);
         return 0;
@@ -169,6 +179,15 @@ int runRecord(const Words& words) {
     o.path = args.positional().front();
     o.source = readSourceOptions(args);
     o.bounds = readRunBounds(args);
+    const bool mcapName =
+        o.path.size() > 5 && o.path.compare(o.path.size() - 5, 5, ".mcap") == 0;
+    const std::string format = args.text("format", mcapName ? "mcap" : "pcap");
+    if (format == "mcap") {
+        return recordMcap(McapRecordOptions{o.path, o.source, o.bounds});
+    }
+    if (format != "pcap") {
+        throw UsageError("--format: expected pcap or mcap, not " + format);
+    }
     return run(o);
 }
 

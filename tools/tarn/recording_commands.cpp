@@ -16,6 +16,8 @@
 #include "tools/tarn/commands.h"
 #include "tools/tarn/exit_status.h"
 #include "tools/tarn/files.h"
+#include "tools/tarn/mcap_export.h"
+#include "tools/tarn/mcap_info.h"
 #include "tools/tarn/recording_reader.h"
 #include "tools/tarn/writers/frame_files.h"
 
@@ -26,24 +28,30 @@ constexpr long kMaxEvery = 1000000;
 constexpr double kNanosecondsPerSecond = 1e9;
 constexpr std::size_t kSourcesShown = 4;
 
-const char* const kInfoUsage = R"(usage: tarn info FILE.pcap
+const char* const kInfoUsage = R"(usage: tarn info FILE.pcap|FILE.mcap...
+Prints one block per file, in order; a file that cannot be read is reported and the others are
+still shown (the exit status is that of the first failure).
+
 Decodes a recording offline and prints its measurement datagrams (point, IMU, invalid), their
 sources, frames (complete, incomplete, merged, lost at their end), pixel type, duration, frame
 rate (lost frames included) and IMU samples.
 
 Examples:
   tarn info capture.pcap
+  tarn info capture.pcap capture.mcap
 )";
 
-const char* const kExportUsage = R"(usage: tarn export FILE.pcap --save DIR [--every K]
+const char* const kExportUsage = R"(usage: tarn export FILE.pcap --save DIR [--every K] | --mcap OUT.mcap
 Decodes a recording offline and writes every K-th frame into DIR as PLY, PCD, CSV, a depth and an
 intensity PNG (frame-NNNNNN.ply, ..., numbered from the recording's first frame).
   --save DIR             the folder to write into (required)
   --every K              every K-th frame [1]
+  --mcap OUT.mcap        instead, every frame and IMU sample as ROS 2 messages in an MCAP file
 
 Examples:
   tarn export capture.pcap --save frames
   tarn export capture.pcap --save frames --every 10
+  tarn export capture.pcap --mcap capture.mcap
 )";
 
 struct Decoded {
@@ -178,19 +186,44 @@ int runInfo(const Words& words) {
         std::fputs(kInfoUsage, stdout);
         return 0;
     }
-    args.expectPositional(1, 1, "the recording (FILE.pcap)");
-    const std::string& path = args.positional().front();
-    printInfo(path, decode(path, "tarn info", nullptr));
-    return 0;
+    args.expectPositional(1, static_cast<std::size_t>(-1), "the recordings (FILE.pcap|FILE.mcap)");
+    int status = 0;
+    bool first = true;
+    for (const std::string& path : args.positional()) {
+        if (!first) {
+            std::printf("\n");
+        }
+        first = false;
+        try {
+            if (isMcapFile(path)) {
+                printMcapInfo(path);
+            } else {
+                printInfo(path, decode(path, "tarn info", nullptr));
+            }
+        } catch (const Failure& e) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "tarn info: %s\n", e.what());
+            status = status != 0 ? status : static_cast<int>(e.status());
+        }
+    }
+    return status;
 }
 
 int runExport(const Words& words) {
-    const Args args(words, {{"save", OptionKind::value}, {"every", OptionKind::value}});
+    const Args args(words, {{"save", OptionKind::value},
+                            {"every", OptionKind::value},
+                            {"mcap", OptionKind::value}});
     if (args.help()) {
         std::fputs(kExportUsage, stdout);
         return 0;
     }
     args.expectPositional(1, 1, "the recording (FILE.pcap)");
+    if (args.has("mcap")) {
+        if (args.has("save") || args.has("every")) {
+            throw UsageError("--mcap takes neither --save nor --every");
+        }
+        return exportMcap(args.positional().front(), args.text("mcap", ""));
+    }
     if (!args.has("save")) {
         throw UsageError("--save is required");
     }

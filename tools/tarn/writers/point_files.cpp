@@ -1,4 +1,5 @@
 // PLY, PCD and CSV files of a frame grid.
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -29,15 +30,19 @@ void putPoint(ByteBuffer& out, const KESOPointData& cell) {
 }
 
 // The shortest decimal text that reads back as exactly value.
+// (to_chars and from_chars as "%.*g" and strtof, without their locale and parsing costs.)
 std::string floatText(float value) {
     char text[32];
+    char* end = text;
     for (int digits = 1; digits <= kFloatDigits; ++digits) {
-        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
-        if (std::strtof(text, nullptr) == value) {
+        end = std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits).ptr;
+        float back = 0.0F;
+        std::from_chars(text, end, back);
+        if (back == value) {
             break;
         }
     }
-    return text;
+    return std::string(text, end);
 }
 
 }  // namespace
