@@ -86,6 +86,8 @@ typedef struct tarn_dds_topic_stats {
     uint64_t published;     /* written to DDS */
     uint64_t not_published; /* replaced in the queue by a newer one, or lost to a failed write */
     uint64_t failed;        /* of those, writes Cyclone DDS refused, or messages not serialised */
+    uint32_t subscribers;   /* readers matched now (0 for a topic the sensor does not have) */
+    uint32_t reserved;
 } tarn_dds_topic_stats;
 
 typedef struct tarn_dds tarn_dds;

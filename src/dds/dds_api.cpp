@@ -172,7 +172,11 @@ int tarn_dds_sensor_stats(const tarn_dds_sensor* sensor, tarn_dds_topic_stats* s
     for (int t = 0; t < TARN_DDS_TOPICS; ++t) {
         const tarn::dds::Topic& topic = sensor->topics[t];
         stats[t] = {topic.offered.load(), topic.published.load(), topic.notPublished.load(),
-                    topic.failed.load()};
+                    topic.failed.load(), 0, 0};
+        dds_publication_matched_status_t matched{};
+        if (topic.writer != 0 && dds_get_publication_matched_status(topic.writer, &matched) == 0) {
+            stats[t].subscribers = matched.current_count;
+        }
     }
     return TARN_OK;
 }

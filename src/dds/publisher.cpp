@@ -346,7 +346,7 @@ void Publisher::run() {
                 }
             }
         }
-        std::vector<tarn_dds_sensor*> due;
+        std::vector<std::pair<tarn_dds_sensor*, int64_t>> due;  // and its scheduled time
         const int64_t now = realtimeNs();
         int64_t next = now + 1000000000;
         if (period > 0) {
@@ -354,7 +354,7 @@ void Publisher::run() {
                 if (sensor->nextDiagnosticsNs == 0) {
                     sensor->nextDiagnosticsNs = now + period;
                 } else if (now >= sensor->nextDiagnosticsNs) {
-                    due.push_back(sensor.get());
+                    due.emplace_back(sensor.get(), sensor->nextDiagnosticsNs);
                     sensor->nextDiagnosticsNs += period;
                     if (sensor->nextDiagnosticsNs <= now) {
                         sensor->nextDiagnosticsNs = now + period;  // after a long stall
@@ -376,8 +376,9 @@ void Publisher::run() {
                 topic->published.fetch_add(1);
             }
         }
-        for (tarn_dds_sensor* sensor : due) {
-            publishDiagnostics(*sensor, now);
+        // Stamped with their schedule, so reports are exactly a period apart.
+        for (auto& [sensor, stamp] : due) {
+            publishDiagnostics(*sensor, stamp);
         }
         lock.lock();
     }

@@ -6,10 +6,11 @@
  *   image NS TOPIC STAMP_NS FRAME_ID HEIGHT WIDTH ENCODING STEP DATA_BYTES
  *   diagnostics NS STAMP_NS LEVEL KEY=VALUE...
  * FIELDS is name:offset:datatype:count joined by ','; HASH is FNV-1a over x, y, z, row and column
- * of every point. "matched" comes each time every points reader has matched one more writer. Ends on SIGTERM or after
+ * of every point. "matched" comes each time every reader has matched one more writer. Ends on SIGTERM or after
  * the time-out.
  *   dds_subscriber DOMAIN TIMEOUT_MS SLOW_MS RELIABLE NAMESPACE...
  */
+#define _POSIX_C_SOURCE 200809L
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -107,7 +108,7 @@ int main(int argc, char** argv) {
                                  (r == DIAGNOSTICS || reliable) ? DDS_RELIABILITY_RELIABLE
                                                                 : DDS_RELIABILITY_BEST_EFFORT,
                                  DDS_SECS(1));
-            dds_qset_history(qos, DDS_HISTORY_KEEP_LAST, r == DIAGNOSTICS ? 100 : 5);
+            dds_qset_history(qos, DDS_HISTORY_KEEP_LAST, r == DIAGNOSTICS || reliable ? 100 : 5);
             readers[n][r] = dds_create_reader(participant, topic, qos, NULL);
             dds_delete_qos(qos);
             if (readers[n][r] < 0) {
@@ -120,19 +121,21 @@ int main(int argc, char** argv) {
     }
 
     const dds_time_t end = dds_time() + DDS_MSECS(timeoutMs);
-    uint32_t matches = 0; /* the fewest writers any points reader has matched so far */
+    uint32_t matches = 0; /* the fewest writers any reader has matched so far */
     while (!stopping && dds_time() < end) {
         int all = 1;
         uint32_t fewest = UINT32_MAX;
         for (int n = 0; n < count; ++n) {
-            dds_subscription_matched_status_t st;
-            dds_get_subscription_matched_status(readers[n][POINTS], &st);
-            all = all && st.current_count > 0;
-            fewest = st.total_count < fewest ? st.total_count : fewest;
+            for (int r = 0; r < READERS; ++r) {
+                dds_subscription_matched_status_t st;
+                dds_get_subscription_matched_status(readers[n][r], &st);
+                all = all && st.current_count > 0;
+                fewest = st.total_count < fewest ? st.total_count : fewest;
+            }
         }
         if (all && fewest > matches) {
             matches = fewest;
-            printf("matched\n"); /* once per publisher that came up */
+            printf("matched\n"); /* once for each publisher that came up */
         }
         dds_attach_t fired[MAX_NS * READERS];
         dds_waitset_wait(waitset, fired, MAX_NS * READERS, DDS_MSECS(50));
