@@ -17,8 +17,13 @@ FrameSaver::FrameSaver(std::string directory, std::size_t capacity, std::string 
 
 FrameSaver::~FrameSaver() { finish(); }
 
-bool FrameSaver::offer(const tarn_point* grid, const tarn_frame_info& info) {
+bool FrameSaver::offer(const tarn_point* grid, const tarn_frame_info& info, bool waitForRoom) {
     std::unique_lock<std::mutex> lock(mutex_);
+    if (waitForRoom) {
+        room_.wait(lock, [this] {
+            return finishing_ || !failure_.empty() || queue_.size() < capacity_;
+        });
+    }
     if (finishing_ || queue_.size() >= capacity_ || !failure_.empty()) {
         ++notSaved_;
         return false;
@@ -74,6 +79,7 @@ void FrameSaver::work() {
         }
         Item item = std::move(queue_.front());
         queue_.pop_front();
+        room_.notify_one();
         const bool failed = !failure_.empty();
         lock.unlock();
         char stem[32];
@@ -100,6 +106,7 @@ void FrameSaver::work() {
             ++saved_;
         }
         spare_.push_back(std::move(item.grid));
+        room_.notify_one();  // a failure ends every wait for room
     }
 }
 

@@ -26,8 +26,9 @@ class FrameSaver {
     FrameSaver& operator=(const FrameSaver&) = delete;
 
     // Queues a copy of grid (TARN_CELLS points); false, and counted as not saved, when the queue
-    // is full or a write has failed.
-    bool offer(const tarn_point* grid, const tarn_frame_info& info);
+    // is full or a write has failed. With waitForRoom (a recording, which loses nothing by
+    // waiting) a full queue is waited for instead.
+    bool offer(const tarn_point* grid, const tarn_frame_info& info, bool waitForRoom = false);
     // Writes what is queued and ends the thread; afterwards the counts are final.
     void finish();
 
@@ -48,6 +49,7 @@ class FrameSaver {
     const std::string prefix_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
+    std::condition_variable room_;
     std::deque<Item> queue_;
     std::vector<std::vector<tarn_point>> spare_;  // grids to reuse
     bool finishing_ = false;

@@ -354,7 +354,7 @@ int run(const StreamOptions& o) {
                 measureAngle(last, angle);
             }
             if (saver && info.sequence % static_cast<uint64_t>(o.every) == 0) {
-                saver->offer(last.data(), info);
+                saver->offer(last.data(), info, live == nullptr);
             }
         } else if (result == TARN_RECORDING_END) {
             ended = true;
