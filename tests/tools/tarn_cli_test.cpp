@@ -1,5 +1,9 @@
 // The tarn command's help, version, command-line errors and address check, each run as a process.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -64,6 +68,37 @@ TEST(TarnCli, LostOutputEndsWithItsOwnStatusAndOneLine) {
         EXPECT_EQ(outcome.status, kOutputStatus) << c.line;
         EXPECT_EQ(outcome.err, c.line + "\n");
     }
+}
+
+TEST(TarnCli, HelpCommandAndCommandFaultsPointToTheHelpOnce) {
+    EXPECT_EQ(runTool({"help", "stream"}).out, runTool({"stream", "--help"}).out);
+    EXPECT_EQ(runTool({"help"}).out, runTool({"--help"}).out);
+    for (const Words& words : {Words{}, Words{"bogus"}, Words{"help", "bogus"}}) {
+        const auto outcome = runTool(words);
+        EXPECT_EQ(outcome.status, kUsageStatus);
+        const std::size_t first = outcome.err.find("(see tarn --help)");
+        EXPECT_NE(first, std::string::npos) << outcome.err;
+        EXPECT_EQ(outcome.err.find("(see tarn --help)", first + 1), std::string::npos)
+            << outcome.err;
+    }
+}
+
+TEST(TarnCli, ABusyLocalPortIsNamedAsInUse) {
+    const int holder = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof local;
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+    ASSERT_EQ(getsockname(holder, reinterpret_cast<sockaddr*>(&local), &length), 0);
+    const std::string port = std::to_string(ntohs(local.sin_port));
+    const auto outcome = runTool({"stream", "--device", "127.0.0.1", "--local-address",
+                                  "127.0.0.1", "--local-port", port, "--duration", "1"});
+    close(holder);
+    EXPECT_EQ(linesOf(outcome.err).size(), 1u) << outcome.err;
+    EXPECT_NE(outcome.err.find("cannot listen on local port " + port + ": the port is in use"),
+              std::string::npos)
+        << outcome.err;
 }
 
 TEST(TarnCli, VersionIsTheLibraryVersion) {

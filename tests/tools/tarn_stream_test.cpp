@@ -130,6 +130,49 @@ TEST_F(StreamTest, EmbeddedSensorShowsTheAngleAndSavesTheLastFrame) {
     EXPECT_EQ(saved, frameFiles(saved[0].substr(0, saved[0].find('-', 6))));
 }
 
+TEST_F(StreamTest, SavesEveryFrameItTakesAndStopsAtExactlyTheBound) {
+    // Saving runs beside the stream: with --every 1 each frame taken is saved, in order, none
+    // skipped; with --every 3 the last frame of the bound is among them.
+    for (const std::string every : {"1", "3"}) {
+        const std::string folder = "/every" + every;
+        const auto outcome = runTool({"stream", "--frames", "9", "--fps", "30", "--save",
+                                      directory_ + folder, "--every", every});
+        ASSERT_EQ(outcome.status, 0) << outcome.err;
+        const long step = std::atol(every.c_str());
+        std::vector<std::string> expected;
+        for (long n = step; n <= 9; n += step) {
+            char stem[32];
+            std::snprintf(stem, sizeof stem, "frame-%06ld", n);
+            for (const std::string& name : frameFiles(stem)) {
+                expected.push_back(name);
+            }
+        }
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(files(folder), expected) << outcome.out;
+        EXPECT_NE(outcome.out.find("tarn stream: 9 frames taken, " + std::to_string(9 / step) +
+                                   " saved, 0 not saved"),
+                  std::string::npos)
+            << outcome.out;
+    }
+}
+
+TEST_F(StreamTest, RejectingEveryDatagramSaysWhichSourceItExpected) {
+    const std::string expectedPort = std::to_string(freeUdpPort());
+    ToolProcess stream({"stream", "--device", "127.0.0.1", "--device-port", expectedPort,
+                        "--local-port", localPort_, "--idle", "0.5", "--duration", "20"});
+    ASSERT_TRUE(stream.waitForOutput("tarn stream: listening to")) << stream.output();
+    const auto sim = runTool({"sim", "--to", "127.0.0.1:" + localPort_, "--from",
+                              "127.0.0.1:" + sourcePort_, "--frames", "2", "--fps", "50"});
+    ASSERT_EQ(sim.status, 0) << sim.err;
+    const auto outcome = stream.wait();
+    EXPECT_EQ(outcome.status, kNoDataStatus);
+    EXPECT_NE(outcome.out.find(" datagrams came from a source other than the one expected, "
+                               "127.0.0.1 port " +
+                               expectedPort),
+              std::string::npos)
+        << outcome.out;
+}
+
 TEST_F(StreamTest, FailuresHaveTheirStatus) {
     const auto silent = runTool(
         {"stream", "--device", "127.0.0.1", "--local-port", localPort_, "--duration", "0.3"});
@@ -201,6 +244,19 @@ TEST_F(RecordingTest, RecordInfoExportAndReplayBitForBit) {
         struct stat status {};
         EXPECT_EQ(stat((frames + stem + ".ply").c_str(), &status), 0) << stem;
     }
+
+    // Played by tarn stream through the frame source, every frame comes once and is saved.
+    const auto played =
+        runTool({"stream", capture, "--angle", "--save", directory_ + "/played", "--every", "1"});
+    ASSERT_EQ(played.status, 0) << played.err;
+    EXPECT_NE(played.out.find("tarn stream: the recording ended"), std::string::npos);
+    EXPECT_NE(played.out.find("tarn stream: 6 frames taken, 6 saved, 0 not saved"),
+              std::string::npos)
+        << played.out;
+    const std::size_t mean = played.out.find("tarn stream: angle on 6 frames, 6 measured: mean ");
+    ASSERT_NE(mean, std::string::npos) << played.out;
+    EXPECT_NEAR(std::atof(played.out.c_str() + mean + 49), 12.0, 0.5);
+    EXPECT_EQ(files("/played").size(), 6u * 6u);
 
     // Replayed into the library, the frames are the simulated wall's, bit for bit.
     Collected collected;

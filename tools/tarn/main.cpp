@@ -13,7 +13,7 @@ namespace tarn::cli {
 namespace {
 
 const char* const kUsage = R"(usage: tarn <command> [options]
-       tarn <command> --help
+       tarn <command> --help, tarn help [<command>]
        tarn --version
 
 Commands:
@@ -49,10 +49,14 @@ constexpr Command kCommands[] = {
 
 int dispatch(const Words& words) {
     if (words.empty()) {
-        throw UsageError("missing command (see tarn --help)");
+        throw UsageError("missing command");
     }
     const std::string& first = words.front();
-    if (first == "--help" || first == "-h") {
+    if (first == "help" && words.size() > 1) {
+        // tarn help COMMAND is tarn COMMAND --help.
+        return dispatch({words[1], "--help"});
+    }
+    if (first == "--help" || first == "-h" || first == "help") {
         std::fputs(kUsage, stdout);
         std::fputs(kExitStatusHelp, stdout);
         return 0;
@@ -67,7 +71,7 @@ int dispatch(const Words& words) {
                               Words(words.begin() + 1, words.end()));
         }
     }
-    throw UsageError("unknown command '" + first + "' (see tarn --help)");
+    throw UsageError("unknown command '" + first + "'");
 }
 
 int runCaught(const std::string& name, int (*command)(const Words&), const Words& words) {

@@ -10,15 +10,20 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "KESOApi.h"
+#include "tarn/recording.h"
+#include "tarn/source.h"
 #include "tarn/tarn.h"
 #include "tools/tarn/args.h"
 #include "tools/tarn/commands.h"
 #include "tools/tarn/exit_status.h"
 #include "tools/tarn/files.h"
+#include "tools/tarn/frame_saver.h"
 #include "tools/tarn/output.h"
 #include "tools/tarn/run_bounds.h"
 #include "tools/tarn/stop_signal.h"
@@ -30,16 +35,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const char* const kUsage = R"(usage: tarn stream [options]
+const char* const kUsage = R"(usage: tarn stream [FILE.pcap] [options]
 Streams frames from a sensor, or without --device from the embedded simulated sensor on loopback,
-and prints a status line per second: frames and datagrams per second, frames lost (their last
+or plays the recording FILE.pcap through the same path (as fast as it can, or with --realtime at
+its recorded pace), and prints a status line per second: frames and datagrams per second, frames lost (their last
 datagram, or to a full queue), merged and incomplete, datagrams rejected and invalid, kernel drops, IMU samples per second, and with --angle
 the plane angle. Stops on Ctrl-C, after --frames, --duration or --idle.
 
   --save DIR             write the last frame into DIR (created when missing) as PLY, PCD, CSV, a
                          depth and an intensity PNG (frame-NNNNNN.ply, ...); with --every K every
                          K-th frame instead
-  --every K              with --save: every K-th frame
+  --every K              with --save: every K-th frame, written on a thread of its own; a frame
+                         that finds its queue full is counted in the summary as not saved
+  --realtime             with FILE.pcap: play the frames at their recorded pace
   --angle                measure the plane angle of every frame
   --box Y0:Y1:Z0:Z1:X0:X1
                          the box the plane is measured in: y across the plane, z along it (cut
@@ -52,16 +60,21 @@ Examples:
   tarn stream --duration 5 --angle --save out   the simulated wall: status, angle, pictures
   tarn stream --device 192.168.1.10 --local-port 2368
   tarn stream --device 192.168.1.10 --frames 100 --save frames --every 10
+  tarn stream capture.pcap --angle --realtime   a recording, as the sensor sent it
 )";
 
 constexpr long kMaxEvery = 1000000;
 constexpr int kMaxWaitMs = 100;
+// Frames waiting for the saver (each about 2 MB); a frame that finds them all taken is counted.
+constexpr std::size_t kSaveQueue = 32;
 constexpr long kMaxBoxBound = 100000;
 constexpr std::size_t kBoxBounds = 6;
 
 struct StreamOptions {
     SourceOptions source;
     RunBounds bounds;
+    std::string recording;  // empty: a live stream
+    bool realtime = false;
     std::string saveDirectory;
     long every = 0;  // 0: only the last frame
     bool angle = false;
@@ -101,6 +114,13 @@ StreamOptions readOptions(const Args& args) {
     StreamOptions o;
     o.source = readSourceOptions(args);
     o.bounds = readRunBounds(args);
+    if (!args.positional().empty()) {
+        o.recording = args.positional().front();
+    }
+    o.realtime = args.flag("realtime");
+    if (o.realtime && o.recording.empty()) {
+        throw UsageError("--realtime needs a recording");
+    }
     o.saveDirectory = args.text("save", "");
     o.every = args.integer("every", 0, 1, kMaxEvery);
     if (o.every != 0 && o.saveDirectory.empty()) {
@@ -147,14 +167,17 @@ void measureAngle(std::vector<tarn_point>& grid, AngleTally& tally) {
     tally.latest = text;
 }
 
-std::string trueTiltText(const StreamSource& source) {
+std::string trueTiltText(const StreamSource* source) {
+    if (source == nullptr || !source->simulated()) {
+        return "";
+    }
     char text[48];
-    std::snprintf(text, sizeof text, " (true %.2f)", static_cast<double>(source.trueTilt()));
-    return source.simulated() ? text : "";
+    std::snprintf(text, sizeof text, " (true %.2f)", static_cast<double>(source->trueTilt()));
+    return text;
 }
 
 void printStatus(double elapsed, const tarn_stream_stats& now, const tarn_stream_stats& before,
-                 double seconds, const AngleTally* angle, const StreamSource& source) {
+                 double seconds, const AngleTally* angle, const StreamSource* source) {
     const double span = seconds > 0.0 ? seconds : 1.0;
     std::string angleText;
     if (angle != nullptr) {
@@ -172,7 +195,7 @@ void printStatus(double elapsed, const tarn_stream_stats& now, const tarn_stream
 }
 
 void printSummary(double elapsed, const tarn_stream_stats& s, const AngleTally* angle,
-                  const StreamSource& source) {
+                  const StreamSource* source) {
     std::printf("tarn stream: %" PRIu64 " frames in %.2f s, %.1f frames/s; lost %" PRIu64
                 ", merged %" PRIu64 ", incomplete %" PRIu64 "\n",
                 s.frames_decoded, elapsed,
@@ -211,6 +234,67 @@ void save(const std::string& directory, const std::vector<tarn_point>& grid,
     }
 }
 
+// Where the frames come from: a live stream (a sensor or the embedded simulated sensor), or a
+// recording played through the same frame source.
+class Input {
+  public:
+    explicit Input(const StreamOptions& o) {
+        if (o.recording.empty()) {
+            StreamCallbacks callbacks;
+            callbacks.frameSource = true;
+            live_ = std::make_unique<StreamSource>(o.source, callbacks);
+            source_ = live_->frameSource();
+            return;
+        }
+        char error[256] = "";
+        const int result = tarn_source_open_recording(o.recording.c_str(), nullptr, 0, &source_,
+                                                      error, sizeof error);
+        if (result != TARN_OK) {
+            throw Failure(ExitStatus::file, error[0] != '\0' ? std::string(error)
+                                                             : std::string("cannot open ") +
+                                                                   o.recording + ": " +
+                                                                   tarn_recording_strerror(result));
+        }
+    }
+    ~Input() {
+        if (!live_) {
+            tarn_source_close(source_);
+        }
+    }
+    Input(const Input&) = delete;
+    Input& operator=(const Input&) = delete;
+
+    tarn_source* source() const { return source_; }
+    const StreamSource* live() const { return live_.get(); }
+    std::optional<SimCounts> stopSimulation() {
+        return live_ ? live_->stopSimulation() : std::nullopt;
+    }
+    tarn_source_stats stats() const {
+        tarn_source_stats s{};
+        tarn_source_get_stats(source_, &s);
+        return s;
+    }
+
+  private:
+    std::unique_ptr<StreamSource> live_;
+    tarn_source* source_ = nullptr;  // owned by live_ when live
+};
+
+// A stream that rejected every datagram says whom it expected, so a sender on another port (a
+// recording of the embedded simulated sensor, say) is found at once.
+void explainRejections(const StreamOptions& o, const tarn_stream_stats& s) {
+    if (!o.recording.empty() || o.source.device.empty() || s.datagrams_read == 0 ||
+        s.datagrams_rejected != s.datagrams_read) {
+        return;
+    }
+    const std::string port = std::to_string(o.source.devicePort) + " (or " +
+                             std::to_string(TARN_DEFAULT_ALTERNATE_PORT) + ")";
+    std::printf("tarn stream: every one of the %" PRIu64
+                " datagrams came from a source other than the one expected, %s port %s; give "
+                "the sender's address and source port with --device and --device-port\n",
+                s.datagrams_read, o.source.device.c_str(), port.c_str());
+}
+
 int run(const StreamOptions& o) {
     if (!o.saveDirectory.empty()) {
         requireWritableDirectory(o.saveDirectory);
@@ -220,60 +304,106 @@ int run(const StreamOptions& o) {
     if (o.angle) {
         KESOEnableAngleMeasure(true, o.box);
     }
-    StreamSource source(o.source, {});
-    std::printf("tarn stream: listening to %s\n", source.description().c_str());
-    tarn_stream_stats before{};
-    tarn_stream_get_stats(source.stream(), &before);
-    std::printf("tarn stream: receive buffer %" PRIu64 " bytes granted by the kernel\n",
-                before.receive_buffer_bytes);
+    Input input(o);
+    const StreamSource* live = input.live();
+    if (live != nullptr) {
+        std::printf("tarn stream: listening to %s\n", live->description().c_str());
+        std::printf("tarn stream: receive buffer %" PRIu64 " bytes granted by the kernel\n",
+                    input.stats().stream.receive_buffer_bytes);
+    } else {
+        std::printf("tarn stream: playing %s%s\n", o.recording.c_str(),
+                    o.realtime ? " at its recorded pace" : "");
+    }
+    std::unique_ptr<FrameSaver> saver;
+    if (o.every != 0) {
+        saver = std::make_unique<FrameSaver>(o.saveDirectory, kSaveQueue, "tarn stream");
+    }
 
     std::vector<tarn_point> incoming(TARN_CELLS);
     std::vector<tarn_point> last(TARN_CELLS);
     tarn_frame_info lastInfo{};
-    bool haveFrame = false;
+    uint64_t taken = 0;
     AngleTally angle;
     RunClock clock(o.bounds);
     Clock::time_point lastTick = clock.start();
+    tarn_stream_stats before = input.stats().stream;
     tarn_stream_stats now = before;
-    while (!clock.done(now.frames_decoded, now.datagrams_read) && stop.sleepUntil(Clock::now())) {
-        const int waitMs = clock.waitMs(kMaxWaitMs);
+    int64_t firstCaptureNs = 0;
+    bool ended = false;
+    while (!ended && !clock.done(taken, now.datagrams_read) && stop.sleepUntil(Clock::now())) {
         tarn_frame_info info{};
-        const int result = tarn_stream_wait_frame(source.stream(), waitMs, incoming.data(), &info);
+        const int result =
+            tarn_source_next(input.source(), clock.waitMs(kMaxWaitMs), incoming.data(), &info);
         if (result == TARN_OK) {
+            if (o.realtime && live == nullptr) {
+                // The recorded pace: each frame at its capture time's offset from the first.
+                if (taken == 0) {
+                    firstCaptureNs = info.receive_realtime_ns;
+                }
+                const auto offset = std::chrono::nanoseconds(
+                    std::max<int64_t>(0, info.receive_realtime_ns - firstCaptureNs));
+                if (!stop.sleepUntil(clock.start() +
+                                     std::chrono::duration_cast<Clock::duration>(offset))) {
+                    break;
+                }
+            }
             incoming.swap(last);
             lastInfo = info;
-            haveFrame = true;
+            ++taken;
             if (o.angle) {
                 measureAngle(last, angle);
             }
-            if (o.every != 0 && info.sequence % static_cast<uint64_t>(o.every) == 0) {
-                save(o.saveDirectory, last, lastInfo);
+            if (saver && info.sequence % static_cast<uint64_t>(o.every) == 0) {
+                saver->offer(last.data(), info, live == nullptr);
             }
+        } else if (result == TARN_RECORDING_END) {
+            ended = true;
         } else if (result != TARN_ERR_TIMEOUT) {
-            throw Failure(ExitStatus::failure,
-                          std::string("waiting for a frame: ") + tarn_strerror(result));
+            const std::string reason = tarn_source_error(input.source());
+            throw Failure(result == TARN_ERR_RECORDING_DAMAGED ? ExitStatus::file
+                                                               : ExitStatus::failure,
+                          "reading a frame: " + (reason.empty() ? std::string(tarn_strerror(result))
+                                                                : reason));
         }
-        tarn_stream_get_stats(source.stream(), &now);
+        now = input.stats().stream;
         if (clock.tickDue()) {
             const Clock::time_point tick = Clock::now();
             printStatus(clock.elapsed(), now, before,
                         std::chrono::duration<double>(tick - lastTick).count(),
-                        o.angle ? &angle : nullptr, source);
+                        o.angle ? &angle : nullptr, live);
             before = now;
             lastTick = tick;
         }
     }
     const double elapsed = clock.elapsed();
-    const std::optional<SimCounts> sent = source.stopSimulation();
-    tarn_stream_get_stats(source.stream(), &now);
-    std::printf("tarn stream: %s after %.1f s\n", stop.stopped() ? "stopped" : "done", elapsed);
-    printSummary(elapsed, now, o.angle ? &angle : nullptr, source);
+    const std::optional<SimCounts> sent = input.stopSimulation();
+    const tarn_source_stats stats = input.stats();
+    if (saver) {
+        saver->finish();
+    }
+    std::printf("tarn stream: %s after %.1f s\n",
+                stop.stopped() ? "stopped" : (ended ? "the recording ended" : "done"), elapsed);
+    printSummary(elapsed, stats.stream, o.angle ? &angle : nullptr, live);
+    if (stats.frames_dropped != 0) {
+        std::printf("tarn stream: %" PRIu64 " frames dropped before this tool took them (its "
+                    "frame queue was full)\n",
+                    stats.frames_dropped);
+    }
+    if (saver) {
+        std::printf("tarn stream: %" PRIu64 " frames taken, %" PRIu64 " saved, %" PRIu64
+                    " not saved (the save queue was full or a write failed)\n",
+                    taken, saver->saved(), saver->notSaved());
+    }
     if (sent) {
         std::printf("tarn stream: the embedded simulated sensor sent %" PRIu64 " frames, %" PRIu64
                     " point datagrams, %" PRIu64 " IMU datagrams\n",
                     sent->frames, sent->pointDatagrams, sent->imuDatagrams);
     }
-    if (!haveFrame) {
+    explainRejections(o, stats.stream);
+    if (saver && !saver->failure().empty()) {
+        throw Failure(ExitStatus::file, saver->failure());
+    }
+    if (taken == 0) {
         if (outputFailed()) {
             return 0;  // its output ended it before a frame came; runGuarded reports that
         }
@@ -291,12 +421,13 @@ int runStream(const Words& words) {
     const Args args(words, withSourceOptions(withRunBounds({{"save", OptionKind::value},
                                                             {"every", OptionKind::value},
                                                             {"angle", OptionKind::flag},
-                                                            {"box", OptionKind::value}})));
+                                                            {"box", OptionKind::value},
+                                                            {"realtime", OptionKind::flag}})));
     if (args.help()) {
         std::printf("%s\n%s\n%s%s", kUsage, kSourceHelp, kRunBoundsHelp, kExamples);
         return 0;
     }
-    args.expectPositional(0, 0, "");
+    args.expectPositional(0, 1, "at most one recording");
     return run(readOptions(args));
 }
 

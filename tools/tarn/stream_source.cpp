@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <system_error>
 
@@ -45,6 +46,25 @@ int freeLoopbackPort() {
 
 void printLibraryLine(tarn_stream*, const char* line, void* prefix) {
     std::fprintf(stderr, "%s: %s\n", static_cast<const char*>(prefix), line);
+}
+
+// True when binding UDP port on address ("" for every address) fails because a socket holds it.
+bool portInUse(const std::string& address, int port) {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return false;
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<uint16_t>(port));
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (!address.empty()) {
+        inet_pton(AF_INET, address.c_str(), &local.sin_addr);
+    }
+    const bool inUse =
+        bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 && errno == EADDRINUSE;
+    close(fd);
+    return inUse;
 }
 
 }  // namespace
@@ -118,7 +138,9 @@ StreamSource::StreamSource(const SourceOptions& options, const StreamCallbacks& 
 
 StreamSource::~StreamSource() {
     stopSimulation();
-    if (stream_ != nullptr) {
+    if (source_ != nullptr) {
+        tarn_source_close(source_);
+    } else if (stream_ != nullptr) {
         tarn_stream_close(stream_);
     }
 }
@@ -136,12 +158,25 @@ int StreamSource::open(const StreamCallbacks& callbacks, const std::string& devi
     config.receive_buffer_bytes = options_.receiveBuffer;
     config.on_datagram = callbacks.onDatagram;
     config.datagram_user = callbacks.datagramUser;
-    return tarn_stream_open(&config, &stream_);
+    if (!callbacks.frameSource) {
+        return tarn_stream_open(&config, &stream_);
+    }
+    const int result = tarn_source_open_stream(&config, 0, &source_);
+    if (result == TARN_OK) {
+        stream_ = tarn_source_stream(source_);
+    }
+    return result;
 }
 
 void StreamSource::openDeviceStream(const StreamCallbacks& callbacks) {
     const int localPort = options_.localPort != 0 ? options_.localPort : kDefaultLocalPort;
     const int result = open(callbacks, options_.device, options_.devicePort, localPort);
+    if (result == TARN_ERR_BIND && portInUse(options_.localAddress, localPort)) {
+        throw Failure(ExitStatus::socket,
+                      "cannot listen on local port " + std::to_string(localPort) +
+                          ": the port is in use (another program, or another tarn, holds it; "
+                          "choose another with --local-port)");
+    }
     if (result != TARN_OK) {
         throw Failure(result == TARN_ERR_BIND || result == TARN_ERR_SOCKET ? ExitStatus::socket
                                                                            : ExitStatus::failure,

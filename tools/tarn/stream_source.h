@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "KESOApi.h"
+#include "tarn/source.h"
 #include "tarn/tarn.h"
 #include "tools/tarn/args.h"
 #include "tools/tarn/sim_stream.h"
@@ -52,6 +53,8 @@ SourceOptions readSourceOptions(const Args& args);
 struct StreamCallbacks {
     tarn_datagram_callback onDatagram = nullptr;
     void* datagramUser = nullptr;
+    // Opens a frame source (tarn_source_open_stream), whose frames frameSource() gives, each once.
+    bool frameSource = false;
 };
 
 class StreamSource {
@@ -65,6 +68,8 @@ class StreamSource {
     StreamSource& operator=(const StreamSource&) = delete;
 
     tarn_stream* stream() const { return stream_; }
+    // The frame source, with StreamCallbacks::frameSource; null otherwise.
+    tarn_source* frameSource() const { return source_; }
     // What the stream listens to, for the opening line.
     std::string description() const;
     bool simulated() const { return sim_ != nullptr; }
@@ -81,6 +86,7 @@ class StreamSource {
 
     SourceOptions options_;
     tarn_stream* stream_ = nullptr;
+    tarn_source* source_ = nullptr;  // owns stream_ when set
     int localPort_ = 0;
     std::unique_ptr<SimSensor> sim_;  // streams on a thread of its own
 };
