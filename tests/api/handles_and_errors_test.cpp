@@ -9,11 +9,21 @@
 #include "KESOApi.h"
 #include "tarn/tarn.h"
 
+// AddressSanitizer and ThreadSanitizer bring their own operator new, which a test cannot replace.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define TARN_RUNTIME_OWNS_NEW 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define TARN_RUNTIME_OWNS_NEW 1
+#endif
+#endif
+
 namespace {
 // While set, every allocation through operator new fails as it would on an exhausted heap.
 std::atomic<bool> failAllocations{false};
 }  // namespace
 
+#ifndef TARN_RUNTIME_OWNS_NEW
 void* operator new(std::size_t size) {
     if (failAllocations.load(std::memory_order_relaxed)) {
         throw std::bad_alloc();
@@ -33,6 +43,7 @@ void operator delete(void* memory) noexcept {
 void operator delete(void* memory, std::size_t) noexcept {
     std::free(memory);
 }
+#endif
 
 namespace {
 
@@ -56,6 +67,9 @@ TEST(DecoderHandles, AClosedHandleNeverReachesADecoderOpenedLater) {
 }
 
 TEST(DecoderHandles, AnExhaustedHeapIsAResultCodeNotAnException) {
+#ifdef TARN_RUNTIME_OWNS_NEW
+    GTEST_SKIP() << "the sanitizer's runtime owns operator new; the release build runs this";
+#endif
     tarn_decoder* decoder = nullptr;
     failAllocations = true;
     const int opened = tarn_decoder_open(&decoder);
