@@ -38,15 +38,30 @@ constexpr uint64_t kFrameNumber = 7;
 constexpr uint64_t kImuNanoseconds = 1234567890123ULL;
 constexpr uint32_t kNobody = 65534;
 
-const std::vector<std::string> kFields = {
-    "tarn.data_type",       "tarn.frame_flag",           "tarn.first_column",
-    "tarn.first_row",       "tarn.pixel_type",           "tarn.timestamp",
-    "tarn.pixel_count",     "tarn.pixel.distance",       "tarn.pixel.x",
-    "tarn.pixel.intensity", "tarn.imu.timestamp_ms",     "tarn.imu.accel_z",
-    "tarn.imu.gyro_x",      "tarn_ctl.direction",        "tarn_ctl.command",
-    "tarn_ctl.data_len",    "tarn_ctl.head_crc.status",  "tarn_ctl.data_crc.status",
-    "tarn_ctl.status",      "tarn_ctl.settings.address", "tarn_ctl.settings.host_port",
-    "tarn_ctl.settings.mac"};
+const std::vector<std::string> kFields = {"tarn.data_type",
+                                          "tarn.frame_flag",
+                                          "tarn.first_column",
+                                          "tarn.first_row",
+                                          "tarn.pixel_type",
+                                          "tarn.timestamp",
+                                          "tarn.pixel_count",
+                                          "tarn.last_row",
+                                          "tarn.last_column",
+                                          "tarn.pixel.distance",
+                                          "tarn.pixel.x",
+                                          "tarn.pixel.intensity",
+                                          "tarn.imu.timestamp_ms",
+                                          "tarn.imu.accel_z",
+                                          "tarn.imu.gyro_x",
+                                          "tarn_ctl.direction",
+                                          "tarn_ctl.command",
+                                          "tarn_ctl.data_len",
+                                          "tarn_ctl.head_crc.status",
+                                          "tarn_ctl.data_crc.status",
+                                          "tarn_ctl.status",
+                                          "tarn_ctl.settings.address",
+                                          "tarn_ctl.settings.host_port",
+                                          "tarn_ctl.settings.mac"};
 
 // A TCP segment with PSH and ACK set, checksum included.
 std::vector<uint8_t> tcpFrame(uint16_t sourcePort, uint16_t destinationPort, uint32_t seq,
@@ -133,10 +148,12 @@ class DissectorTest : public ::testing::Test {
     // loads the dissector for the run; without, it finds what its plugin folders hold, and
     // environment points them somewhere. Lua may be refused to root, and root's tshark ignores
     // WIRESHARK_PLUGIN_DIR; then tshark runs as nobody, which needs a readable capture.
+    // options go to tshark as they are.
     std::vector<std::vector<std::string>> dissect(const std::string& capturePath,
                                                   const std::string& environment = "",
-                                                  bool script = true) {
-        std::string command = "tshark -r " + capturePath;
+                                                  bool script = true,
+                                                  const std::string& options = "") {
+        std::string command = "tshark -r " + capturePath + options;
         if (script) {
             command += " -X lua_script:" TARN_DISSECTOR;
         }
@@ -238,8 +255,9 @@ void writeCapture(const std::string& path) {
     writer.close();
 }
 
-// What tshark makes of writeCapture's packets, row by row.
-std::vector<std::vector<std::string>> expectedRows() {
+// What tshark makes of writeCapture's packets, row by row; the pixels' own fields only with pixels
+// (the "Decode pixels" preference), the summary of the pixels always.
+std::vector<std::vector<std::string>> expectedRows(bool pixels) {
     const sim::Scene scene({});
     const sim::RawPoint first = scene.point(0, 0, kFrameNumber);
     const sim::RawPoint last = scene.point(140, 356, kFrameNumber);
@@ -251,9 +269,11 @@ std::vector<std::vector<std::string>> expectedRows() {
              {"tarn.pixel_type", "2"},
              {"tarn.timestamp", "7"},
              {"tarn.pixel_count", "140"},
-             {"tarn.pixel.distance", std::to_string(first.distance)},
-             {"tarn.pixel.x", std::to_string(first.x)},
-             {"tarn.pixel.intensity", std::to_string(first.intensity)}}),
+             {"tarn.last_row", "34"},
+             {"tarn.last_column", "3"},
+             {"tarn.pixel.distance", pixels ? std::to_string(first.distance) : ""},
+             {"tarn.pixel.x", pixels ? std::to_string(first.x) : ""},
+             {"tarn.pixel.intensity", pixels ? std::to_string(first.intensity) : ""}}),
         row({{"tarn.data_type", "1"},
              {"tarn.frame_flag", "2"},
              {"tarn.first_column", "356"},
@@ -261,9 +281,11 @@ std::vector<std::vector<std::string>> expectedRows() {
              {"tarn.pixel_type", "2"},
              {"tarn.timestamp", "7"},
              {"tarn.pixel_count", "40"},
-             {"tarn.pixel.distance", std::to_string(last.distance)},
-             {"tarn.pixel.x", std::to_string(last.x)},
-             {"tarn.pixel.intensity", std::to_string(last.intensity)}}),
+             {"tarn.last_row", "149"},
+             {"tarn.last_column", "359"},
+             {"tarn.pixel.distance", pixels ? std::to_string(last.distance) : ""},
+             {"tarn.pixel.x", pixels ? std::to_string(last.x) : ""},
+             {"tarn.pixel.intensity", pixels ? std::to_string(last.intensity) : ""}}),
         row({{"tarn.data_type", "4"},
              {"tarn.imu.timestamp_ms", "1234567"},
              {"tarn.imu.accel_z", "-9.80665"},
@@ -291,8 +313,8 @@ std::vector<std::vector<std::string>> expectedRows() {
     };
 }
 
-void expectRows(const std::vector<std::vector<std::string>>& rows) {
-    const auto expected = expectedRows();
+void expectRows(const std::vector<std::vector<std::string>>& rows, bool pixels) {
+    const auto expected = expectedRows(pixels);
     ASSERT_EQ(rows.size(), expected.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         for (std::size_t k = 0; k < kFields.size(); ++k) {
@@ -318,12 +340,13 @@ std::string tsharkFolder(const std::string& label) {
 TEST_F(DissectorTest, DecodesDatagramsAndAControlExchange) {
     const std::string path = directory_ + "/capture.pcap";
     writeCapture(path);
-    expectRows(dissect(path));
+    expectRows(dissect(path, "", true, " -o tarn.pixels:TRUE"), true);
 }
 
 // Installed under tshark's own prefix, the dissector lands in the folder tshark reads Lua plugins
 // from, and decodes with no option. The folder is the installed copy, reached through
-// WIRESHARK_PLUGIN_DIR (tshark's stand-in for its own folder), with an empty home.
+// WIRESHARK_PLUGIN_DIR (tshark's stand-in for its own folder), with an empty home. Without the
+// "Decode pixels" preference, the tree that -T fields reads holds the pixels' summary only.
 TEST_F(DissectorTest, InstalledIntoTsharksPluginFolderDecodesWithNoOption) {
     const std::string luaFolder = tsharkFolder("Global Lua Plugins");
     const std::string programFolder = tsharkFolder("Program");
@@ -342,8 +365,10 @@ TEST_F(DissectorTest, InstalledIntoTsharksPluginFolderDecodesWithNoOption) {
 
     const std::string path = directory_ + "/capture.pcap";
     writeCapture(path);
-    expectRows(dissect(
-        path, "HOME=" + directory_ + " WIRESHARK_PLUGIN_DIR=" + destination + luaFolder, false));
+    expectRows(
+        dissect(path, "HOME=" + directory_ + " WIRESHARK_PLUGIN_DIR=" + destination + luaFolder,
+                false),
+        false);
 }
 
 }  // namespace

@@ -186,6 +186,11 @@ TEST_F(FrameFilesTest, CsvHasAHeaderAndOneExactLinePerCell) {
     grid_[3][4].x = -897.6f;
     grid_[3][4].distance = 2397.0f;
     grid_[3][4].timestamp = 12345678901234ULL;
+    // Where the text switches between fixed and exponent form, and a power of two.
+    grid_[3][5].x = 0.0001f;
+    grid_[3][5].y = -1e-05f;
+    grid_[3][5].z = 1048576.0f;
+    grid_[3][5].distance = 1.5e9f;
     tarn::writers::writeCsv(directory_ + "/f.csv", grid_.get());
     std::istringstream lines(readFile(directory_ + "/f.csv"));
     std::string line;
@@ -214,7 +219,9 @@ TEST_F(FrameFilesTest, CsvHasAHeaderAndOneExactLinePerCell) {
         ++count;
     }
     EXPECT_EQ(count, kCells);
-    EXPECT_NE(readFile(directory_ + "/f.csv").find("\n3,4,-897.6,"), std::string::npos);
+    const std::string text = readFile(directory_ + "/f.csv");
+    EXPECT_NE(text.find("\n3,4,-897.6,"), std::string::npos);
+    EXPECT_NE(text.find("\n3,5,0.0001,-1e-05,1048576,1.5e+09,"), std::string::npos);
 }
 
 // Every property of the PLY is in a type that Open3D's tensor reader (and every other common

@@ -105,6 +105,7 @@ TEST_F(RecordFaultsTest, ARecordingCutInItsLastRecordIsReadUpToTheCutWithOneWarn
     EXPECT_EQ(exported.status, 0) << exported.err;
     ASSERT_EQ(linesOf(exported.err).size(), 1u) << exported.err;
     EXPECT_EQ(exported.err.rfind("tarn export: " + warning, 0), 0u) << exported.err;
+    EXPECT_EQ((exported.out + exported.err).find('\r'), std::string::npos);  // no progress line
 
     tarn::testing::ToolProcess replay(
         {"replay", capture, "--to", "127.0.0.1:9", "--max", "--loop"});

@@ -9,20 +9,25 @@
 
 namespace tarn::cli {
 
-FrameSaver::FrameSaver(std::string directory, std::size_t capacity, std::string prefix)
+FrameSaver::FrameSaver(std::string directory, std::size_t capacity, std::string prefix,
+                       std::size_t workers)
     : directory_(std::move(directory)),
       capacity_(capacity == 0 ? 1 : capacity),
-      prefix_(std::move(prefix)),
-      thread_([this] { work(); }) {}
+      prefix_(std::move(prefix)) {
+    for (std::size_t i = 0; i < (workers == 0 ? 1 : workers); ++i) {
+        threads_.emplace_back([this] { work(); });
+    }
+}
 
-FrameSaver::~FrameSaver() { finish(); }
+FrameSaver::~FrameSaver() {
+    finish();
+}
 
 bool FrameSaver::offer(const tarn_point* grid, const tarn_frame_info& info, bool waitForRoom) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (waitForRoom) {
-        room_.wait(lock, [this] {
-            return finishing_ || !failure_.empty() || queue_.size() < capacity_;
-        });
+        room_.wait(lock,
+                   [this] { return finishing_ || !failure_.empty() || queue_.size() < capacity_; });
     }
     if (finishing_ || queue_.size() >= capacity_ || !failure_.empty()) {
         ++notSaved_;
@@ -49,9 +54,11 @@ void FrameSaver::finish() {
         const std::lock_guard<std::mutex> lock(mutex_);
         finishing_ = true;
     }
-    wake_.notify_one();
-    if (thread_.joinable()) {
-        thread_.join();
+    wake_.notify_all();
+    for (std::thread& thread : threads_) {
+        if (thread.joinable()) {
+            thread.join();
+        }
     }
 }
 
@@ -89,9 +96,12 @@ void FrameSaver::work() {
             try {
                 writers::writeFrameFiles(directory_, stem,
                                          reinterpret_cast<writers::GridView>(item.grid.data()));
-                std::printf("%s: wrote %s.{ply,pcd,csv}, %s-depth.png, %s-depth16.png and "
-                            "%s-intensity.png\n",
-                            prefix_.c_str(), (directory_ + "/" + stem).c_str(), stem, stem, stem);
+                if (!prefix_.empty()) {
+                    std::printf(
+                        "%s: wrote %s.{ply,pcd,csv}, %s-depth.png, %s-depth16.png and "
+                        "%s-intensity.png\n",
+                        prefix_.c_str(), (directory_ + "/" + stem).c_str(), stem, stem, stem);
+                }
             } catch (const std::runtime_error& e) {
                 error = e.what();
             }

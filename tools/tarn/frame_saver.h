@@ -1,4 +1,4 @@
-// Saves frames on a thread of its own, off the stream's path: the stream hands each frame to a
+// Saves frames on threads of their own, off the stream's path: the stream hands each frame to a
 // bounded queue and goes on; a frame that finds the queue full is counted, never waited for.
 #ifndef TARN_TOOLS_TARN_FRAME_SAVER_H
 #define TARN_TOOLS_TARN_FRAME_SAVER_H
@@ -18,9 +18,12 @@ namespace tarn::cli {
 class FrameSaver {
   public:
     // Writes into directory (which must exist) each frame as frame-NNNNNN.{ply,pcd,csv,...},
-    // NNNNNN its sequence number, with a line on standard output per frame written (prefix first).
-    FrameSaver(std::string directory, std::size_t capacity, std::string prefix);
-    // Writes what is queued, then ends the thread.
+    // NNNNNN its sequence number, with a line on standard output per frame written (prefix first;
+    // none with an empty prefix). workers threads write, each its own frame, so frames may be
+    // finished out of order; at most capacity frames wait in the queue besides those.
+    FrameSaver(std::string directory, std::size_t capacity, std::string prefix,
+               std::size_t workers = 1);
+    // Writes what is queued, then ends the threads.
     ~FrameSaver();
     FrameSaver(const FrameSaver&) = delete;
     FrameSaver& operator=(const FrameSaver&) = delete;
@@ -29,7 +32,7 @@ class FrameSaver {
     // is full or a write has failed. With waitForRoom (a recording, which loses nothing by
     // waiting) a full queue is waited for instead.
     bool offer(const tarn_point* grid, const tarn_frame_info& info, bool waitForRoom = false);
-    // Writes what is queued and ends the thread; afterwards the counts are final.
+    // Writes what is queued and ends the threads; afterwards the counts are final.
     void finish();
 
     uint64_t saved() const;
@@ -56,7 +59,7 @@ class FrameSaver {
     uint64_t saved_ = 0;
     uint64_t notSaved_ = 0;
     std::string failure_;
-    std::thread thread_;
+    std::vector<std::thread> threads_;
 };
 
 }  // namespace tarn::cli

@@ -1,4 +1,7 @@
 // tarn info and tarn export: a recording decoded offline with the library's socket-less decoder.
+#include <unistd.h>
+
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <functional>
@@ -16,10 +19,10 @@
 #include "tools/tarn/commands.h"
 #include "tools/tarn/exit_status.h"
 #include "tools/tarn/files.h"
+#include "tools/tarn/frame_saver.h"
 #include "tools/tarn/mcap_export.h"
 #include "tools/tarn/mcap_info.h"
 #include "tools/tarn/recording_reader.h"
-#include "tools/tarn/writers/frame_files.h"
 
 namespace tarn::cli {
 namespace {
@@ -41,7 +44,8 @@ Examples:
   tarn info capture.pcap capture.mcap
 )";
 
-const char* const kExportUsage = R"(usage: tarn export FILE.pcap --save DIR [--every K] | --mcap OUT.mcap
+const char* const kExportUsage =
+    R"(usage: tarn export FILE.pcap --save DIR [--every K] | --mcap OUT.mcap
 Decodes a recording offline and writes every K-th frame into DIR as PLY, PCD, CSV, a depth and an
 intensity PNG (frame-NNNNNN.ply, ..., numbered from the recording's first frame).
   --save DIR             the folder to write into (required)
@@ -53,6 +57,42 @@ Examples:
   tarn export capture.pcap --save frames --every 10
   tarn export capture.pcap --mcap capture.mcap
 )";
+
+// tarn export writes frames on two threads (this machine's cores, beside the decoding one), with
+// at most four more decoded and waiting.
+constexpr std::size_t kExportWorkers = 2;
+constexpr std::size_t kExportQueue = 4;
+constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+
+// "tarn export: 40/75 frames" on standard error, rewritten in place at most ten times a second
+// and ended with a new line; nothing when standard error is not a terminal.
+class ProgressLine {
+  public:
+    ProgressLine(bool shown, uint64_t total) : shown_(shown), total_(total) {}
+    void show(uint64_t done) {
+        const auto now = std::chrono::steady_clock::now();
+        if (shown_ && now - last_ >= kProgressInterval) {
+            last_ = now;
+            print(done);
+        }
+    }
+    void end(uint64_t done) {
+        if (shown_) {
+            print(done);
+            std::fputc('\n', stderr);
+        }
+    }
+
+  private:
+    void print(uint64_t done) const {
+        std::fprintf(stderr, "\rtarn export: %" PRIu64 "/%" PRIu64 " frames", done, total_);
+        std::fflush(stderr);
+    }
+
+    const bool shown_;
+    const uint64_t total_;
+    std::chrono::steady_clock::time_point last_{};
+};
 
 struct Decoded {
     uint64_t datagrams = 0;
@@ -210,9 +250,9 @@ int runInfo(const Words& words) {
 }
 
 int runExport(const Words& words) {
-    const Args args(words, {{"save", OptionKind::value},
-                            {"every", OptionKind::value},
-                            {"mcap", OptionKind::value}});
+    const Args args(
+        words,
+        {{"save", OptionKind::value}, {"every", OptionKind::value}, {"mcap", OptionKind::value}});
     if (args.help()) {
         std::fputs(kExportUsage, stdout);
         return 0;
@@ -231,22 +271,33 @@ int runExport(const Words& words) {
     const std::string directory = args.text("save", "");
     const uint64_t every = static_cast<uint64_t>(args.integer("every", 1, 1, kMaxEvery));
     requireWritableDirectory(directory);
-    uint64_t written = 0;
-    const Decoded d = decode(
-        path, "tarn export", [&](const std::vector<tarn_point>& grid, const tarn_frame_info& info) {
-            if (info.sequence % every != 0) {
-                return;
-            }
-            char stem[32];
-            std::snprintf(stem, sizeof stem, "frame-%06" PRIu64, info.sequence);
-            try {
-                writers::writeFrameFiles(directory, stem,
-                                         reinterpret_cast<writers::GridView>(grid.data()));
-            } catch (const std::runtime_error& e) {
-                throw Failure(ExitStatus::file, e.what());
-            }
-            ++written;
+    auto wanted = [every](const tarn_frame_info& info) { return info.sequence % every == 0; };
+    // The count of frames to write, for the progress line: a first pass that only decodes.
+    uint64_t toWrite = 0;
+    const bool showProgress = isatty(STDERR_FILENO) != 0;
+    if (showProgress) {
+        decode(path, nullptr, [&](const std::vector<tarn_point>&, const tarn_frame_info& info) {
+            toWrite += wanted(info);
         });
+    }
+    ProgressLine progress(showProgress, toWrite);
+    FrameSaver saver(directory, kExportQueue, "", kExportWorkers);
+    const Decoded d = decode(path, "tarn export",
+                             [&](const std::vector<tarn_point>& grid, const tarn_frame_info& info) {
+                                 if (!wanted(info)) {
+                                     return;
+                                 }
+                                 if (!saver.offer(grid.data(), info, true)) {
+                                     throw Failure(ExitStatus::file, saver.failure());
+                                 }
+                                 progress.show(saver.saved());
+                             });
+    saver.finish();
+    if (!saver.failure().empty()) {
+        throw Failure(ExitStatus::file, saver.failure());
+    }
+    const uint64_t written = saver.saved();
+    progress.end(written);
     std::printf("tarn export: wrote %" PRIu64 " of %" PRIu64 " frames into %s (6 files each)\n",
                 written, d.stats.frames_decoded, directory.c_str());
     return 0;

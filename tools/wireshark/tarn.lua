@@ -75,6 +75,9 @@ local f = {
     timestamp = ProtoField.uint64("tarn.timestamp", "Timestamp"),
     pixel_count = ProtoField.uint16("tarn.pixel_count", "Whole pixels"),
     pixel_rest = ProtoField.bytes("tarn.pixel_rest", "Bytes after the last whole pixel (ignored)"),
+    pixels = ProtoField.none("tarn.pixels", "Pixels"),
+    last_row = ProtoField.uint16("tarn.last_row", "Last row"),
+    last_column = ProtoField.uint16("tarn.last_column", "Last column"),
     pixel = ProtoField.bytes("tarn.pixel", "Pixel"),
     pixel_row = ProtoField.uint16("tarn.pixel.row", "Row"),
     pixel_column = ProtoField.uint16("tarn.pixel.column", "Column"),
@@ -113,16 +116,23 @@ tarn.experts = e
 local prefs = tarn.prefs
 prefs.udp_port = Pref.uint("Measurement UDP port", SENSOR_DATA_PORT,
                            "UDP port always decoded as tarn measurements")
-prefs.pixels = Pref.bool("Decode pixels", true, "Show every pixel of a point datagram")
+prefs.pixels = Pref.bool("Decode pixels", false,
+                         "Show every pixel of a point datagram as a subtree of its fields " ..
+                         "(ten items a pixel: about 30 times slower to show)")
 
 -- Point datagrams --------------------------------------------------------------------------------
 --
 -- A point datagram carries up to a few hundred pixels of up to nine fields each, so the pixels
--- are what costs. Everything a packet needs is built here once, when the script loads; per packet
--- the dissector only reads bytes and adds items. Wireshark's packet list, tshark reading a file
--- and display filters on header fields need no pixel at all: pixels are decoded only into a tree
--- that is shown (Wireshark's packet details, tshark -V or -T fields), and otherwise only the pixel
--- fields that a filter, a column or a tap refers to.
+-- are what costs: ten items a pixel, each a call from Lua into Wireshark, make a shown datagram
+-- about 30 times dearer than its header. A shown tree (Wireshark's packet details, tshark -V,
+-- tshark -T fields) therefore holds the header and one summary item of the pixels (their count,
+-- bytes, last row and column); every pixel as a subtree of its fields comes with the "Decode
+-- pixels" preference (-o tarn.pixels:TRUE). A tree that is not shown (Wireshark's packet list and
+-- display filters, tshark reading or filtering a file) gets only the fields a filter, a column or
+-- a tap refers to, pixel fields included, whatever the preference.
+--
+-- Everything a packet needs is built here once, when the script loads; per packet the dissector
+-- reads the header as one string and adds items, and builds no table.
 
 local floor = math.floor
 local format = string.format
@@ -133,8 +143,12 @@ local sub = string.sub
 local add = TreeItem.add
 local add_le = TreeItem.add_le
 local set_generated = TreeItem.set_generated
+local set_text = TreeItem.set_text
+local add_expert = TreeItem.add_proto_expert_info
 local referenced = TreeItem.referenced
 local range = Tvb.range
+local raw = Tvb.raw
+local tvb_len = Tvb.len
 
 -- Where each value lies inside a pixel, by pixel type; nil where the layout lacks it.
 local pixel_layouts = {
@@ -169,15 +183,15 @@ local function int16_at(bytes, k)
 end
 
 local function add_coordinate(item, field, tvb, at, bytes, k, name)
-    local raw = int16_at(bytes, k)
-    add_le(item, field, range(tvb, at, 2), raw,
-           format("%s (raw): %d (%.1f)", name, raw, raw * RAW_TO_COORDINATE))
+    local raw_value = int16_at(bytes, k)
+    add_le(item, field, range(tvb, at, 2), raw_value,
+           format("%s (raw): %d (%.1f)", name, raw_value, raw_value * RAW_TO_COORDINATE))
 end
 
 -- Every pixel as a subtree of its fields, for a tree that is shown. Values and labels come from
 -- one copy of the pixel bytes, so that each item is one call into Wireshark.
 local function add_shown_pixels(tree, tvb, count, size, layout, first_row, first_column)
-    local bytes = tvb:raw(POINT_HEADER_BYTES, count * size)
+    local bytes = raw(tvb, POINT_HEADER_BYTES, count * size)
     local d, x, y, z, n = layout.distance, layout.x, layout.y, layout.z, layout.intensity
     for i = 0, count - 1 do
         local k = i * size
@@ -189,7 +203,7 @@ local function add_shown_pixels(tree, tvb, count, size, layout, first_row, first
         set_generated(add(item, f.pixel_row, row))
         set_generated(add(item, f.pixel_column, column))
         if row >= GRID_ROWS or column >= GRID_COLUMNS then
-            item:add_proto_expert_info(e.outside)
+            add_expert(item, e.outside)
         end
         if d then
             local low, high = byte(bytes, k + d + 1, k + d + 2)
@@ -288,12 +302,36 @@ local function add_fields(tree, tvb, fields, items, shown)
 end
 local point_items = {}
 
+-- The little-endian 64-bit value at byte k (from 0) of a Lua string, as text: exact arithmetic
+-- below 2^48 (every timestamp seen so far), Wireshark's UInt64 above.
+local function uint64_text(bytes, k, tvb)
+    local b0, b1, b2, b3, b4, b5, b6, b7 = byte(bytes, k + 1, k + 8)
+    if b6 == 0 and b7 == 0 then
+        return format("%.0f", ((((b5 * 256 + b4) * 256 + b3) * 256 + b2) * 256 + b1) * 256 + b0)
+    end
+    return tostring(range(tvb, k, 8):le_uint64())
+end
+
+-- The summary of a shown datagram's pixels: their bytes, count, and the last row and column.
+local function add_pixel_summary(tree, tvb, count, size, payload, first_row, first_column)
+    local last_row = first_row + floor((count - 1) / STRIP_COLUMNS)
+    local last_column = first_column + (count < STRIP_COLUMNS and count or STRIP_COLUMNS) - 1
+    local summary = add(tree, f.pixels, range(tvb, POINT_HEADER_BYTES, count * size))
+    set_text(summary, format("Pixels: %d of %d bytes, rows %d to %d, columns %d to %d", count,
+                             size, first_row, last_row, first_column, last_column))
+    set_generated(add(summary, f.pixel_count, count))
+    set_generated(add(summary, f.last_row, last_row))
+    set_generated(add(summary, f.last_column, last_column))
+    if payload % size ~= 0 then
+        add(tree, f.pixel_rest, range(tvb, POINT_HEADER_BYTES + count * size))
+    end
+end
+
 -- needed: whether the tree needs any field of the dissector (false without a tree).
-local function dissect_point(tvb, pinfo, tree, needed)
-    local length = tvb:len()
+local function dissect_point(tvb, pinfo, tree, needed, length)
     if length < POINT_HEADER_BYTES then
-        tree:add_proto_expert_info(e.short, "Point datagram shorter than its 45-byte header")
-        pinfo.cols.info:set("Point datagram, too short")
+        add_expert(tree, e.short, "Point datagram shorter than its 45-byte header")
+        pinfo.cols.info = "Point datagram, too short"
         return
     end
     local shown = needed and tree.visible
@@ -304,54 +342,67 @@ local function dissect_point(tvb, pinfo, tree, needed)
         items[VERSION_ITEM], items[PIXEL_TYPE_ITEM], items[FRAME_FLAG_ITEM] = false, false, false
     end
 
-    local header = tvb:raw(0, POINT_HEADER_BYTES)
+    local header = raw(tvb, 0, POINT_HEADER_BYTES)
     local version_minor = byte(header, 7)
     local first_column = byte(header, 13) + byte(header, 14) * 256
     local first_row = byte(header, 15) + byte(header, 16) * 256
     local pixel_type = byte(header, 19)
     local frame_flag = byte(header, 21)
     local flag_name = frame_flags[frame_flag]
-    pinfo.cols.info:set(format("Point, %s, column %d row %d, timestamp %s", flag_name or "bad flag",
-                               first_column, first_row, tostring(tvb(37, 8):le_uint64())))
     if version_minor ~= 0 then
-        (items[VERSION_ITEM] or tree):add_proto_expert_info(e.dropped,
-                                                            "version_minor is not 0: dropped")
+        add_expert(items[VERSION_ITEM] or tree, e.dropped, "version_minor is not 0: dropped")
     end
     if flag_name == nil then
-        (items[FRAME_FLAG_ITEM] or tree):add_proto_expert_info(
-            e.dropped, "frameFlag is not 0, 1 or 2: dropped")
+        add_expert(items[FRAME_FLAG_ITEM] or tree, e.dropped,
+                   "frameFlag is not 0, 1 or 2: dropped")
     end
     local size = pixel_sizes[pixel_type]
+    local info = format("Point, %s, column %d row %d, timestamp %s", flag_name or "bad flag",
+                        first_column, first_row, uint64_text(header, 37, tvb))
     if size == nil then
-        (items[PIXEL_TYPE_ITEM] or tree):add_proto_expert_info(
-            e.dropped, "pixel type is not 0, 1 or 2: dropped")
+        pinfo.cols.info = info
+        add_expert(items[PIXEL_TYPE_ITEM] or tree, e.dropped,
+                   "pixel type is not 0, 1 or 2: dropped")
         return
     end
     local payload = length - POINT_HEADER_BYTES
     local count = floor(payload / size)
-    pinfo.cols.info:append(format(", %d pixels", count))
+    pinfo.cols.info = format("%s, %d pixels", info, count)
     local outside = pixels_outside(count, first_row, first_column)
     if outside > 0 then
-        tree:add_proto_expert_info(e.outside,
-                                   format("%d pixels outside the 150 x 360 grid: skipped", outside))
+        add_expert(tree, e.outside, format("%d pixels outside the 150 x 360 grid: skipped", outside))
     end
     if not needed then
         return
     end
-    if shown or tree:referenced(f.pixel_count) then
-        tree:add(f.pixel_count, count):set_generated()
-    end
-    if payload % size ~= 0 and (shown or tree:referenced(f.pixel_rest)) then
-        tree:add(f.pixel_rest, tvb(POINT_HEADER_BYTES + count * size))
-    end
-    if count == 0 or not prefs.pixels then
+    if shown then
+        if count > 0 then
+            add_pixel_summary(tree, tvb, count, size, payload, first_row, first_column)
+        else
+            set_generated(add(tree, f.pixel_count, count))
+        end
+        if count > 0 and prefs.pixels then
+            add_shown_pixels(tree, tvb, count, size, pixel_layouts[pixel_type], first_row,
+                             first_column)
+        end
         return
     end
-    local layout = pixel_layouts[pixel_type]
-    if shown then
-        add_shown_pixels(tree, tvb, count, size, layout, first_row, first_column)
-    elseif find_wanted(tree) then
-        add_wanted_pixels(tree, tvb, count, size, layout, first_row, first_column)
+    if referenced(tree, f.pixel_count) then
+        set_generated(add(tree, f.pixel_count, count))
+    end
+    if count > 0 and referenced(tree, f.last_row) then
+        set_generated(add(tree, f.last_row, first_row + floor((count - 1) / STRIP_COLUMNS)))
+    end
+    if count > 0 and referenced(tree, f.last_column) then
+        set_generated(add(tree, f.last_column,
+                          first_column + (count < STRIP_COLUMNS and count or STRIP_COLUMNS) - 1))
+    end
+    if payload % size ~= 0 and referenced(tree, f.pixel_rest) then
+        add(tree, f.pixel_rest, range(tvb, POINT_HEADER_BYTES + count * size))
+    end
+    if count > 0 and find_wanted(tree) then
+        add_wanted_pixels(tree, tvb, count, size, pixel_layouts[pixel_type], first_row,
+                          first_column)
     end
 end
 
@@ -397,46 +448,47 @@ local common_items = {}
 local tarn_handle  -- the dissector as a handle, to ask whether the tree needs it at all
 
 function tarn.dissector(tvb, pinfo, tree)
-    pinfo.cols.protocol:set("TARN")
-    local root = tree:add(tarn, tvb())
-    local length = tvb:len()
+    pinfo.cols.protocol = "TARN"
+    local root = add(tree, tarn, range(tvb))
+    local length = tvb_len(tvb)
     if length < 4 then
-        root:add_proto_expert_info(e.short, "Shorter than the 4 bytes every datagram starts with")
+        add_expert(root, e.short, "Shorter than the 4 bytes every datagram starts with")
         return length
     end
     -- Without a tree (tshark reading a file, Wireshark's packet list) or with one that needs
     -- nothing of this dissector's, only the columns and the expert notes are made.
-    local needed = tree:referenced(tarn_handle)
+    local needed = referenced(tree, tarn_handle)
     local items = common_items
     if needed then
         add_fields(root, tvb, common_start, items, tree.visible)
     else
         items[MAGIC_ITEM], items[DATA_TYPE_ITEM] = false, false
     end
-    if tvb(0, 2):le_uint() ~= MAGIC then
-        (items[MAGIC_ITEM] or root):add_proto_expert_info(e.dropped, "magic is not 0xA55A: dropped")
+    local start = raw(tvb, 0, 4)
+    local b0, b1, _, data_type = byte(start, 1, 4)
+    if b0 + b1 * 256 ~= MAGIC then
+        add_expert(items[MAGIC_ITEM] or root, e.dropped, "magic is not 0xA55A: dropped")
     end
-    local data_type = tvb(3, 1):uint()
     if data_type == DATA_TYPE_POINT then
-        dissect_point(tvb, pinfo, root, needed)
+        dissect_point(tvb, pinfo, root, needed, length)
     elseif data_type == DATA_TYPE_IMU then
         dissect_imu(tvb, pinfo, root)
     else
-        (items[DATA_TYPE_ITEM] or root):add_proto_expert_info(e.dropped,
-                                                              "data type is not 1 or 4: dropped")
-        pinfo.cols.info:set("Unknown data type " .. data_type)
+        add_expert(items[DATA_TYPE_ITEM] or root, e.dropped, "data type is not 1 or 4: dropped")
+        pinfo.cols.info = "Unknown data type " .. data_type
     end
     return length
 end
 tarn_handle = Dissector.get("tarn")
 
 local function looks_like_measurement(tvb)
-    if tvb:len() < 4 or tvb(0, 2):le_uint() ~= MAGIC then
+    local length = tvb_len(tvb)
+    if length < 4 then
         return false
     end
-    local data_type = tvb(3, 1):uint()
-    return (data_type == DATA_TYPE_POINT and tvb:len() >= POINT_HEADER_BYTES)
-        or (data_type == DATA_TYPE_IMU and tvb:len() == IMU_DATAGRAM_BYTES)
+    local b0, b1, _, data_type = byte(raw(tvb, 0, 4), 1, 4)
+    return b0 + b1 * 256 == MAGIC and ((data_type == DATA_TYPE_POINT and length >= POINT_HEADER_BYTES)
+        or (data_type == DATA_TYPE_IMU and length == IMU_DATAGRAM_BYTES))
 end
 
 local function heuristic(tvb, pinfo, tree)

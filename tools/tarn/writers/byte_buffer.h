@@ -9,6 +9,25 @@
 
 namespace tarn::writers {
 
+// value at out[0..3], least significant byte first (one store on a little-endian host).
+inline void storeLittle32(uint8_t* out, uint32_t value) {
+    out[0] = static_cast<uint8_t>(value);
+    out[1] = static_cast<uint8_t>(value >> 8);
+    out[2] = static_cast<uint8_t>(value >> 16);
+    out[3] = static_cast<uint8_t>(value >> 24);
+}
+
+inline void storeLittle16(uint8_t* out, uint16_t value) {
+    out[0] = static_cast<uint8_t>(value);
+    out[1] = static_cast<uint8_t>(value >> 8);
+}
+
+inline void storeLittleFloat(uint8_t* out, float value) {
+    uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    storeLittle32(out, bits);
+}
+
 class ByteBuffer {
   public:
     void reserve(std::size_t bytes) { bytes_.reserve(bytes); }
@@ -17,13 +36,19 @@ class ByteBuffer {
         bytes_.insert(bytes_.end(), data, data + size);
     }
     void u8(uint8_t value) { bytes_.push_back(value); }
-    void u16(uint16_t value) { little(value, sizeof value); }
-    void u32(uint32_t value) { little(value, sizeof value); }
-    void f32(float value) {
-        uint32_t bits = 0;
-        std::memcpy(&bits, &value, sizeof bits);
-        u32(bits);
+    void u16(uint16_t value) { storeLittle16(extend(sizeof value), value); }
+    void u32(uint32_t value) { storeLittle32(extend(sizeof value), value); }
+    void f32(float value) { storeLittleFloat(extend(sizeof value), value); }
+    // size more bytes at the end, to be filled through the pointer returned (valid until the next
+    // change of the buffer).
+    uint8_t* extend(std::size_t size) {
+        const std::size_t at = bytes_.size();
+        bytes_.resize(at + size);
+        return bytes_.data() + at;
     }
+    // Drops the bytes from size on.
+    void truncate(std::size_t size) { bytes_.resize(size); }
+    std::size_t size() const { return bytes_.size(); }
 
     const std::vector<uint8_t>& bytes() const { return bytes_; }
 
@@ -31,12 +56,6 @@ class ByteBuffer {
     void writeTo(const std::string& path) const;
 
   private:
-    void little(uint32_t value, std::size_t width) {
-        for (std::size_t i = 0; i < width; ++i) {
-            bytes_.push_back(static_cast<uint8_t>(value >> (8 * i)));
-        }
-    }
-
     std::vector<uint8_t> bytes_;
 };
 

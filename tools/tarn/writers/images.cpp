@@ -1,8 +1,10 @@
 // The depth and intensity images of a frame grid, encoded with libpng in memory and written in one
 // go, each with its legend in a tEXt chunk ("Description").
 #include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -19,8 +21,13 @@ namespace {
 
 constexpr int kRgbChannels = 3;
 constexpr double kMaxIntensity = 255.0;
+constexpr std::size_t kIntensities = 256;
 constexpr double kMaxDepth16 = 65535.0;
 constexpr const char* kLegendKey = "Description";
+// zlib's fastest level and one filter for every row, instead of level 6 and libpng's choice among
+// all five filters row by row: encoding a frame's three pictures takes about a quarter of the
+// time, and they grow by about 5% (209 to 220 KB on the simulated wall; the same pixels).
+constexpr int kPngFilter = PNG_FILTER_UP;
 constexpr const char* kGridText = "; 360 columns x 150 rows, row 0 at the top";
 
 struct Picture {
@@ -93,6 +100,8 @@ bool encodePng(const Picture& picture, ByteBuffer& out, std::string* reason) {
         return false;
     }
     png_set_write_fn(png, &out, appendPngBytes, flushNothing);
+    png_set_compression_level(png, Z_BEST_SPEED);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, kPngFilter);
     png_set_IHDR(png, info, KESO_COLUMNS, KESO_ROWS, picture.bitDepth, picture.colourType,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_text(png, info, &text, 1);
@@ -180,12 +189,21 @@ void writeDepth16Png(const std::string& path, GridView grid) {
 }
 
 void writeIntensityPng(const std::string& path, GridView grid) {
-    writePicture(path, colourPicture(
-                           grid,
-                           [](const KESOPointData& cell) {
-                               return colourAt(static_cast<double>(cell.intensity) / kMaxIntensity);
-                           },
-                           "Intensity: dark violet 0, through blue and green, to yellow 255"));
+    // Intensities above 255 take 255's colour, as colourAt clamps them.
+    static const std::array<Rgb, kIntensities> kColours = [] {
+        std::array<Rgb, kIntensities> colours{};
+        for (std::size_t i = 0; i < colours.size(); ++i) {
+            colours[i] = colourAt(static_cast<double>(i) / kMaxIntensity);
+        }
+        return colours;
+    }();
+    writePicture(path,
+                 colourPicture(
+                     grid,
+                     [](const KESOPointData& cell) {
+                         return kColours[std::min<uint32_t>(cell.intensity, kIntensities - 1)];
+                     },
+                     "Intensity: dark violet 0, through blue and green, to yellow 255"));
 }
 
 std::vector<std::string> writeFrameFiles(const std::string& directory, const std::string& stem,

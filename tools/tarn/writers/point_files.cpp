@@ -1,4 +1,5 @@
 // PLY, PCD and CSV files of a frame grid.
+#include <algorithm>
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>
@@ -15,34 +16,96 @@ namespace {
 
 // PLY and PCD hold the same record, field by field in the same type.
 constexpr std::size_t kPointBytes = 24;
-constexpr std::size_t kCsvLineBytes = 96;
 // Enough significant digits to read every float back exactly.
 constexpr int kFloatDigits = 9;
+// The longest texts: "-1.23456789e-38", 18446744073709551615.
+constexpr std::size_t kFloatTextBytes = 16;
+constexpr std::size_t kIntegerTextBytes = 20;
+// row,column,x,y,z,distance,intensity,timestamp,tag and the line's end.
+constexpr std::size_t kCsvLineBytes = 2 * 5 + 4 * kFloatTextBytes + 3 * kIntegerTextBytes + 9;
 
-void putPoint(ByteBuffer& out, const KESOPointData& cell) {
-    out.f32(cell.x);
-    out.f32(cell.y);
-    out.f32(cell.z);
-    out.f32(static_cast<float>(cell.intensity));
-    out.f32(cell.distance);
-    out.u16(cell.row);
-    out.u16(cell.column);
+// The grid's records, row-major, filled in place at the end of out.
+void putPoints(ByteBuffer& out, GridView grid) {
+    uint8_t* at = out.extend(kCells * kPointBytes);
+    for (int row = 0; row < KESO_ROWS; ++row) {
+        for (int column = 0; column < KESO_COLUMNS; ++column) {
+            const KESOPointData& cell = grid[row][column];
+            storeLittleFloat(at, cell.x);
+            storeLittleFloat(at + 4, cell.y);
+            storeLittleFloat(at + 8, cell.z);
+            storeLittleFloat(at + 12, static_cast<float>(cell.intensity));
+            storeLittleFloat(at + 16, cell.distance);
+            storeLittle16(at + 20, cell.row);
+            storeLittle16(at + 22, cell.column);
+            at += kPointBytes;
+        }
+    }
 }
 
-// The shortest decimal text that reads back as exactly value.
-// (to_chars and from_chars as "%.*g" and strtof, without their locale and parsing costs.)
-std::string floatText(float value) {
-    char text[32];
-    char* end = text;
+// The text "%.*g" prints with the fewest digits that read back as exactly value, at out; returns
+// the end. (What the writer printed before it was made fast: kept byte for byte.)
+char* putFloatByTrial(char* out, float value) {
+    char* last = out;
     for (int digits = 1; digits <= kFloatDigits; ++digits) {
-        end = std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits).ptr;
+        last = std::to_chars(out, out + kFloatTextBytes, value, std::chars_format::general, digits)
+                   .ptr;
         float back = 0.0F;
-        std::from_chars(text, end, back);
+        std::from_chars(out, last, back);
         if (back == value) {
             break;
         }
     }
-    return std::string(text, end);
+    return last;
+}
+
+// The same text, from to_chars's shortest scientific form: its digits are the fewest that read
+// back, and the nearest decimal of that many digits, so "%.*g" with that many prints them, in
+// fixed form for exponents from -4 to below the digit count and as they are otherwise. That holds
+// where the float's neighbours lie at equal distances on both sides; a power of two (other than
+// the smallest normal) has its lower neighbour nearer, and there the digits are tried instead.
+char* putFloat(char* out, float value) {
+    uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    const uint32_t fraction = bits & 0x7FFFFFU;
+    const uint32_t exponentBits = (bits >> 23) & 0xFFU;
+    if (exponentBits == 0xFFU || (fraction == 0 && exponentBits > 1)) {
+        return putFloatByTrial(out, value);  // infinity, NaN, or a power of two
+    }
+    char text[kFloatTextBytes];
+    const char* end =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::scientific).ptr;
+    const char* digits = text + (text[0] == '-');
+    const char* const mark = std::find(digits, end, 'e');
+    int exponent = 0;
+    std::from_chars(mark + 1 + (mark[1] == '+'), end, exponent);
+    char significant[kFloatDigits + 1];
+    int count = 0;
+    for (const char* c = digits; c != mark; ++c) {
+        if (*c != '.') {
+            significant[count++] = *c;
+        }
+    }
+    if (exponent < -4 || exponent >= count) {
+        return std::copy(static_cast<const char*>(text), end, out);
+    }
+    char* at = std::copy(static_cast<const char*>(text), digits, out);  // the sign
+    if (exponent < 0) {
+        *at++ = '0';
+        *at++ = '.';
+        at = std::fill_n(at, -exponent - 1, '0');
+        return std::copy(significant, significant + count, at);
+    }
+    at = std::copy(significant, significant + exponent + 1, at);
+    if (count > exponent + 1) {
+        *at++ = '.';
+        at = std::copy(significant + exponent + 1, significant + count, at);
+    }
+    return at;
+}
+
+template <typename Unsigned>
+char* putUnsigned(char* out, Unsigned value) {
+    return std::to_chars(out, out + kIntegerTextBytes, value).ptr;
 }
 
 }  // namespace
@@ -67,11 +130,7 @@ void writePly(const std::string& path, GridView grid) {
         "property uint16 row\n"
         "property uint16 column\n"
         "end_header\n");
-    for (int row = 0; row < KESO_ROWS; ++row) {
-        for (int column = 0; column < KESO_COLUMNS; ++column) {
-            putPoint(out, grid[row][column]);
-        }
-    }
+    putPoints(out, grid);
     out.writeTo(path);
 }
 
@@ -96,30 +155,36 @@ void writePcd(const std::string& path, GridView grid) {
         std::to_string(kCells) +
         "\n"
         "DATA binary\n");
-    for (int row = 0; row < KESO_ROWS; ++row) {
-        for (int column = 0; column < KESO_COLUMNS; ++column) {
-            putPoint(out, grid[row][column]);
-        }
-    }
+    putPoints(out, grid);
     out.writeTo(path);
 }
 
 void writeCsv(const std::string& path, GridView grid) {
+    static const std::string kHeader = "row,column,x,y,z,distance,intensity,timestamp,tag\n";
     ByteBuffer out;
-    out.reserve(kCells * kCsvLineBytes);
-    out.text("row,column,x,y,z,distance,intensity,timestamp,tag\n");
-    char line[160];
+    char* const start =
+        reinterpret_cast<char*>(out.extend(kHeader.size() + kCells * kCsvLineBytes));
+    char* at = std::copy(kHeader.begin(), kHeader.end(), start);
     for (int row = 0; row < KESO_ROWS; ++row) {
         for (int column = 0; column < KESO_COLUMNS; ++column) {
             const KESOPointData& cell = grid[row][column];
-            std::snprintf(line, sizeof line,
-                          "%u,%u,%s,%s,%s,%s,%" PRIu32 ",%" PRIu64 ",%" PRIu64 "\n", cell.row,
-                          cell.column, floatText(cell.x).c_str(), floatText(cell.y).c_str(),
-                          floatText(cell.z).c_str(), floatText(cell.distance).c_str(),
-                          cell.intensity, cell.timestamp, cell.tag);
-            out.text(line);
+            at = putUnsigned(at, cell.row);
+            *at++ = ',';
+            at = putUnsigned(at, cell.column);
+            for (const float value : {cell.x, cell.y, cell.z, cell.distance}) {
+                *at++ = ',';
+                at = putFloat(at, value);
+            }
+            *at++ = ',';
+            at = putUnsigned(at, cell.intensity);
+            *at++ = ',';
+            at = putUnsigned(at, cell.timestamp);
+            *at++ = ',';
+            at = putUnsigned(at, cell.tag);
+            *at++ = '\n';
         }
     }
+    out.truncate(static_cast<std::size_t>(at - start));
     out.writeTo(path);
 }
 
