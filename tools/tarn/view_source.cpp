@@ -56,6 +56,50 @@ class RecordedPace {
 
 }  // namespace
 
+AngleWorker::AngleWorker(tarn_view* view, int sensor)
+    : view_(view), sensor_(sensor), waiting_(TARN_CELLS) {
+    thread_ = std::thread([this] { run(); });
+}
+
+AngleWorker::~AngleWorker() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
+void AngleWorker::offer(std::vector<tarn_point>& grid) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        waiting_.swap(grid);
+        hasWaiting_ = true;
+    }
+    wake_.notify_one();
+}
+
+void AngleWorker::run() {
+    std::vector<tarn_point> grid(TARN_CELLS);
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait(lock, [this] { return stopping_ || hasWaiting_; });
+            if (stopping_) {
+                return;
+            }
+            grid.swap(waiting_);
+            hasWaiting_ = false;
+        }
+        float angle = 0.0f;
+        // tarn_point and KESOPointData are the same 40 bytes.
+        const KESOAngleResult result = KESOGetPlaneAngle(
+            reinterpret_cast<KESOPointData(*)[KESO_COLUMNS]>(grid.data()), &angle);
+        tarn_view_publish_angle(view_, sensor_, result.code == 0 ? 1 : 0, angle,
+                                result.code == 0 ? "" : result.message);
+    }
+}
+
 bool isRecordingPath(const std::string& word) {
     struct stat s {};
     return endsWith(word, ".pcap") || (stat(word.c_str(), &s) == 0 && S_ISREG(s.st_mode));
@@ -89,6 +133,7 @@ ViewFeed::~ViewFeed() {
     if (thread_.joinable()) {
         thread_.join();
     }
+    angle_.reset();
     if (live_) {
         live_.reset();  // stops the simulated sensor and closes the source
     } else {
@@ -97,6 +142,9 @@ ViewFeed::~ViewFeed() {
 }
 
 void ViewFeed::start() {
+    if (settings_.angle) {
+        angle_ = std::make_unique<AngleWorker>(settings_.view, settings_.sensor);
+    }
     thread_ = std::thread([this] { feed(); });
 }
 
@@ -142,8 +190,8 @@ void ViewFeed::feed() {
             // A recording's samples are those recorded before this frame: they go first.
             publishImu(recording() ? info.receive_realtime_ns : realtimeNs());
             tarn_view_publish_frame(settings_.view, settings_.sensor, grid.data(), &info);
-            if (settings_.angle) {
-                publishAngle(grid.data());
+            if (angle_) {
+                angle_->offer(grid);
             }
             ++framesFed_;
         } else if (result == TARN_RECORDING_END) {
@@ -183,15 +231,6 @@ void ViewFeed::publishStats() {
     tarn_stream_stats shown = s.stream;
     shown.frames_queue_full += s.frames_dropped;
     tarn_view_publish_stats(settings_.view, settings_.sensor, &shown, realtimeNs());
-}
-
-void ViewFeed::publishAngle(const tarn_point* grid) {
-    float angle = 0.0f;
-    // tarn_point and KESOPointData are the same 40 bytes; the measurement only reads them.
-    const KESOAngleResult result = KESOGetPlaneAngle(
-        reinterpret_cast<KESOPointData(*)[KESO_COLUMNS]>(const_cast<tarn_point*>(grid)), &angle);
-    tarn_view_publish_angle(settings_.view, settings_.sensor, result.code == 0 ? 1 : 0, angle,
-                            result.code == 0 ? "" : result.message);
 }
 
 void ViewFeed::fail(const std::string& why) {

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tarn/source.h"
 #include "tarn/tarn.h"
@@ -29,6 +30,33 @@ struct ViewInput {
 // Whether a word of tarn view's command line names a recording rather than a sensor's address:
 // it ends in ".pcap" or names an existing file.
 bool isRecordingPath(const std::string& word);
+
+// Measures the plane angle of the newest frame offered to it on a thread of its own and publishes
+// it: a frame offered while it measures replaces the one waiting, so a slow measurement never
+// holds up the feed.
+class AngleWorker {
+  public:
+    AngleWorker(tarn_view* view, int sensor);
+    // Stops the thread once the measurement under way ends.
+    ~AngleWorker();
+    AngleWorker(const AngleWorker&) = delete;
+    AngleWorker& operator=(const AngleWorker&) = delete;
+
+    // Takes the grid (TARN_CELLS records) by swapping it with a buffer of the same size.
+    void offer(std::vector<tarn_point>& grid);
+
+  private:
+    void run();
+
+    tarn_view* view_;
+    int sensor_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::vector<tarn_point> waiting_;  // guarded by mutex_, with the two flags
+    bool hasWaiting_ = false;
+    bool stopping_ = false;
+    std::thread thread_;
+};
 
 struct FeedSettings {
     tarn_view* view = nullptr;  // must outlive the feed
@@ -69,13 +97,13 @@ class ViewFeed {
     bool sleepUntil(std::chrono::steady_clock::time_point deadline);
     void publishImu(int64_t realtimeNs);
     void publishStats();
-    void publishAngle(const tarn_point* grid);
     void fail(const std::string& why);
 
     const FeedSettings settings_;
     const std::string recordingPath_;
     std::unique_ptr<StreamSource> live_;
     tarn_source* source_ = nullptr;  // owned by live_ when live
+    std::unique_ptr<AngleWorker> angle_;
 
     std::thread thread_;
     std::mutex mutex_;
