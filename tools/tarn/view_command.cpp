@@ -30,10 +30,9 @@ panel per sensor. Each ADDRESS is a sensor (as --device, on local ports 7001, 70
 FILE.pcap a recording played through the same path as tarn stream plays it, from when the first
 client watches it (as fast as it reads, or with --realtime at its recorded pace; its last frame
 stays on view); without either, the embedded simulated sensor (--sensors N of them). The same port
-speaks the Foxglove
-WebSocket protocol (foxglove.websocket.v1), so Foxglove and Lichtblick connect to it too. Clients
-can only watch: nothing they send changes a sensor or writes a file. Stops on Ctrl-C, after
---frames, --duration or --idle.
+speaks the Foxglove WebSocket protocol (foxglove.websocket.v1), so Foxglove and Lichtblick connect
+to it too. Clients can only watch: nothing they send changes a sensor or writes a file. Stops on
+Ctrl-C, after --frames, --duration or --idle.
 
   --port P               the port for the page and the WebSocket; 0 picks a free one [8765]
   --listen A             the address to listen on [127.0.0.1: this machine only]
