@@ -97,6 +97,11 @@ int tarn_view_publish_imu(tarn_view* view, int sensor, const tarn_imu_sample* sa
 int tarn_view_publish_stats(tarn_view* view, int sensor, const tarn_stream_stats* stats,
                             int64_t realtime_ns);
 
+/* Sets *watched to 1 when some client subscribes to one of the sensor's points, depth or
+ * intensity channels, else to 0 (a recording can wait for its first viewer this way). Any thread.
+ * Returns TARN_OK, TARN_ERR_NULL_ARGUMENT or TARN_VIEW_ERR_SENSOR. */
+int tarn_view_sensor_watched(const tarn_view* view, int sensor, int* watched);
+
 /* Sends every client the sensor's latest plane angle as a status message (level 0, id
  * "tarn.angle.NS", message "angle 12.01" when measured is 1, else "angle: " and why). Serving
  * threads send it once they are free; it is never queued behind frames. */

@@ -21,6 +21,7 @@ namespace {
 using Endpoint = websocketpp::server<websocketpp::config::asio>;
 using Connection = Endpoint::connection_ptr;
 using Handle = websocketpp::connection_hdl;
+using Message = websocketpp::config::asio::message_type;
 using Clock = std::chrono::steady_clock;
 
 // A client's socket may hold this much unsent before its newer messages wait in their slots.
@@ -32,11 +33,21 @@ constexpr auto kStatusPeriod = std::chrono::seconds(1);
 constexpr int kHandshakeTimeoutMs = 3000;
 constexpr int kCloseTimeoutMs = 1000;
 
+// A published message as every client gets it: its serialised bytes once, in a prepared
+// websocketpp message without a frame header of its own that goes to each subscriber's socket
+// after that client's own frame header and message data header (send() below).
+struct Shared {
+    uint32_t channel = 0;
+    uint64_t stampNs = 0;
+    Endpoint::message_ptr body;
+};
+using SharedPtr = std::shared_ptr<const Shared>;
+
 struct Client {
     bool open = false;
     std::map<uint32_t, uint32_t> subscriptions;  // subscription id to channel
     // Per subscription, the newest message not yet handed to the socket.
-    std::map<uint32_t, std::shared_ptr<const Payload>> waiting;
+    std::map<uint32_t, SharedPtr> waiting;
     uint64_t skipped = 0;
     uint64_t skippedReported = UINT64_MAX;
     size_t lastBuffered = 0;
@@ -208,20 +219,38 @@ struct Server::Impl {
         }
     }
 
-    void send(const Connection& c, uint32_t subscription, const Payload& payload) {
-        uint8_t header[kMessageDataHeaderBytes];
-        messageDataHeader(subscription, payload.stampNs, header);
-        Endpoint::message_ptr m = c->get_message(websocketpp::frame::opcode::binary,
-                                                 sizeof header + payload.bytes.size());
-        std::string& raw = m->get_raw_payload();
-        raw.reserve(sizeof header + payload.bytes.size());
-        raw.assign(reinterpret_cast<const char*>(header), sizeof header);
-        raw.append(payload.bytes);
-        c->send(m);
-        ++sent;
+    static SharedPtr share(Payload& payload) {
+        auto shared = std::make_shared<Shared>();
+        shared->channel = payload.channel;
+        shared->stampNs = payload.stampNs;
+        shared->body = std::make_shared<Message>(Message::con_msg_man_ptr(),
+                                                 websocketpp::frame::opcode::binary, 0);
+        shared->body->get_raw_payload().swap(payload.bytes);
+        shared->body->set_prepared(true);
+        return shared;
     }
 
-    void deliver(const std::shared_ptr<const Payload>& payload) {
+    // One binary frame: this client's WebSocket frame header and message data header, then the
+    // shared bytes. Both parts join the connection's queue in this turn of the server thread, the
+    // only one that sends, so nothing comes between them.
+    void send(const Connection& c, uint32_t subscription, const Shared& message) {
+        uint8_t header[kMessageDataHeaderBytes];
+        messageDataHeader(subscription, message.stampNs, header);
+        const uint64_t length = sizeof header + message.body->get_payload().size();
+        std::string lead = websocketpp::frame::prepare_header(
+            websocketpp::frame::basic_header(websocketpp::frame::opcode::binary, length, true,
+                                             false),
+            websocketpp::frame::extended_header(length));
+        lead.append(reinterpret_cast<const char*>(header), sizeof header);
+        Endpoint::message_ptr m = c->get_message(websocketpp::frame::opcode::binary, 0);
+        m->set_header(lead);
+        m->set_prepared(true);
+        if (!c->send(m) && !c->send(message.body)) {
+            ++sent;
+        }
+    }
+
+    void deliver(const SharedPtr& payload) {
         for (auto& [h, client] : clients) {
             if (!client.open || client.closing) {
                 continue;
@@ -237,7 +266,7 @@ struct Server::Impl {
                 if (c->get_buffered_amount() < kHighWaterBytes && client.waiting.count(id) == 0) {
                     send(c, id, *payload);
                 } else {
-                    std::shared_ptr<const Payload>& slot = client.waiting[id];
+                    SharedPtr& slot = client.waiting[id];
                     if (slot) {
                         ++client.skipped;
                         ++skipped;
@@ -432,10 +461,11 @@ bool Server::wanted(uint32_t channel) const {
     return channel < impl_->subscribers.size() && impl_->subscribers[channel].load() > 0;
 }
 
-void Server::publish(std::shared_ptr<const Payload> payload) {
+void Server::publish(std::shared_ptr<Payload> payload) {
     ++impl_->serialised;
     Impl& s = *impl_;
-    asio::post(s.endpoint.get_io_service(), [&s, p = std::move(payload)] { s.deliver(p); });
+    asio::post(s.endpoint.get_io_service(),
+               [&s, p = std::move(payload)] { s.deliver(Impl::share(*p)); });
 }
 
 void Server::broadcastStatus(int level, const std::string& text, const std::string& id) {

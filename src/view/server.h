@@ -24,7 +24,8 @@ struct ServerSettings {
     std::vector<ChannelInfo> channels;  // ids 1 to channels.size(), in order
 };
 
-// One serialised message, shared by every client it goes to.
+// One serialised message. The server takes its bytes over and sends them to every subscribed
+// client without copying them.
 struct Payload {
     uint32_t channel = 0;
     uint64_t stampNs = 0;
@@ -43,7 +44,7 @@ class Server {
     // True when some client subscribes to the channel. Any thread.
     bool wanted(uint32_t channel) const;
     // Hands the payload to the server thread for every subscriber. Any thread; does not wait.
-    void publish(std::shared_ptr<const Payload> payload);
+    void publish(std::shared_ptr<Payload> payload);
     // Sends text as a status message to every open client. Any thread; does not wait.
     void broadcastStatus(int level, const std::string& text, const std::string& id);
     tarn_view_stats stats() const;

@@ -305,6 +305,22 @@ int tarn_view_publish_angle(tarn_view* view, int sensor, int measured, float deg
     }
 }
 
+int tarn_view_sensor_watched(const tarn_view* view, int sensor, int* watched) {
+    const int result = checkSensor(view, sensor);
+    if (result != TARN_OK) {
+        return result;
+    }
+    if (watched == nullptr) {
+        return TARN_ERR_NULL_ARGUMENT;
+    }
+    *watched = view->server->wanted(channelId(sensor, kPoints)) ||
+                       view->server->wanted(channelId(sensor, kDepth)) ||
+                       view->server->wanted(channelId(sensor, kIntensity))
+                   ? 1
+                   : 0;
+    return TARN_OK;
+}
+
 int tarn_view_get_stats(const tarn_view* view, tarn_view_stats* stats) {
     if (view == nullptr || stats == nullptr) {
         return TARN_ERR_NULL_ARGUMENT;

@@ -140,6 +140,37 @@ def test_subscribe_decode_unsubscribe(view):
     asyncio.run(run())
 
 
+def test_a_recording_plays_every_frame_it_holds(view, tmp_path):
+    capture = str(tmp_path / "capture.pcap")
+    subprocess.run([TARN, "record", capture, "--frames", "6"], check=True,
+                   stdout=subprocess.DEVNULL, timeout=60)
+    # The same recording through tarn stream: its frame count, and its last frame as PLY, whose
+    # points have PointCloud2's layout.
+    played = subprocess.run([TARN, "stream", capture, "--save", str(tmp_path)], check=True,
+                            capture_output=True, text=True, timeout=60).stdout
+    frames = int(re.search(r"tarn stream: (\d+) frames in", played).group(1))
+    ply = [f for f in os.listdir(tmp_path) if f.endswith(".ply")][0]
+    with open(tmp_path / ply, "rb") as f:
+        last = f.read().split(b"end_header\n", 1)[1]
+    v = view(capture, "--realtime")
+
+    async def run():
+        async with connect(v.port) as ws:
+            points = (await channels_of(ws))["/tarn/points"]["id"]
+            await ws.send(json.dumps({"op": "subscribe",
+                                      "subscriptions": [{"id": 1, "channelId": points}]}))
+            bodies = []
+            try:
+                while True:
+                    bodies.append(decode_point_cloud((await next_data(ws, timeout=3))[2])[1])
+            except asyncio.TimeoutError:
+                return bodies
+
+    bodies = asyncio.run(run())
+    assert len(bodies) == frames and bodies[-1] == last
+    assert "the recording ended after %d frames" % frames in v.stop()
+
+
 BAD_MESSAGES = [
     b"\x01\x02",                                              # binary
     "not json",

@@ -1,5 +1,6 @@
 // tarn view: serves a live view of one or more sensors (the embedded simulated sensor by default)
 // to browsers, and to Foxglove-protocol clients, on one port.
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
@@ -23,19 +24,22 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const char* const kUsage = R"(usage: tarn view [options] [ADDRESS ...]
+const char* const kUsage = R"(usage: tarn view [options] [ADDRESS|FILE.pcap ...]
 Serves a live view in the browser: the points in 3D, the depth and intensity images, and a status
-panel per sensor. Each ADDRESS is a sensor (as --device, on local ports 7001, 7002, ...); without
-one, the embedded simulated sensor (--sensors N of them). The same port speaks the Foxglove
-WebSocket protocol (foxglove.websocket.v1), so Foxglove and Lichtblick connect to it too. Clients
-can only watch: nothing they send changes a sensor or writes a file. Stops on Ctrl-C, after
---frames, --duration or --idle.
+panel per sensor. Each ADDRESS is a sensor (as --device, on local ports 7001, 7002, ...), each
+FILE.pcap a recording played through the same path as tarn stream plays it, from when the first
+client watches it (as fast as it reads, or with --realtime at its recorded pace; its last frame
+stays on view); without either, the embedded simulated sensor (--sensors N of them). The same port
+speaks the Foxglove WebSocket protocol (foxglove.websocket.v1), so Foxglove and Lichtblick connect
+to it too. Clients can only watch: nothing they send changes a sensor or writes a file. Stops on
+Ctrl-C, after --frames, --duration or --idle.
 
   --port P               the port for the page and the WebSocket; 0 picks a free one [8765]
   --listen A             the address to listen on [127.0.0.1: this machine only]
   --max-clients N        WebSocket connections served at once [8]
   --sensors N            with the embedded simulated sensor: how many to run, 1 to 16 [1]
   --angle                measure the first sensor's plane angle in every frame and show it
+  --realtime             play recordings at their recorded pace
 )";
 
 const char* const kExamples = R"(
@@ -43,6 +47,7 @@ Examples:
   tarn view                               the simulated wall at http://127.0.0.1:8765/
   tarn view --device 192.168.1.10         a sensor sending to local port 7001
   tarn view 192.168.1.10 192.168.1.11     two sensors side by side
+  tarn view capture.pcap --realtime       a recording at its recorded pace
   ssh -L 8765:127.0.0.1:8765 robot        then open http://127.0.0.1:8765/ on your machine
 )";
 
@@ -52,12 +57,13 @@ constexpr long kMaxClients = 1024;
 constexpr int kDeviceLocalPort = 7001;
 
 struct ViewOptions {
-    std::vector<SourceOptions> sources;
+    std::vector<ViewInput> sources;
     RunBounds bounds;
     std::string listen = "127.0.0.1";
     int port = TARN_VIEW_DEFAULT_PORT;
     int maxClients = TARN_VIEW_DEFAULT_MAX_CLIENTS;
     bool angle = false;
+    bool realtime = false;
 };
 
 ViewOptions readOptions(const Args& args) {
@@ -71,11 +77,12 @@ ViewOptions readOptions(const Args& args) {
     o.maxClients = static_cast<int>(
         args.integer("max-clients", TARN_VIEW_DEFAULT_MAX_CLIENTS, 1, kMaxClients));
     o.angle = args.flag("angle");
+    o.realtime = args.flag("realtime");
     const long sensors = args.integer("sensors", 1, 1, TARN_VIEW_MAX_SENSORS);
     const std::vector<std::string>& addresses = args.positional();
     if (!addresses.empty() && (args.has("device") || args.has("sensors"))) {
         throw UsageError(
-            "sensor addresses go either after the options or in --device, "
+            "sensor addresses and recordings go either after the options or in --device, "
             "and --sensors is for the embedded simulated sensor");
     }
     if (addresses.size() > TARN_VIEW_MAX_SENSORS) {
@@ -86,20 +93,30 @@ ViewOptions readOptions(const Args& args) {
     }
     if (addresses.empty()) {
         for (long i = 0; i < sensors; ++i) {
-            o.sources.push_back(base);
+            o.sources.push_back(ViewInput{base, ""});
         }
     } else {
         const int firstPort = base.localPort != 0 ? base.localPort : kDeviceLocalPort;
-        for (std::size_t i = 0; i < addresses.size(); ++i) {
+        int sensorsGiven = 0;
+        for (const std::string& word : addresses) {
+            if (isRecordingPath(word)) {
+                o.sources.push_back(ViewInput{base, word});
+                continue;
+            }
             SourceOptions s = base;
-            s.device = formatIpv4(deviceAddress("ADDRESS", addresses[i]));
-            s.localPort = firstPort + static_cast<int>(i);
+            s.device = formatIpv4(deviceAddress("ADDRESS", word));
+            s.localPort = firstPort + sensorsGiven++;
             if (s.localPort > kMaxPort) {
                 throw UsageError("too many sensors for local ports from " +
                                  std::to_string(firstPort));
             }
-            o.sources.push_back(s);
+            o.sources.push_back(ViewInput{s, ""});
         }
+    }
+    const bool anyRecording = std::any_of(o.sources.begin(), o.sources.end(),
+                                          [](const ViewInput& v) { return !v.recording.empty(); });
+    if (o.realtime && !anyRecording) {
+        throw UsageError("--realtime needs a recording");
     }
     return o;
 }
@@ -130,11 +147,15 @@ int run(const ViewOptions& o) {
     if (o.angle) {
         KESOEnableAngleMeasure(true, simulatedWallParam());
     }
-    // The feeds go before the server: no callback publishes into a closed view.
+    // The feeds go before the server: nothing publishes into a closed view.
     std::vector<std::unique_ptr<ViewFeed>> feeds;
     for (std::size_t i = 0; i < o.sources.size(); ++i) {
-        feeds.push_back(std::make_unique<ViewFeed>(o.sources[i], view.get(), static_cast<int>(i),
-                                                   o.angle && i == 0));
+        FeedSettings settings;
+        settings.view = view.get();
+        settings.sensor = static_cast<int>(i);
+        settings.angle = o.angle && i == 0;
+        settings.realtime = o.realtime;
+        feeds.push_back(std::make_unique<ViewFeed>(o.sources[i], settings));
         std::printf("tarn view: sensor %zu: %s\n", i + 1, feeds.back()->description().c_str());
     }
     const std::string host = o.listen == "0.0.0.0" ? "127.0.0.1" : o.listen;
@@ -150,34 +171,48 @@ int run(const ViewOptions& o) {
                     o.listen.c_str());
     }
     std::fflush(stdout);
+    for (const auto& f : feeds) {
+        f->start();
+    }
 
     RunClock clock(o.bounds);
-    auto totals = [&feeds](uint64_t& frames, uint64_t& datagrams) {
-        frames = datagrams = 0;
-        for (const auto& f : feeds) {
-            const tarn_stream_stats s = f->stats();
-            frames += s.frames_decoded;
-            datagrams += s.datagrams_read;
-        }
-    };
     uint64_t frames = 0;
     uint64_t datagrams = 0;
-    uint64_t lost = 0;
-    while (!clock.done(frames, datagrams) &&
+    std::string failure;
+    ExitStatus failureStatus = ExitStatus::failure;
+    bool endReported = false;
+    while (failure.empty() && !clock.done(frames, datagrams) &&
            stop.sleepUntil(Clock::now() + std::chrono::milliseconds(clock.waitMs(kMaxWaitMs)))) {
-        totals(frames, datagrams);
-        if (clock.tickDue()) {
-            for (const auto& f : feeds) {
-                f->publishStats();
+        frames = datagrams = 0;
+        bool allEnded = true;
+        for (const auto& f : feeds) {
+            frames += f->framesFed();
+            datagrams += f->stats().stream.datagrams_read;
+            allEnded = allEnded && f->ended();
+            if (failure.empty()) {
+                failure = f->failure();
+                failureStatus = f->recording() ? ExitStatus::file : ExitStatus::failure;
             }
         }
+        if (allEnded && !endReported) {
+            endReported = true;
+            std::printf("tarn view: %s ended after %" PRIu64
+                        " frames; the last frame stays on view until Ctrl-C\n",
+                        feeds.size() == 1 ? "the recording" : "every recording", frames);
+            std::fflush(stdout);
+        }
+        clock.tickDue();
     }
     const double elapsed = clock.elapsed();
+    uint64_t lost = 0;
     for (const auto& f : feeds) {
-        const tarn_stream_stats s = f->stats();
-        lost += s.frames_lost_last + s.frames_queue_full;
+        const tarn_source_stats s = f->stats();
+        lost += s.stream.frames_lost_last + s.stream.frames_queue_full + s.frames_dropped;
     }
     feeds.clear();
+    if (!failure.empty()) {
+        throw Failure(failureStatus, failure);
+    }
     tarn_view_stats vs{};
     tarn_view_get_stats(view.get(), &vs);
     std::printf("tarn view: %s after %.1f s: %" PRIu64 " frames, %" PRIu64 " frames lost; %" PRIu64
@@ -195,7 +230,8 @@ int runView(const Words& words) {
                                                             {"listen", OptionKind::value},
                                                             {"max-clients", OptionKind::value},
                                                             {"sensors", OptionKind::value},
-                                                            {"angle", OptionKind::flag}})));
+                                                            {"angle", OptionKind::flag},
+                                                            {"realtime", OptionKind::flag}})));
     if (args.help()) {
         std::printf("%s\n%s\n%s%s", kUsage, kSourceHelp, kRunBoundsHelp, kExamples);
         return 0;
