@@ -32,11 +32,12 @@ def _path(path):
 
 
 def is_mcap(path):
-    """True when the file at path starts with the MCAP magic."""
+    """True when the file at path starts with the MCAP magic; False also for a path that cannot be
+    opened (the recording reader then says why)."""
     try:
         with open(path, "rb") as file:
             return file.read(len(MAGIC)) == MAGIC
-    except OSError:
+    except (OSError, ValueError):
         return False
 
 
