@@ -156,7 +156,9 @@ TEST(McapReader, FramesReadBackEqualTheFramesWrittenCellForCell) {
         ASSERT_EQ(count, 1u);
         const tarn_imu_sample sample = golden::imuSample();
         EXPECT_EQ(samples[0].sample_flag, 1);
-        EXPECT_EQ(samples[0].timestamp, sample.timestamp);
+        const uint64_t readStamp = samples[0].timestamp;  // by value: the member is unaligned
+        const uint64_t writtenStamp = sample.timestamp;
+        EXPECT_EQ(readStamp, writtenStamp);
         EXPECT_EQ(std::memcmp(samples[0].sample, sample.sample, sizeof sample.sample), 0);
 
         EXPECT_EQ(tarn_mcap_reader_next_frame(reader, grid.data(), &info), TARN_MCAP_END);
