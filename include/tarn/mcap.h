@@ -44,6 +44,14 @@ extern "C" {
  * starting with a digit. */
 #define TARN_ERR_MCAP_NAMESPACE (-54)
 #define TARN_ERR_MCAP_COMPRESSION (-55) /* not a TARN_MCAP_ compression */
+/* Reading: not an MCAP file, or a damaged one (tarn_mcap_reader_error says where). */
+#define TARN_ERR_MCAP_READ (-56)
+/* Reading: the file has no points topic (sensor_msgs/msg/PointCloud2 in CDR) to play. */
+#define TARN_ERR_MCAP_NO_POINTS (-57)
+/* Reading: a cloud is not in this library's point layout (see TARN_POINT_STEP), 150 x 360. */
+#define TARN_ERR_MCAP_LAYOUT (-58)
+/* What tarn_mcap_reader_next_frame returns when the file holds no further frame. */
+#define TARN_MCAP_END 4
 
 #define TARN_MCAP_ZSTD 0
 #define TARN_MCAP_LZ4 1
@@ -92,6 +100,49 @@ uint64_t tarn_mcap_dropped(const tarn_mcap_writer* writer);
  * Returns TARN_OK, or the first error of the recording (the file then ends at its last whole
  * chunk). */
 int tarn_mcap_close(tarn_mcap_writer* writer);
+
+/* ---- Reading the frames back ------------------------------------------------------------- */
+
+/* Plays a file this library wrote (or any MCAP file with a points topic in its layout) back as
+ * frames, reading it front to back as readers recover files without a summary: chunks compressed
+ * with zstd, lz4 or none, their CRCs checked. The points topic is topic_namespace's
+ * ("front" reads /front/tarn/points), or with null or "" the first topic ending in tarn/points;
+ * the imu_raw topic beside it gives the IMU samples. Damaged input ends the reading with
+ * TARN_ERR_MCAP_READ, never with a crash; a file cut short ends at its last whole record. One
+ * thread at a time per reader. */
+typedef struct tarn_mcap_reader tarn_mcap_reader;
+
+/* Opens path and checks that it is an MCAP file. path and topic_namespace are read during the
+ * call only. *out is set only on success. Returns TARN_OK, TARN_ERR_NULL_ARGUMENT,
+ * TARN_ERR_MCAP_NAMESPACE, TARN_ERR_NO_MEMORY or TARN_ERR_MCAP_READ; error, when not null,
+ * receives the reason as one line (at most error_size bytes). */
+int tarn_mcap_reader_open(const char* path, const char* topic_namespace, tarn_mcap_reader** out,
+                          char* error, size_t error_size);
+
+/* Decodes the next cloud into grid (TARN_CELLS records) and info. Each cell gets the cloud's row,
+ * column, x, y, z, distance and intensity (the float rounded down to an integer); cells the
+ * frame did not write have NaN x, y, z and distance and intensity 0, as written. Timestamps and
+ * tags are 0: the message does not carry them. info has sequence (1 for the file's first frame),
+ * cells_written, complete and receive_realtime_ns (the header stamp); the rest is 0.
+ * Returns TARN_OK, TARN_MCAP_END (no frame left; for a cut file tarn_mcap_reader_error says where
+ * it ends), TARN_ERR_NULL_ARGUMENT, TARN_ERR_MCAP_READ, TARN_ERR_MCAP_NO_POINTS or
+ * TARN_ERR_MCAP_LAYOUT; after an error every call returns it again. */
+int tarn_mcap_reader_next_frame(tarn_mcap_reader* reader, tarn_point* grid,
+                                tarn_frame_info* info);
+
+/* Copies up to capacity of the IMU samples recorded before the frame read last (oldest first,
+ * each once; sample_flag, timestamp and sample as recorded, header and reserved 0) and sets
+ * *count to their number. At most 4096 wait between two frames; older ones are dropped and
+ * counted in *dropped when it is not null. Returns TARN_OK or TARN_ERR_NULL_ARGUMENT. */
+int tarn_mcap_reader_imu(tarn_mcap_reader* reader, tarn_imu_sample* samples, size_t capacity,
+                         size_t* count, uint64_t* dropped);
+
+/* Why the latest call failed, or where a cut file ends; "" otherwise. Owned by the reader, valid
+ * until its next call. Never null. */
+const char* tarn_mcap_reader_error(const tarn_mcap_reader* reader);
+
+/* Closes the file and frees the reader; null is ignored. */
+void tarn_mcap_reader_close(tarn_mcap_reader* reader);
 
 /* A static text for any code of this interface, messages.h or tarn.h. Any thread. */
 const char* tarn_mcap_strerror(int code);

@@ -40,6 +40,8 @@ void bindSim(py::module_& module);
 // Recordings (tarn/recording.h) and the frame source (tarn/source.h).
 void bindPcap(py::module_& module);
 void bindSource(py::module_& module);
+// MCAP files (tarn/mcap.h): tarn.mcap.Writer, and their frames for tarn.open.
+void bindMcap(py::module_& module);
 
 }  // namespace tarn::python
 

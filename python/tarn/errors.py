@@ -61,6 +61,15 @@ class AngleInUseError(Error):
         super().__init__(None, message)
 
 
+class McapError(Error, OSError):
+    """Recording into an MCAP file failed (a full disk, a chunk not compressed), or a file's
+    frames could not be read back."""
+
+
+# The codes of the messages and MCAP interfaces (tarn/messages.h, tarn/mcap.h), named by
+# tarn_mcap_strerror.
+_MCAP_CODES = (-40, -41, -43, -50, -51, -52, -54, -55, -56, -57, -58)
+
 # Result codes by family; tarn.h and KESOApi.h name them.
 _FAMILIES: Dict[Type[Error], Tuple[int, ...]] = {
     ConnectError: (-2, -3, -4, -5, -6, -7, -8, -9, -10, -11, -2000, -1999, -1998),
@@ -71,6 +80,7 @@ _FAMILIES: Dict[Type[Error], Tuple[int, ...]] = {
     ControlCommandError: (-1988, -1987, -18),
     GeometryError: (-1986,),
     AngleError: (-98, -99, -100),
+    McapError: _MCAP_CODES,
 }
 _CLASS_OF_CODE = {code: cls for cls, codes in _FAMILIES.items() for code in codes}
 
@@ -79,4 +89,5 @@ def error_for(code: int) -> Error:
     """The exception for a library result code, with the library's message."""
     from tarn import _tarn  # here, since the extension imports this module while it loads
 
-    return _CLASS_OF_CODE.get(code, Error)(code, _tarn.strerror(code))
+    text = _tarn.mcap_strerror(code) if code in _MCAP_CODES else _tarn.strerror(code)
+    return _CLASS_OF_CODE.get(code, Error)(code, text)

@@ -8,6 +8,7 @@ import warnings
 from tarn import _log, _tarn
 from tarn.errors import error_for
 from tarn.frame import Frame, FrameInfo, ImuSample
+from tarn.mcap import McapSource, is_mcap
 from tarn.stream import DEFAULT_ALTERNATE_PORT
 
 _MS_PER_SECOND = 1000
@@ -115,9 +116,9 @@ class Source:
 
 
 def open(source, *, local_port=0, local_address="", alternate_port=DEFAULT_ALTERNATE_PORT,
-         receive_buffer_bytes=0, queue_frames=0, device=None):
+         receive_buffer_bytes=0, queue_frames=0, device=None, namespace=None):
     """Opens a frame source: a recording (a path: pcap or pcapng, as tarn record, tcpdump or
-    Wireshark write it) or a live sensor ("udp://DEVICE_ADDRESS:DEVICE_PORT", with the stream
+    Wireshark write it, or an MCAP file of this library's ROS 2 messages) or a live sensor ("udp://DEVICE_ADDRESS:DEVICE_PORT", with the stream
     options local_port, local_address, alternate_port and receive_buffer_bytes as keywords, and
     queue_frames frames kept for the reader, 8 by default). Both yield Frame objects the same
     way, decoded by the same code:
@@ -126,7 +127,10 @@ def open(source, *, local_port=0, local_address="", alternate_port=DEFAULT_ALTER
             for frame in frames:
                 print(frame.info.sequence, frame.xyz[75, 180])
 
-    For a recording, ``device`` ("a.b.c.d" or "a.b.c.d:port") keeps one sensor's datagrams.
+    For a recording, ``device`` ("a.b.c.d" or "a.b.c.d:port") keeps one sensor's datagrams. An
+    MCAP file (known by its first bytes) plays its /tarn/points topic, or ``namespace``'s
+    ("front" plays /front/tarn/points), as tarn.mcap.McapSource describes: the cells and the
+    stamp the messages carry.
     Raises OSError when a recording cannot be read, ValueError for a malformed source or a NUL in
     it, and tarn.ConnectError when a live stream cannot be opened."""
     try:
@@ -138,6 +142,8 @@ def open(source, *, local_port=0, local_address="", alternate_port=DEFAULT_ALTER
         path = os.fspath(source)
         if isinstance(path, bytes):
             path = os.fsdecode(path)
+        if is_mcap(path):
+            return McapSource(path, namespace)
         address, _, port = (device or "").partition(":")
         handle = _tarn.Source.open_recording(path, address, int(port) if port else 0)
         return Source(handle, live=False)

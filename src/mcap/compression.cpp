@@ -3,6 +3,8 @@
 #include <lz4frame.h>
 #include <zstd.h>
 
+#include <cstring>
+
 namespace tarn::mcap {
 namespace {
 
@@ -63,6 +65,59 @@ bool Compressor::compress(const std::vector<uint8_t>& in, std::vector<uint8_t>& 
             out = in;
             return true;
     }
+}
+
+namespace {
+
+bool decompressLz4(const uint8_t* in, std::size_t size, uint8_t* out, std::size_t outSize) {
+    LZ4F_dctx* context = nullptr;
+    if (LZ4F_isError(LZ4F_createDecompressionContext(&context, LZ4F_VERSION))) {
+        return false;
+    }
+    std::size_t read = 0;
+    std::size_t written = 0;
+    std::size_t hint = 1;
+    // Each call takes some input and gives some output; a frame is whole when the hint is 0.
+    while (hint != 0 && read < size) {
+        std::size_t inPart = size - read;
+        std::size_t outPart = outSize - written;
+        hint = LZ4F_decompress(context, out + written, &outPart, in + read, &inPart, nullptr);
+        if (LZ4F_isError(hint) || (inPart == 0 && outPart == 0)) {
+            break;
+        }
+        read += inPart;
+        written += outPart;
+    }
+    LZ4F_freeDecompressionContext(context);
+    return hint == 0 && written == outSize;
+}
+
+}  // namespace
+
+bool decompress(std::string_view compression, const uint8_t* in, std::size_t size, uint8_t* out,
+                std::size_t outSize) {
+    if (compression.empty()) {
+        if (size != outSize) {
+            return false;
+        }
+        if (size > 0) {
+            std::memcpy(out, in, size);
+        }
+        return true;
+    }
+    if (compression == "zstd") {
+        const unsigned long long content = ZSTD_getFrameContentSize(in, size);
+        if (content == ZSTD_CONTENTSIZE_ERROR ||
+            (content != ZSTD_CONTENTSIZE_UNKNOWN && content != outSize)) {
+            return false;
+        }
+        const std::size_t n = ZSTD_decompress(out, outSize, in, size);
+        return !ZSTD_isError(n) && n == outSize;
+    }
+    if (compression == "lz4") {
+        return decompressLz4(in, size, out, outSize);
+    }
+    return false;
 }
 
 }  // namespace tarn::mcap

@@ -1,12 +1,32 @@
-// The C interface of include/tarn/mcap.h: one-line forwards to the Ros2Recording.
+// The C interface of include/tarn/mcap.h: one-line forwards to the Ros2Recording and the
+// Ros2Playback.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <new>
+#include <string>
 
+#include "ros2_playback.h"
 #include "ros2_recording.h"
 #include "tarn/mcap.h"
 
 struct tarn_mcap_writer {
     tarn::mcap::Ros2Recording rep;
 };
+
+struct tarn_mcap_reader {
+    tarn::mcap::Ros2Playback rep;
+};
+
+namespace {
+
+void copyError(const std::string& text, char* error, size_t size) {
+    if (error != nullptr && size > 0) {
+        std::snprintf(error, size, "%s", text.c_str());
+    }
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -77,6 +97,57 @@ int tarn_mcap_close(tarn_mcap_writer* writer) {
     return result;
 }
 
+int tarn_mcap_reader_open(const char* path, const char* topic_namespace, tarn_mcap_reader** out,
+                          char* error, size_t error_size) {
+    copyError("", error, error_size);
+    if (path == nullptr || out == nullptr) {
+        return TARN_ERR_NULL_ARGUMENT;
+    }
+    auto* reader = new (std::nothrow) tarn_mcap_reader;
+    if (reader == nullptr) {
+        return TARN_ERR_NO_MEMORY;
+    }
+    std::FILE* file = std::fopen(path, "rb");
+    const int result =
+        file == nullptr ? TARN_ERR_MCAP_READ : reader->rep.open(file, topic_namespace);
+    if (result != TARN_OK) {
+        copyError(
+            file == nullptr ? std::string(path) + ": " + std::strerror(errno) : reader->rep.error(),
+            error, error_size);
+        delete reader;
+        return result;
+    }
+    *out = reader;
+    return TARN_OK;
+}
+
+int tarn_mcap_reader_next_frame(tarn_mcap_reader* reader, tarn_point* grid, tarn_frame_info* info) {
+    if (reader == nullptr || grid == nullptr || info == nullptr) {
+        return TARN_ERR_NULL_ARGUMENT;
+    }
+    return reader->rep.nextFrame(grid, *info);
+}
+
+int tarn_mcap_reader_imu(tarn_mcap_reader* reader, tarn_imu_sample* samples, size_t capacity,
+                         size_t* count, uint64_t* dropped) {
+    if (reader == nullptr || (samples == nullptr && capacity > 0) || count == nullptr) {
+        return TARN_ERR_NULL_ARGUMENT;
+    }
+    *count = reader->rep.takeImu(samples, capacity);
+    if (dropped != nullptr) {
+        *dropped = reader->rep.imuDropped();
+    }
+    return TARN_OK;
+}
+
+const char* tarn_mcap_reader_error(const tarn_mcap_reader* reader) {
+    return reader == nullptr ? "" : reader->rep.error().c_str();
+}
+
+void tarn_mcap_reader_close(tarn_mcap_reader* reader) {
+    delete reader;
+}
+
 const char* tarn_mcap_strerror(int code) {
     switch (code) {
         case TARN_ERR_MCAP_OPEN:
@@ -89,6 +160,14 @@ const char* tarn_mcap_strerror(int code) {
             return "the topic namespace is not a ROS 2 name";
         case TARN_ERR_MCAP_COMPRESSION:
             return "unknown MCAP compression";
+        case TARN_ERR_MCAP_READ:
+            return "not an MCAP file, or a damaged one";
+        case TARN_ERR_MCAP_NO_POINTS:
+            return "the MCAP file has no points topic to read frames from";
+        case TARN_ERR_MCAP_LAYOUT:
+            return "the MCAP file's point cloud is not in tarn's point layout";
+        case TARN_MCAP_END:
+            return "the MCAP file holds no further frame";
         default:
             return tarn_messages_strerror(code);
     }

@@ -1,6 +1,6 @@
-// The MCAP container's records, as this writer lays them out: the magic, one opcode byte and a
-// 64-bit little-endian length before each record's fields; strings and byte arrays with a 32-bit
-// length (a chunk's records with a 64-bit one), maps with a 32-bit byte length.
+// The MCAP container's records, as this component writes and reads them: the magic, one opcode byte
+// and a 64-bit little-endian length before each record's fields; strings and byte arrays with a
+// 32-bit length (a chunk's records with a 64-bit one), maps with a 32-bit byte length.
 #ifndef TARN_MCAP_MCAP_FORMAT_H
 #define TARN_MCAP_MCAP_FORMAT_H
 
@@ -68,6 +68,50 @@ class RecordBuffer {
   private:
     std::vector<uint8_t> bytes_;
     std::size_t lengthAt_ = 0;
+};
+
+// Reads a record's fields in the same layout, bounded by the bytes it was given: a field that
+// would run past them reads as zero or empty and clears ok() for good.
+class RecordCursor {
+  public:
+    RecordCursor(const uint8_t* data, uint64_t size) : data_(data), left_(size) {}
+
+    bool ok() const { return ok_; }
+    uint64_t left() const { return left_; }
+    const uint8_t* here() const { return data_; }
+
+    uint8_t u8() { return number<uint8_t>(); }
+    uint16_t u16() { return number<uint16_t>(); }
+    uint32_t u32() { return number<uint32_t>(); }
+    uint64_t u64() { return number<uint64_t>(); }
+    std::string_view string() { return bytes(u32()); }
+    // n bytes in place (empty and not ok when fewer are left).
+    std::string_view bytes(uint64_t n) {
+        if (!ok_ || n > left_) {
+            ok_ = false;
+            return {};
+        }
+        const std::string_view view(reinterpret_cast<const char*>(data_),
+                                    static_cast<std::size_t>(n));
+        data_ += n;
+        left_ -= n;
+        return view;
+    }
+
+  private:
+    template <typename T>
+    T number() {
+        T value{};
+        const std::string_view b = bytes(sizeof value);
+        if (!b.empty()) {
+            std::memcpy(&value, b.data(), sizeof value);
+        }
+        return value;
+    }
+
+    const uint8_t* data_;
+    uint64_t left_;
+    bool ok_ = true;
 };
 
 }  // namespace tarn::mcap

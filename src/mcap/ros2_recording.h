@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "mcap_writer.h"
-#include "writer_thread.h"
 #include "tarn/mcap.h"
+#include "writer_thread.h"
 
 namespace tarn::mcap {
 

@@ -7,7 +7,9 @@ namespace tarn::mcap {
 WriterThread::WriterThread(McapWriter& writer, std::size_t capacity)
     : writer_(writer), capacity_(capacity == 0 ? 1 : capacity), thread_([this] { run(); }) {}
 
-WriterThread::~WriterThread() { finish(); }
+WriterThread::~WriterThread() {
+    finish();
+}
 
 bool WriterThread::reserve(std::size_t count) {
     std::lock_guard<std::mutex> lock(mutex_);

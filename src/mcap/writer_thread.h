@@ -49,11 +49,11 @@ class WriterThread {
     const std::size_t capacity_;
     std::mutex mutex_;
     std::condition_variable ready_;
-    std::deque<Message> queue_;         // guarded by mutex_
+    std::deque<Message> queue_;                // guarded by mutex_
     std::vector<std::vector<uint8_t>> spare_;  // written messages' buffers; guarded by mutex_
-    bool stopping_ = false;             // guarded by mutex_
+    bool stopping_ = false;                    // guarded by mutex_
     std::atomic<WriteResult> error_{WriteResult::kOk};  // written by the writer thread
-    uint64_t dropped_ = 0;              // the recording thread's
+    uint64_t dropped_ = 0;                              // the recording thread's
     std::thread thread_;
 };
 

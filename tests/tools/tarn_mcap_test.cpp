@@ -1,4 +1,5 @@
-// tarn record into MCAP files: the format chosen by the extension or --format, and a full disk.
+// tarn record into MCAP files: every frame and IMU sample recorded, the format chosen by the
+// extension or --format, export, info, and a full disk.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,12 +37,22 @@ class McapRecordTest : public ::testing::Test {
     std::string directory_;
 };
 
-TEST_F(McapRecordTest, TheExtensionOrFormatChoosesMcapAndTheFileIsWhole) {
+TEST_F(McapRecordTest, EveryDecodedFrameAndImuSampleIsRecordedOnceInAWholeFile) {
     const std::string named = directory_ + "/run.mcap";
-    const auto record = runTool({"record", named, "--frames", "4"});
+    const auto record = runTool({"record", named, "--frames", "4", "--imu-rate", "100"});
     ASSERT_EQ(record.status, 0) << record.err;
-    EXPECT_NE(record.out.find("tarn record: wrote 12 messages (4 frames of"), std::string::npos)
+    EXPECT_EQ(record.err.find("warning"), std::string::npos) << record.err;
+    const long long frames = tarn::testing::numberAfter(record.out, "messages (");
+    const long long imu = tarn::testing::numberAfter(record.out, " decoded, ");
+    ASSERT_GE(frames, 4) << record.out;
+    EXPECT_GT(imu, 0) << record.out;
+    EXPECT_NE(record.out.find("(" + std::to_string(frames) + " frames of " +
+                              std::to_string(frames) + " decoded"),
+              std::string::npos)
         << record.out;
+    const auto info = runTool({"info", named});
+    EXPECT_EQ(tarn::testing::numberAfter(info.out, "/tarn/points "), frames) << info.out;
+    EXPECT_EQ(tarn::testing::numberAfter(info.out, "/tarn/imu_raw "), imu) << info.out;
     const std::string bytes = read(named);
     ASSERT_GT(bytes.size(), 2 * kMagic.size());
     EXPECT_EQ(bytes.substr(0, 8), kMagic);
@@ -88,7 +99,8 @@ TEST_F(McapRecordTest, InfoSummarisesSeveralFilesAndScansOneWithoutSummary) {
     const auto info = runTool({"info", capture, converted, cut, directory_ + "/none.pcap"});
     EXPECT_EQ(info.status, kFileStatus);  // the missing file's, after every other block
     EXPECT_NE(info.out.find(capture + "\n  datagrams"), std::string::npos) << info.out;
-    // One message per frame the recording holds (a loaded machine may record a few more than asked).
+    // One message per frame the recording holds (a loaded machine may record a few more than
+    // asked).
     const long long frames = tarn::testing::numberAfter(info.out, "  frames        ");
     ASSERT_GE(frames, 3) << info.out;
     const auto block = info.out.find(converted + "\n  format        MCAP, read from its summary");
