@@ -19,30 +19,39 @@ const tarn_sim_option& optionNamed(const char* name) {
 
 }  // namespace
 
-std::vector<OptionSpec> simOptionSpecs(const SimOptionNames& names) {
-    std::vector<OptionSpec> declared;
+void addSimOptions(CLI::App& app, const SimOptionNames& names, SimConfig& config,
+                   const std::string& group, const std::string& prefix) {
     for (const char* name : names) {
-        const int kind = optionNamed(name).kind;
-        declared.push_back({name, kind == TARN_SIM_OPTION_FLAG       ? OptionKind::flag
-                               : kind == TARN_SIM_OPTION_REPEATED ? OptionKind::repeated
-                                                                  : OptionKind::value});
-    }
-    return declared;
-}
-
-std::string simOptionUsage(const SimOptionNames& names, const char* prefix) {
-    std::string text;
-    for (const char* name : names) {
-        const int length = tarn_sim_option_usage(name, prefix, nullptr, 0);
-        if (length < 0) {
-            throw std::logic_error(std::string("no simulated sensor option ") + name);
+        const tarn_sim_option& option = optionNamed(name);
+        std::string help = prefix + option.help;
+        if (option.fallback != nullptr) {
+            help += std::string(" [") + option.fallback + "]";
         }
-        std::string line(static_cast<std::size_t>(length) + 1, '\0');
-        tarn_sim_option_usage(name, prefix, &line[0], line.size());
-        line.pop_back();
-        text += line;
+        const std::string flag = std::string("--") + name;
+        const std::string key = name;
+        CLI::Option* added = nullptr;
+        if (option.kind == TARN_SIM_OPTION_FLAG) {
+            added = app.add_flag_function(
+                flag, [&config, key](std::int64_t) { config.set(key, ""); }, help);
+        } else if (option.kind == TARN_SIM_OPTION_REPEATED) {
+            added = app.add_option_function<std::vector<std::string>>(
+                           flag,
+                           [&config, key](const std::vector<std::string>& values) {
+                               for (const std::string& value : values) {
+                                   config.set(key, value);
+                               }
+                           },
+                           help)
+                        ->allow_extra_args(false);
+        } else {
+            added = app.add_option_function<std::string>(
+                flag, [&config, key](const std::string& value) { config.set(key, value); }, help);
+        }
+        if (option.syntax != nullptr) {
+            added->type_name(option.syntax);
+        }
+        added->group(group);
     }
-    return text;
 }
 
 SimConfig::SimConfig() {
@@ -78,14 +87,6 @@ void SimConfig::set(const std::string& name, const std::string& value) {
     }
     if (result != TARN_SIM_OK) {
         throw UsageError("--" + name + " " + error);
-    }
-}
-
-void SimConfig::setFrom(const Args& args, const SimOptionNames& names) {
-    for (const char* name : names) {
-        for (const std::string& value : args.texts(name)) {
-            set(name, value);
-        }
     }
 }
 
