@@ -84,8 +84,8 @@ void addSourceOptions(CLI::App& app, SourceOptions& o) {
                o.device = endpoint.address;
                o.devicePort = endpoint.port;
            },
-           "the sensor's address and source port (6301 is always accepted too) [port 6301];\n"
-           "without it the embedded simulated sensor runs")
+           "the sensor's address, and its source port (6301 is always accepted\n"
+           "too) [port 6301]; without it the embedded simulated sensor runs")
         ->type_name("A[:P]")
         ->group(group);
     // The spelling of earlier versions, before --device took the port.
