@@ -23,13 +23,13 @@ class Layout : public CLI::Formatter {
     std::string make_help(const CLI::App* app, std::string,
                           CLI::AppFormatMode mode) const override {
         std::string text = app->get_description() + "\n" + make_groups(app, mode);
+        if (!app->get_footer().empty()) {
+            text += "\n" + app->get_footer();
+        }
         // CLI11 puts two blank lines between groups; the tools' texts have one.
         for (std::size_t at = text.find("\n\n\n"); at != std::string::npos;
              at = text.find("\n\n\n", at)) {
             text.erase(at, 1);
-        }
-        if (!app->get_footer().empty()) {
-            text += "\n" + app->get_footer();
         }
         return text;
     }

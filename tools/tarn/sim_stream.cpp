@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "tools/common/sim_options.h"
 #include "tools/tarn/exit_status.h"
 
 namespace tarn::cli {
@@ -9,49 +10,14 @@ namespace {
 
 constexpr std::size_t kErrorBytes = 256;
 
-const tarn_sim_option& optionNamed(const char* name) {
-    const tarn_sim_option* option = tarn_sim_option_find(name);
-    if (option == nullptr) {
-        throw std::logic_error(std::string("no simulated sensor option ") + name);
-    }
-    return *option;
-}
-
 }  // namespace
 
 void addSimOptions(CLI::App& app, const SimOptionNames& names, SimConfig& config,
                    const std::string& group, const std::string& prefix) {
-    for (const char* name : names) {
-        const tarn_sim_option& option = optionNamed(name);
-        std::string help = prefix + option.help;
-        if (option.fallback != nullptr) {
-            help += std::string(" [") + option.fallback + "]";
-        }
-        const std::string flag = std::string("--") + name;
-        const std::string key = name;
-        CLI::Option* added = nullptr;
-        if (option.kind == TARN_SIM_OPTION_FLAG) {
-            added = app.add_flag_function(
-                flag, [&config, key](std::int64_t) { config.set(key, ""); }, help);
-        } else if (option.kind == TARN_SIM_OPTION_REPEATED) {
-            added = app.add_option_function<std::vector<std::string>>(
-                           flag,
-                           [&config, key](const std::vector<std::string>& values) {
-                               for (const std::string& value : values) {
-                                   config.set(key, value);
-                               }
-                           },
-                           help)
-                        ->allow_extra_args(false);
-        } else {
-            added = app.add_option_function<std::string>(
-                flag, [&config, key](const std::string& value) { config.set(key, value); }, help);
-        }
-        if (option.syntax != nullptr) {
-            added->type_name(option.syntax);
-        }
-        added->group(group);
-    }
+    tools::addSimTableOptions(
+        app, names,
+        [&config](const std::string& name, const std::string& value) { config.set(name, value); },
+        group, prefix);
 }
 
 SimConfig::SimConfig() {
