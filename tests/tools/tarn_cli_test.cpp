@@ -92,8 +92,8 @@ TEST(TarnCli, ABusyLocalPortIsNamedAsInUse) {
     ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
     ASSERT_EQ(getsockname(holder, reinterpret_cast<sockaddr*>(&local), &length), 0);
     const std::string port = std::to_string(ntohs(local.sin_port));
-    const auto outcome = runTool({"stream", "--device", "127.0.0.1", "--local-address",
-                                  "127.0.0.1", "--local-port", port, "--duration", "1"});
+    const auto outcome = runTool({"stream", "--device", "127.0.0.1", "--local-address", "127.0.0.1",
+                                  "--local-port", port, "--duration", "1"});
     close(holder);
     EXPECT_EQ(linesOf(outcome.err).size(), 1u) << outcome.err;
     EXPECT_NE(outcome.err.find("cannot listen on local port " + port + ": the port is in use"),
@@ -159,6 +159,61 @@ TEST(TarnCli, BadCommandLinesGiveOneLineNamingTheFault) {
         EXPECT_EQ(linesOf(outcome.err).size(), 1u);
         EXPECT_NE(outcome.err.find(c.message), std::string::npos);
     }
+}
+
+// --device, --to and --from mean the same in every command: ADDRESS and ADDRESS:PORT are both
+// taken (the command then gets as far as its own work, whose status is the same for both), and a
+// bad one is refused with the same line.
+TEST(TarnCli, EveryCommandTakesTheSharedEndpointFlagsTheSameWay) {
+    struct Case {
+        Words before;  // the command and what it needs, before the flag
+        std::string flag;
+        bool loopbackOnly;
+        Words after;
+    };
+    const Words brief = {"--duration", "0.2", "--local-address", "127.0.0.1"};
+    const std::vector<Case> cases = {
+        {{"stream"}, "--device", false, brief},
+        {{"record", ::testing::TempDir() + "/shared-flags.pcap"}, "--device", false, brief},
+        {{"view", "--port", "0"}, "--device", false, brief},
+        {{"net", "get", "--timeout", "50"}, "--device", false, {}},
+        {{"sim", "--frames", "1"}, "--to", true, {}},
+        {{"sim", "--frames", "1"}, "--from", true, {}},
+        {{"replay", "missing.pcap"}, "--to", true, {}},
+        {{"replay", "missing.pcap", "--to", "127.0.0.1"}, "--from", true, {}},
+    };
+    auto withFlag = [](const Case& c, const std::string& value) {
+        Words words = c.before;
+        words.push_back(c.flag);
+        words.push_back(value);
+        words.insert(words.end(), c.after.begin(), c.after.end());
+        return words;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.before[0] + " " + c.flag);
+        // net's --device names the control port, which is 6501.
+        const std::string port = c.before[0] == "net" ? "6501" : "7009";
+        const auto bare = runTool(withFlag(c, "127.0.0.1"));
+        const auto withPort = runTool(withFlag(c, "127.0.0.1:" + port));
+        EXPECT_NE(bare.status, kUsageStatus) << bare.err;
+        EXPECT_EQ(withPort.status, bare.status) << withPort.err;
+        for (const std::string& bad : {std::string("300.1.1.1"), std::string("127.0.0.1:x"),
+                                       std::string(c.loopbackOnly ? "10.0.0.1" : "1.02.3.4")}) {
+            const auto refused = runTool(withFlag(c, bad));
+            EXPECT_EQ(refused.status, kUsageStatus);
+            EXPECT_EQ(linesOf(refused.err).size(), 1u) << refused.err;
+            EXPECT_NE(refused.err.find(": " + c.flag + " '" + bad.substr(0, bad.find(':'))),
+                      std::string::npos)
+                << refused.err;
+        }
+    }
+    // The port given is the one used.
+    EXPECT_NE(runTool({"stream", "--device", "127.0.0.1:7009", "--duration", "0.2"})
+                  .out.find("127.0.0.1 port 7009 (or 6301)"),
+              std::string::npos);
+    EXPECT_NE(
+        runTool({"sim", "--frames", "1", "--to", "127.0.0.1:7009"}).out.find("to 127.0.0.1:7009"),
+        std::string::npos);
 }
 
 TEST(TarnCli, NetCheckSaysWhetherTheLibraryTakesTheAddress) {

@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "tarn/sim.h"
+#include "tools/common/address.h"
+#include "tools/common/option_table.h"
+#include "tools/common/sim_options.h"
 
 namespace {
 
@@ -25,58 +28,18 @@ void requestStop(int) {
     stopRequested = true;
 }
 
-struct Offered {
-    const char* name;
-    const char* fallback;  // the default this program shows instead of the table's, or null
-};
+constexpr uint16_t kDefaultDestinationPort = 7001;
+constexpr uint16_t kDefaultSourcePort = 6301;
 
-// The options of this program, in the order of its usage text.
-const Offered kOptions[] = {
-    {"port", "required"},        {"address", nullptr},
-    {"source-address", nullptr}, {"source-port", nullptr},
-    {"pixel-type", nullptr},     {"fps", nullptr},
-    {"frames", nullptr},         {"seconds", "5 when --frames is 0, else none"},
-    {"tilt", nullptr},           {"distance", nullptr},
-    {"noise", nullptr},          {"imu-rate", nullptr},
-    {"drop-rate", nullptr},      {"duplicate-rate", nullptr},
-    {"reorder-rate", nullptr},   {"seed", nullptr},
-    {"drop-first-of", nullptr},  {"drop-last-of", nullptr},
-    {"drop", nullptr},           {"duplicate", nullptr},
-    {"delay", nullptr},          {"corrupt", nullptr},
-    {"truncate", nullptr},       {"foreign", nullptr},
-};
-
-const Offered* offered(const std::string& name) {
-    for (const Offered& option : kOptions) {
-        if (name == option.name) {
-            return &option;
-        }
-    }
-    return nullptr;
-}
-
-std::string usage() {
-    std::string text =
-        "usage: tarn_sim_sensor --port P [options]\n"
-        "Streams frames of a simulated tilted wall to 127.0.0.1:P and stops by "
-        "itself.\n";
-    for (const Offered& option : kOptions) {
-        char line[1024];
-        tarn_sim_option_usage(option.name, nullptr, line, sizeof line);
-        std::string entry = line;
-        // The table's default, replaced by this program's own where it has one.
-        const tarn_sim_option* table = tarn_sim_option_find(option.name);
-        if (option.fallback != nullptr && table->fallback != nullptr) {
-            const std::string from = std::string("[") + table->fallback + "]";
-            const std::size_t at = entry.rfind(from);
-            if (at != std::string::npos) {
-                entry.replace(at, from.size(), std::string("[") + option.fallback + "]");
-            }
-        }
-        text += entry;
-    }
-    return text;
-}
+// The options of this program from the component's table, in the order of its usage text.
+const std::vector<const char*> kStreamOptions = {"pixel-type", "fps",      "frames", "seconds",
+                                                 "tilt",       "distance", "noise",  "imu-rate"};
+const std::vector<const char*> kFaultOptions = {
+    "drop-rate", "duplicate-rate", "reorder-rate", "seed",    "drop-first-of", "drop-last-of",
+    "drop",      "duplicate",      "delay",        "corrupt", "truncate",      "foreign"};
+// The spellings of earlier versions, before --to and --from.
+const std::vector<const char*> kEarlierOptions = {"port", "address", "source-address",
+                                                  "source-port"};
 
 struct Config {
     Config() {
@@ -91,44 +54,60 @@ struct Config {
     void set(const std::string& name, const char* value) {
         char error[kErrorBytes] = {};
         if (tarn_sim_config_set(config, name.c_str(), value, error, sizeof error) != TARN_SIM_OK) {
-            throw std::invalid_argument("--" + name + " " + error);
+            throw tarn::tools::UsageError("--" + name + " " + error);
         }
     }
 
     tarn_sim_config* config = nullptr;
 };
 
-// Reads the command line into config; false for --help. Throws std::invalid_argument.
+// The command line's endpoints, set on the configuration once it is read.
+struct Endpoints {
+    tarn::tools::Endpoint to;
+    tarn::tools::Endpoint from;
+};
+
+void registerOptions(CLI::App& app, Config& config, Endpoints& e) {
+    tarn::tools::describeCommand(
+        app, "usage: tarn_sim_sensor --to A[:P] [options]",
+        "Streams frames of a simulated tilted wall to --to and stops by itself.",
+        "  tarn_sim_sensor --to 127.0.0.1:7001 --frames 30 --fps 30\n");
+    const auto set = [&config](const std::string& name, const std::string& value) {
+        config.set(name, value.c_str());
+    };
+    tarn::tools::addEndpointOption(app, "to", e.to, {kDefaultDestinationPort, 1, 65535, true},
+                                   "where the measurements go, within 127.0.0.0/8 (required)\n"
+                                   "[port 7001]");
+    tarn::tools::addEndpointOption(app, "from", e.from, {kDefaultSourcePort, 0, 65535, true},
+                                   "the source address and port, port 0 for any\n"
+                                   "[127.0.0.1:6301]");
+    tarn::tools::addSimTableOptions(app, kStreamOptions, set, "Options");
+    app.get_option("--seconds")
+        ->description("stop after S seconds, 0 for no bound [5 when --frames is 0, else none]");
+    tarn::tools::addSimTableOptions(app, kFaultOptions, set, "Faults");
+    tarn::tools::addSimTableOptions(app, kEarlierOptions, set, "");
+}
+
+// Reads the command line into config; false for --help. Throws UsageError.
 bool readOptions(int argc, char** argv, Config& config) {
-    bool port = false;
-    bool frames = false;
-    bool seconds = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string word = argv[i];
-        if (word == "--help" || word == "-h") {
-            return false;
-        }
-        const Offered* option = word.compare(0, 2, "--") == 0 ? offered(word.substr(2)) : nullptr;
-        if (option == nullptr) {
-            throw std::invalid_argument(word.compare(0, 2, "--") == 0
-                                            ? "unknown option " + word
-                                            : "unexpected argument: " + word);
-        }
-        const bool flag = tarn_sim_option_find(option->name)->kind == TARN_SIM_OPTION_FLAG;
-        if (!flag && i + 1 >= argc) {
-            throw std::invalid_argument("option " + word + " needs a value");
-        }
-        config.set(option->name, flag ? nullptr : argv[++i]);
-        port = port || std::strcmp(option->name, "port") == 0;
-        frames = frames || std::strcmp(option->name, "frames") == 0;
-        seconds = seconds || std::strcmp(option->name, "seconds") == 0;
+    CLI::App app;
+    Endpoints e;
+    registerOptions(app, config, e);
+    if (!tarn::tools::parseCommandLine(app, std::vector<std::string>(argv + 1, argv + argc))) {
+        return false;
     }
-    if (!port) {
-        throw std::invalid_argument("--port is required");
+    if (app.count("--to") == 0 && app.count("--port") == 0) {
+        throw tarn::tools::UsageError("--to is required");
+    }
+    if (app.count("--to") != 0) {
+        config.set("to", (e.to.address + ":" + std::to_string(e.to.port)).c_str());
+    }
+    if (app.count("--from") != 0) {
+        config.set("from", (e.from.address + ":" + std::to_string(e.from.port)).c_str());
     }
     tarn_sim_summary summary{};
     tarn_sim_config_summary(config.config, &summary);
-    if (!seconds && (!frames || summary.frames == 0)) {
+    if (app.count("--seconds") == 0 && (app.count("--frames") == 0 || summary.frames == 0)) {
         config.set("seconds", kDefaultSeconds);
     }
     return true;
@@ -180,14 +159,13 @@ int main(int argc, char** argv) {
     try {
         Config config;
         if (!readOptions(argc, argv, config)) {
-            std::fputs(usage().c_str(), stdout);
             return 0;
         }
         std::signal(SIGINT, requestStop);
         std::signal(SIGTERM, requestStop);
         return run(config);
-    } catch (const std::invalid_argument& e) {
-        std::fprintf(stderr, "tarn_sim_sensor: %s\n%s", e.what(), usage().c_str());
+    } catch (const tarn::tools::UsageError& e) {
+        std::fprintf(stderr, "tarn_sim_sensor: %s (see tarn_sim_sensor --help)\n", e.what());
         return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tarn_sim_sensor: %s\n", e.what());

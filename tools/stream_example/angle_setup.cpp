@@ -40,46 +40,61 @@ namespace {
 
 constexpr long kIntMin = std::numeric_limits<int32_t>::min();
 constexpr long kIntMax = std::numeric_limits<int32_t>::max();
+constexpr double kNumberBound = 1e6;
+constexpr const char* kGroup = "Plane angle measurement (defaults suit the simulated wall)";
 
-int32_t readInt(CommandLine& line, const char* name, long fallback) {
-    return static_cast<int32_t>(line.integer(name, fallback, kIntMin, kIntMax));
+void addInt(CLI::App& app, const char* name, int32_t& target, const char* help) {
+    app.add_option(name, target, help)
+        ->type_name("V")
+        ->check(wholeNumberIn(kIntMin, kIntMax))
+        ->group(kGroup);
 }
 
-float readFloat(CommandLine& line, const char* name, double fallback) {
-    return static_cast<float>(line.number(name, fallback, -1e6, 1e6));
+void addFloat(CLI::App& app, const char* name, float& target, const char* help) {
+    app.add_option(name, target, help)
+        ->type_name("D")
+        ->check(numberIn(-kNumberBound, kNumberBound))
+        ->group(kGroup);
 }
 
 }  // namespace
 
-const char* const kAngleUsage = R"(plane angle measurement (defaults suit the simulated wall):
-  --y-min V --y-max V      sideways range of the box (the measurement's X range) [-800 800]
-  --z-min V --z-max V      height range of the box (the measurement's Y range) [-300 300]
-  --x-min V --x-max V      depth range of the box (the measurement's Z range) [500 4000]
-  --bin-width V            slice height along z [50]
-  --min-fit-points N       fewest points to fit a line [50]
-  --window-step V          sideways shift of the tracking windows [20]
-  --window-width V         width of the edge window [200]
-  --angle-tolerance D      degrees a fit may differ from the last angle [5]
-  --extend-angle D         degrees above which an edge window is added [60]
-  --reset-angle D          degrees below which the measurement restarts [0]
-)";
-
-KESOAngleMeasureParam readAngleParam(CommandLine& line) {
+KESOAngleMeasureParam defaultAngleParam() {
     KESOAngleMeasureParam p{};
-    p.xLower = readInt(line, "y-min", -800);
-    p.xUpper = readInt(line, "y-max", 800);
-    p.yLower = readInt(line, "z-min", -300);
-    p.yUpper = readInt(line, "z-max", 300);
-    p.zLower = readInt(line, "x-min", 500);
-    p.zUpper = readInt(line, "x-max", 4000);
-    p.binWidth = readInt(line, "bin-width", 50);
-    p.minFitPoints = readInt(line, "min-fit-points", 50);
-    p.windowStep = readInt(line, "window-step", 20);
-    p.windowWidth = readInt(line, "window-width", 200);
-    p.angleTolerance = readFloat(line, "angle-tolerance", 5.0);
-    p.extendAngle = readFloat(line, "extend-angle", 60.0);
-    p.resetAngle = readFloat(line, "reset-angle", 0.0);
+    p.xLower = -800;
+    p.xUpper = 800;
+    p.yLower = -300;
+    p.yUpper = 300;
+    p.zLower = 500;
+    p.zUpper = 4000;
+    p.binWidth = 50;
+    p.minFitPoints = 50;
+    p.windowStep = 20;
+    p.windowWidth = 200;
+    p.angleTolerance = 5.0f;
+    p.extendAngle = 60.0f;
+    p.resetAngle = 0.0f;
     return p;
+}
+
+void addAngleOptions(CLI::App& app, KESOAngleMeasureParam& p) {
+    addInt(app, "--y-min", p.xLower,
+           "sideways range of the box (the measurement's X range) [-800]");
+    addInt(app, "--y-max", p.xUpper, "its upper end [800]");
+    addInt(app, "--z-min", p.yLower, "height range of the box (the measurement's Y range) [-300]");
+    addInt(app, "--z-max", p.yUpper, "its upper end [300]");
+    addInt(app, "--x-min", p.zLower, "depth range of the box (the measurement's Z range) [500]");
+    addInt(app, "--x-max", p.zUpper, "its upper end [4000]");
+    addInt(app, "--bin-width", p.binWidth, "slice height along z [50]");
+    addInt(app, "--min-fit-points", p.minFitPoints, "fewest points to fit a line [50]");
+    addInt(app, "--window-step", p.windowStep, "sideways shift of the tracking windows [20]");
+    addInt(app, "--window-width", p.windowWidth, "width of the edge window [200]");
+    addFloat(app, "--angle-tolerance", p.angleTolerance,
+             "degrees a fit may differ from the last angle [5]");
+    addFloat(app, "--extend-angle", p.extendAngle,
+             "degrees above which an edge window is added [60]");
+    addFloat(app, "--reset-angle", p.resetAngle,
+             "degrees below which the measurement restarts [0]");
 }
 
 }  // namespace tarn::tools

@@ -3,15 +3,15 @@
 #define TARN_TOOLS_ANGLE_SETUP_H
 
 #include "KESOApi.h"
-#include "tools/common/command_line.h"
+#include "tools/common/option_table.h"
 
 namespace tarn::tools {
 
-// The measurement box and parameters, with defaults that suit the simulated wall.
-KESOAngleMeasureParam readAngleParam(CommandLine& line);
+// The measurement box and parameters with defaults that suit the simulated wall.
+KESOAngleMeasureParam defaultAngleParam();
 
-// Usage lines of the options readAngleParam reads.
-extern const char* const kAngleUsage;
+// Registers the options that change them, in a group of their own.
+void addAngleOptions(CLI::App& app, KESOAngleMeasureParam& param);
 
 }  // namespace tarn::tools
 

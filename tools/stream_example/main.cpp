@@ -15,13 +15,13 @@
 #include <utility>
 
 #include "KESOApi.h"
-#include "tools/common/command_line.h"
+#include "tools/common/address.h"
+#include "tools/common/option_table.h"
 #include "tools/stream_example/angle_setup.h"
 #include "tools/stream_example/frame_stats.h"
 
 namespace {
 
-using tarn::tools::CommandLine;
 using tarn::tools::FrameSummary;
 using tarn::tools::StreamStats;
 using Clock = std::chrono::steady_clock;
@@ -31,16 +31,11 @@ constexpr long kMaxPort = 65535;
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
 constexpr auto kReportInterval = std::chrono::seconds(1);
 
-const char* const kUsage = R"(usage: tarn_stream_example [options]
-Streams frames from a sensor, prints a line per second and a summary, and stops by itself.
-  --local-port P       local UDP port the sensor sends to [7001]
-  --device-address A   the sensor's address [127.0.0.1]
-  --device-port P      the sensor's source port (6301 is always accepted) [6301]
-  --seconds S          stop after S seconds [10]
-  --frames N           stop after N frames, 0 for no limit [0]
-  --idle S             stop when no frame came for S seconds after the first [2]
-  --true-tilt D        the scene's true tilt in degrees, printed beside the measured angle
-  --timestamp-step T   timestamp units per frame (the simulated sensor stamps frame numbers) [1]
+const char* const kUsage = "usage: tarn_stream_example [options]";
+const char* const kDescription =
+    "Streams frames from a sensor, prints a line per second and a summary, and stops by itself.";
+const char* const kExamples =
+    R"(  tarn_stream_example --device 127.0.0.1:6301 --local-port 7001 --duration 5
 )";
 
 struct Options {
@@ -52,7 +47,7 @@ struct Options {
     double idleSeconds = 2.0;
     double trueTilt = NAN;
     uint64_t timestampStep = 1;
-    KESOAngleMeasureParam angle{};
+    KESOAngleMeasureParam angle = tarn::tools::defaultAngleParam();
 };
 
 // Written by the callbacks on the library's decoder and assembler threads, read by the main
@@ -197,18 +192,50 @@ void printSummary(const Snapshot& s, const AngleLog& angles, const Options& o, d
     }
 }
 
-Options readOptions(CommandLine& line) {
-    Options o;
-    o.localPort = static_cast<int>(line.integer("local-port", o.localPort, 1, kMaxPort));
-    o.deviceAddress = line.text("device-address", o.deviceAddress);
-    o.devicePort = static_cast<int>(line.integer("device-port", o.devicePort, 1, kMaxPort));
-    o.seconds = line.number("seconds", o.seconds, 0.1, 1e6);
-    o.maxFrames = static_cast<uint64_t>(line.integer("frames", 0, 0, 1000000000));
-    o.idleSeconds = line.number("idle", o.idleSeconds, 0.1, 1e6);
-    o.trueTilt = line.number("true-tilt", NAN, -90.0, 90.0);
-    o.timestampStep = static_cast<uint64_t>(line.integer("timestamp-step", 1, 1, 1000000000000L));
-    o.angle = tarn::tools::readAngleParam(line);
-    return o;
+void registerOptions(CLI::App& app, Options& o) {
+    using tarn::tools::numberIn;
+    using tarn::tools::wholeNumberIn;
+    tarn::tools::describeCommand(app, kUsage, kDescription, kExamples);
+    app.add_option("--local-port", o.localPort, "local UDP port the sensor sends to [7001]")
+        ->type_name("P")
+        ->check(wholeNumberIn(1, kMaxPort));
+    app.add_option_function<std::string>(
+           "--device",
+           [&o](const std::string& text) {
+               const tarn::tools::Endpoint device = tarn::tools::parseEndpoint(
+                   "device", text, {static_cast<uint16_t>(o.devicePort), 1, kMaxPort, false});
+               o.deviceAddress = device.address;
+               o.devicePort = device.port;
+           },
+           "the sensor's address and source port (6301 is always accepted)\n[127.0.0.1:6301]")
+        ->type_name("A[:P]");
+    // The spellings of earlier versions.
+    app.add_option("--device-address", o.deviceAddress, "the sensor's address")->group("");
+    app.add_option("--device-port", o.devicePort, "the sensor's source port")
+        ->check(wholeNumberIn(1, kMaxPort))
+        ->group("");
+    app.add_option("--duration", o.seconds, "stop after S seconds [10]")
+        ->type_name("S")
+        ->check(numberIn(0.1, 1e6));
+    app.add_option("--seconds", o.seconds, "stop after S seconds")
+        ->check(numberIn(0.1, 1e6))
+        ->group("");
+    app.add_option("--frames", o.maxFrames, "stop after N frames, 0 for no limit [0]")
+        ->type_name("N")
+        ->check(wholeNumberIn(0, 1000000000));
+    app.add_option("--idle", o.idleSeconds,
+                   "stop when no frame came for S seconds after the first [2]")
+        ->type_name("S")
+        ->check(numberIn(0.1, 1e6));
+    app.add_option("--true-tilt", o.trueTilt,
+                   "the scene's true tilt in degrees, printed beside the measured angle")
+        ->type_name("D")
+        ->check(numberIn(-90.0, 90.0));
+    app.add_option("--timestamp-step", o.timestampStep,
+                   "timestamp units per frame (the simulated sensor stamps frame numbers) [1]")
+        ->type_name("T")
+        ->check(wholeNumberIn(1, 1000000000000L));
+    tarn::tools::addAngleOptions(app, o.angle);
 }
 
 int run(const Options& o) {
@@ -288,19 +315,16 @@ int run(const Options& o) {
 
 int main(int argc, char** argv) {
     try {
-        CommandLine line(argc, argv);
-        if (line.helpRequested()) {
-            std::printf("%s%s", kUsage, tarn::tools::kAngleUsage);
+        CLI::App app;
+        Options options;
+        registerOptions(app, options);
+        if (!tarn::tools::parseCommandLine(app, std::vector<std::string>(argv + 1, argv + argc))) {
             return 0;
         }
-        const Options options = readOptions(line);
-        for (const std::string& name : line.unread()) {
-            throw std::invalid_argument("unknown option " + name);
-        }
         return run(options);
-    } catch (const std::invalid_argument& e) {
-        std::fprintf(stderr, "tarn_stream_example: %s\n%s%s", e.what(), kUsage,
-                     tarn::tools::kAngleUsage);
+    } catch (const tarn::tools::UsageError& e) {
+        std::fprintf(stderr, "tarn_stream_example: %s (see tarn_stream_example --help)\n",
+                     e.what());
         return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tarn_stream_example: %s\n", e.what());

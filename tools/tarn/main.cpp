@@ -4,9 +4,9 @@
 #include <string>
 
 #include "tarn/tarn.h"
-#include "tools/tarn/args.h"
 #include "tools/tarn/commands.h"
 #include "tools/tarn/exit_status.h"
+#include "tools/tarn/options.h"
 #include "tools/tarn/output.h"
 
 namespace tarn::cli {
@@ -42,8 +42,7 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"stream", runStream}, {"record", runRecord}, {"replay", runReplay}, {"info", runInfo},
-    {"export", runExport}, {"sim", runSim},       {"net", runNet},
-    {"view", runView}};
+    {"export", runExport}, {"sim", runSim},       {"net", runNet},       {"view", runView}};
 
 int dispatch(const Words& words) {
     if (words.empty()) {

@@ -14,9 +14,9 @@
 #include "KESOApi.h"
 #include "tarn/control.h"
 #include "tools/tarn/address.h"
-#include "tools/tarn/args.h"
 #include "tools/tarn/commands.h"
 #include "tools/tarn/exit_status.h"
+#include "tools/tarn/options.h"
 #include "tools/tarn/settings_text.h"
 
 namespace tarn::cli {
@@ -41,74 +41,77 @@ Examples:
   tarn net check 192.168.1.10
 )";
 
-const char* const kGetUsage = R"(usage: tarn net get --device A [--device B ...] [--timeout MS]
-Reads each sensor's 44-byte network settings, all sensors in parallel, and prints them in the
+const char* const kGetUsage = "usage: tarn net get --device A [--device B ...] [--timeout MS]";
+const char* const kGetDescription =
+    R"(Reads each sensor's 44-byte network settings, all sensors in parallel, and prints them in the
 order given, as hex (what tarn net set --hex takes) and decoded with the layout of
 tarn/net_settings.h, the simulated sensor's: address, netmask, gateway, host address, data port,
 host port, MAC. A real sensor may lay them out its own way. Settings whose data CRC does not
 match are not printed. The exit status is that of the first sensor, in the order given, that
-failed.
-  --device A      a sensor's address, dotted decimal without leading zeros (required; repeat
-                  it for more sensors)
-  --timeout MS    longest wait for the connection, 1 to 60000 ms [1000]
-
-Examples:
-  tarn net get --device 192.168.1.10
+failed.)";
+const char* const kGetExamples = R"(  tarn net get --device 192.168.1.10
   tarn net get --device 127.0.10.1 --timeout 200      a tarn sim --control 127.0.10.1
 )";
 
 const char* const kSetUsage =
-    R"usage(usage: tarn net set --device A [--device B ...] [--timeout MS] [--force]
-                    (--hex H | member options)
-Writes each sensor's 44-byte network settings, all sensors in parallel. --hex gives the whole
+    "usage: tarn net set --device A [--device B ...] [--timeout MS] [--force]\n"
+    "                    (--hex H | member options)";
+const char* const kSetDescription =
+    R"(Writes each sensor's 44-byte network settings, all sensors in parallel. --hex gives the whole
 record; the member options change single members (layout of tarn/net_settings.h), starting from
 --hex when given, or else from the settings read from each sensor first, so every other byte
 stays as it is. Settings read with a data CRC that does not match are not written back (a byte
 may have changed on the way, and writing it could move the sensor elsewhere) unless --force is
-given. The exit status is that of the first sensor, in the order given, that failed.
-  --device A          a sensor's current address, dotted decimal (required; repeat it for more)
-  --timeout MS        longest wait for each connection, 1 to 60000 ms [1000]
-  --force             write back settings read with a data CRC that does not match
-  --hex H             the whole record as 88 hex digits (spaces, colons, dashes ignored)
-  --address A         the sensor's new address
-  --netmask M         its netmask
-  --gateway G         its gateway
-  --host-address A    where it sends its measurements
-  --data-port P       its UDP source port, 1 to 65535
-  --host-port P       the UDP port its measurements go to, 1 to 65535
-  --mac M             its hardware address, six hex bytes: 02:00:00:00:00:01
-
-Examples:
-  tarn net set --device 192.168.1.10 --host-address 192.168.1.20 --host-port 7001
+given. The exit status is that of the first sensor, in the order given, that failed.)";
+const char* const kSetExamples =
+    R"usage(  tarn net set --device 192.168.1.10 --host-address 192.168.1.20 --host-port 7001
   tarn net set --device 192.168.1.10 --hex "$(tarn net get --device 192.168.1.10 | sed -n 's/^  hex *//p')"
 )usage";
 
-const char* const kCheckUsage = R"(usage: tarn net check ADDRESS
-Says whether the library accepts ADDRESS as a sensor address (four components 0 to 255 of one to
+const char* const kCheckUsage = "usage: tarn net check ADDRESS";
+const char* const kCheckDescription =
+    R"(Says whether the library accepts ADDRESS as a sensor address (four components 0 to 255 of one to
 three digits, separated by dots, nothing around them). It also says when the connection would
 read an accepted text differently: a component with a leading zero is octal there.
-Exit status 0 when accepted, 3 when not.
-
-Examples:
-  tarn net check 192.168.1.10          accepted
+Exit status 0 when accepted, 3 when not.)";
+const char* const kCheckExamples = R"(  tarn net check 192.168.1.10          accepted
   tarn net check 192.168.1.010         accepted, but reaches 192.168.1.8
   tarn net check 256.1.1.1             not accepted
 )";
+
+// The control connection's port: --device A:P takes no other.
+constexpr uint16_t kControlPort = 6501;
+
+// The sensors and the wait, as get and set take them.
+struct Devices {
+    std::vector<Endpoint> endpoints;
+    long timeoutMs = kDefaultTimeoutMs;
+};
+
+void addDeviceOptions(CLI::App& app, Devices& d) {
+    addEndpointsOption(app, "device", d.endpoints,
+                       {kControlPort, kControlPort, kControlPort, false},
+                       "a sensor's address, dotted decimal without leading zeros; the port,\n"
+                       "when given, is the control port 6501 (required; repeat it for more\n"
+                       "sensors)");
+    app.add_option("--timeout", d.timeoutMs,
+                   "longest wait for each connection, 1 to 60000 ms [1000]")
+        ->type_name("MS")
+        ->check(wholeNumberIn(1, kMaxTimeoutMs));
+}
 
 struct Link {
     std::string device;
     int timeoutMs = 0;
 };
 
-std::vector<Link> readLinks(const Args& args) {
-    if (!args.has("device")) {
+std::vector<Link> readLinks(const Devices& d) {
+    if (d.endpoints.empty()) {
         throw UsageError("--device is required");
     }
-    const int timeoutMs =
-        static_cast<int>(args.integer("timeout", kDefaultTimeoutMs, 1, kMaxTimeoutMs));
     std::vector<Link> links;
-    for (const std::string& text : args.texts("device")) {
-        links.push_back(Link{formatIpv4(deviceAddress("device", text)), timeoutMs});
+    for (const Endpoint& device : d.endpoints) {
+        links.push_back(Link{device.address, static_cast<int>(d.timeoutMs)});
     }
     return links;
 }
@@ -206,80 +209,127 @@ void onEachDevice(const std::string& name, const std::vector<Link>& links, Work 
 }
 
 int runGet(const Words& words) {
-    const Args args(words, {{"device", OptionKind::repeated}, {"timeout", OptionKind::value}});
-    if (args.help()) {
-        std::fputs(kGetUsage, stdout);
+    CLI::App app;
+    Devices devices;
+    describeCommand(app, kGetUsage, kGetDescription, kGetExamples);
+    addDeviceOptions(app, devices);
+    if (!parseCommandLine(app, words)) {
         return 0;
     }
-    args.expectPositional(0, 0, "");
-    onEachDevice("tarn net get", readLinks(args), [](const Link& link) {
+    onEachDevice("tarn net get", readLinks(devices), [](const Link& link) {
         const Control control = openControl(link);
         return settingsText("settings of", link, readSettings(control.get(), link, "", false, ""));
     });
     return 0;
 }
 
-void changeAddress(const Args& args, const char* name, uint8_t (&member)[4]) {
-    if (args.has(name)) {
-        const Ipv4 address = deviceAddress(name, args.text(name, ""));
-        std::copy(address.begin(), address.end(), member);
+// The members the options of tarn net set change; the others stay unset.
+struct Members {
+    std::optional<Ipv4> address;
+    std::optional<Ipv4> netmask;
+    std::optional<Ipv4> gateway;
+    std::optional<Ipv4> hostAddress;
+    std::optional<uint16_t> dataPort;
+    std::optional<uint16_t> hostPort;
+    std::optional<Mac> mac;
+
+    bool any() const {
+        return address || netmask || gateway || hostAddress || dataPort || hostPort || mac;
+    }
+};
+
+struct SetOptions {
+    Devices devices;
+    bool force = false;
+    std::string hex;
+    Members members;
+};
+
+void addAddressMember(CLI::App& app, const std::string& name, std::optional<Ipv4>& member,
+                      const std::string& help) {
+    app.add_option_function<std::string>(
+           "--" + name,
+           [name, &member](const std::string& text) { member = deviceAddress(name, text); }, help)
+        ->type_name("A");
+}
+
+void addPortMember(CLI::App& app, const std::string& name, std::optional<uint16_t>& member,
+                   const std::string& help) {
+    app.add_option_function<long>(
+           "--" + name, [&member](long port) { member = static_cast<uint16_t>(port); }, help)
+        ->type_name("P")
+        ->check(wholeNumberIn(1, kMaxPort));
+}
+
+void registerSet(CLI::App& app, SetOptions& o) {
+    describeCommand(app, kSetUsage, kSetDescription, kSetExamples);
+    addDeviceOptions(app, o.devices);
+    app.add_flag("--force", o.force,
+                 "write back settings read with a data CRC that does not match");
+    app.add_option("--hex", o.hex,
+                   "the whole record as 88 hex digits (spaces, colons, dashes ignored)")
+        ->type_name("H");
+    Members& m = o.members;
+    addAddressMember(app, "address", m.address, "the sensor's new address");
+    addAddressMember(app, "netmask", m.netmask, "its netmask");
+    addAddressMember(app, "gateway", m.gateway, "its gateway");
+    addAddressMember(app, "host-address", m.hostAddress, "where it sends its measurements");
+    addPortMember(app, "data-port", m.dataPort, "its UDP source port, 1 to 65535");
+    addPortMember(app, "host-port", m.hostPort, "the UDP port its measurements go to, 1 to 65535");
+    app.add_option_function<std::string>(
+           "--mac",
+           [&m](const std::string& text) {
+               m.mac = parseMac(text);
+               if (!m.mac) {
+                   throw UsageError("--mac '" + text +
+                                    "' must be six hex bytes such as 02:00:00:00:00:01");
+               }
+           },
+           "its hardware address, six hex bytes: 02:00:00:00:00:01")
+        ->type_name("M");
+}
+
+void copyAddress(const std::optional<Ipv4>& address, uint8_t (&member)[4]) {
+    if (address) {
+        std::copy(address->begin(), address->end(), member);
     }
 }
 
-// The members the options name, on top of `current`. Throws UsageError for a bad value.
-tarn_net_settings changedMembers(const Args& args, const tarn_net_settings& current) {
+// The members m names, on top of `current`.
+tarn_net_settings changedMembers(const Members& m, const tarn_net_settings& current) {
     tarn_net_settings s = current;
-    changeAddress(args, "address", s.address);
-    changeAddress(args, "netmask", s.netmask);
-    changeAddress(args, "gateway", s.gateway);
-    changeAddress(args, "host-address", s.host_address);
-    s.data_port = static_cast<uint16_t>(args.integer("data-port", s.data_port, 1, kMaxPort));
-    s.host_port = static_cast<uint16_t>(args.integer("host-port", s.host_port, 1, kMaxPort));
-    if (args.has("mac")) {
-        const std::optional<Mac> mac = parseMac(args.text("mac", ""));
-        if (!mac) {
-            throw UsageError("--mac '" + args.text("mac", "") +
-                             "' must be six hex bytes such as 02:00:00:00:00:01");
-        }
-        std::copy(mac->begin(), mac->end(), s.mac);
+    copyAddress(m.address, s.address);
+    copyAddress(m.netmask, s.netmask);
+    copyAddress(m.gateway, s.gateway);
+    copyAddress(m.hostAddress, s.host_address);
+    s.data_port = m.dataPort.value_or(s.data_port);
+    s.host_port = m.hostPort.value_or(s.host_port);
+    if (m.mac) {
+        std::copy(m.mac->begin(), m.mac->end(), s.mac);
     }
     return s;
 }
 
 int runSet(const Words& words) {
-    const Args args(words, {{"device", OptionKind::repeated},
-                            {"timeout", OptionKind::value},
-                            {"force", OptionKind::flag},
-                            {"hex", OptionKind::value},
-                            {"address", OptionKind::value},
-                            {"netmask", OptionKind::value},
-                            {"gateway", OptionKind::value},
-                            {"host-address", OptionKind::value},
-                            {"data-port", OptionKind::value},
-                            {"host-port", OptionKind::value},
-                            {"mac", OptionKind::value}});
-    if (args.help()) {
-        std::fputs(kSetUsage, stdout);
+    CLI::App app;
+    SetOptions o;
+    registerSet(app, o);
+    if (!parseCommandLine(app, words)) {
         return 0;
     }
-    args.expectPositional(0, 0, "");
-    const std::vector<Link> links = readLinks(args);
-    const bool force = args.flag("force");
+    const std::vector<Link> links = readLinks(o.devices);
+    const bool force = o.force;
     std::optional<SettingsRecord> base;
-    if (args.has("hex")) {
-        base = parseHex(args.text("hex", ""));
+    if (app.count("--hex") != 0) {
+        base = parseHex(o.hex);
         if (!base) {
             throw UsageError("--hex must be 88 hex digits (44 bytes)");
         }
     }
-    constexpr const char* kMemberOptions[] = {"address",   "netmask",   "gateway", "host-address",
-                                              "data-port", "host-port", "mac"};
-    const bool members = std::any_of(std::begin(kMemberOptions), std::end(kMemberOptions),
-                                     [&](const char* name) { return args.has(name); });
+    const bool members = o.members.any();
     if (!base && !members) {
         throw UsageError("nothing to write: give --hex or a member option such as --host-port");
     }
-    changedMembers(args, tarn_net_settings{});  // refuses a bad member before anything is sent
 
     onEachDevice("tarn net set", links, [&](const Link& link) {
         const Control control = openControl(link);
@@ -289,7 +339,7 @@ int runSet(const Words& words) {
                                 "; --force writes them back all the same");
         if (members) {
             // Every byte is a member or reserved, so the bytes no option names stay as they were.
-            record = recordOf(changedMembers(args, membersOf(record)));
+            record = recordOf(changedMembers(o.members, membersOf(record)));
         }
         const int result = tarn_control_set_net_info(control.get(), record.data());
         if (result == TARN_ERR_DATA_CRC) {
@@ -305,13 +355,16 @@ int runSet(const Words& words) {
 }
 
 int runCheck(const Words& words) {
-    const Args args(words, {});
-    if (args.help()) {
-        std::fputs(kCheckUsage, stdout);
+    CLI::App app;
+    std::string text;
+    describeCommand(app, kCheckUsage, kCheckDescription, kCheckExamples);
+    app.add_option("ADDRESS", text, "the address text to check");
+    if (!parseCommandLine(app, words)) {
         return 0;
     }
-    args.expectPositional(1, 1, "the address to check");
-    const std::string& text = args.positional().front();
+    if (app.count("ADDRESS") == 0) {
+        throw UsageError("missing the address to check");
+    }
     if (!KESOCheckIpFormat(text)) {
         std::printf("'%s': not accepted: not four components 0 to 255 separated by dots\n",
                     text.c_str());

@@ -11,10 +11,10 @@
 
 #include "tarn/recording.h"
 #include "tarn/tarn.h"
-#include "tools/tarn/args.h"
 #include "tools/tarn/commands.h"
 #include "tools/tarn/exit_status.h"
 #include "tools/tarn/mcap_record.h"
+#include "tools/tarn/options.h"
 #include "tools/tarn/output.h"
 #include "tools/tarn/run_bounds.h"
 #include "tools/tarn/stop_signal.h"
@@ -28,8 +28,9 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kMaxWait = std::chrono::milliseconds(100);
 constexpr std::size_t kErrorBytes = 512;
 
-const char* const kUsage = R"(usage: tarn record FILE.pcap|FILE.mcap [options]
-Records a stream into FILE.pcap: every datagram the library takes from the sensor becomes an
+const char* const kUsage = "usage: tarn record FILE.pcap|FILE.mcap [options]";
+const char* const kDescription =
+    R"(Records a stream into FILE.pcap: every datagram the library takes from the sensor becomes an
 Ethernet/IPv4/UDP packet with its real source and destination and its receive time. A thread of
 its own writes the file from a bounded queue, so writing never holds up the receiver; datagrams
 the full queue refuses are counted and reported. tcpdump and Wireshark open the file
@@ -42,14 +43,10 @@ FILE.mcap (or --format mcap) records the decoded frames instead, as ROS 2 messag
 depth and intensity images on /tarn/points, /tarn/depth, /tarn/intensity; zstd chunks) that
 Foxglove and ROS 2 bags read. A thread of the writer's own writes them from a bounded queue;
 frames the full queue refuses are counted and reported. A write the disk refuses ends the
-recording with an error; the file keeps every chunk written before it.
+recording with an error; the file keeps every chunk written before it.)";
 
-  --format pcap|mcap  the file's format (default: from the extension; pcap otherwise)
-)";
-
-const char* const kExamples = R"(
-Examples:
-  tarn record capture.pcap --duration 5                   the embedded simulated sensor
+const char* const kExamples =
+    R"(  tarn record capture.pcap --duration 5                   the embedded simulated sensor
   tarn record capture.pcap --device 192.168.1.10 --frames 100
   tarn record capture.mcap --frames 100                   decoded frames for Foxglove
   tarn sim --frames 50 & tarn record capture.pcap --device 127.0.0.1 --idle 1
@@ -59,7 +56,18 @@ struct RecordOptions {
     std::string path;
     SourceOptions source;
     RunBounds bounds;
+    std::string format;  // empty: from the extension
 };
+
+void registerRecord(CLI::App& app, RecordOptions& o) {
+    describeCommand(app, kUsage, kDescription, kExamples);
+    app.add_option("FILE", o.path, "the file to record into");
+    app.add_option("--format", o.format,
+                   "the file's format (default: from the extension; pcap otherwise)")
+        ->type_name("pcap|mcap");
+    addSourceOptions(app, o.source);
+    addRunBounds(app, o.bounds);
+}
 
 // The status lines on standard output. The recording matters more than its status: when standard
 // output fails (a reader that left the pipe, a full disk) the lines stop and the recording goes
@@ -169,19 +177,18 @@ int run(const RecordOptions& o) {
 }  // namespace
 
 int runRecord(const Words& words) {
-    const Args args(words, withSourceOptions(withRunBounds({{"format", OptionKind::value}})));
-    if (args.help()) {
-        std::printf("%s\n%s\n%s%s", kUsage, kSourceHelp, kRunBoundsHelp, kExamples);
+    CLI::App app;
+    RecordOptions o;
+    registerRecord(app, o);
+    if (!parseCommandLine(app, words)) {
         return 0;
     }
-    args.expectPositional(1, 1, "the file to record into (FILE.pcap)");
-    RecordOptions o;
-    o.path = args.positional().front();
-    o.source = readSourceOptions(args);
-    o.bounds = readRunBounds(args);
-    const bool mcapName =
-        o.path.size() > 5 && o.path.compare(o.path.size() - 5, 5, ".mcap") == 0;
-    const std::string format = args.text("format", mcapName ? "mcap" : "pcap");
+    if (o.path.empty()) {
+        throw UsageError("missing the file to record into (FILE.pcap)");
+    }
+    checkSourceOptions(app, o.source);
+    const bool mcapName = o.path.size() > 5 && o.path.compare(o.path.size() - 5, 5, ".mcap") == 0;
+    const std::string format = !o.format.empty() ? o.format : mcapName ? "mcap" : "pcap";
     if (format == "mcap") {
         return recordMcap(McapRecordOptions{o.path, o.source, o.bounds});
     }

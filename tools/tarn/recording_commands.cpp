@@ -15,13 +15,13 @@
 #include "tarn/recording.h"
 #include "tarn/tarn.h"
 #include "tools/tarn/address.h"
-#include "tools/tarn/args.h"
 #include "tools/tarn/commands.h"
 #include "tools/tarn/exit_status.h"
 #include "tools/tarn/files.h"
 #include "tools/tarn/frame_saver.h"
 #include "tools/tarn/mcap_export.h"
 #include "tools/tarn/mcap_info.h"
+#include "tools/tarn/options.h"
 #include "tools/tarn/recording_reader.h"
 
 namespace tarn::cli {
@@ -31,29 +31,26 @@ constexpr long kMaxEvery = 1000000;
 constexpr double kNanosecondsPerSecond = 1e9;
 constexpr std::size_t kSourcesShown = 4;
 
-const char* const kInfoUsage = R"(usage: tarn info FILE.pcap|FILE.mcap...
-Prints one block per file, in order; a file that cannot be read is reported and the others are
+const char* const kInfoUsage = "usage: tarn info FILE.pcap|FILE.mcap...";
+const char* const kInfoDescription =
+    R"(Prints one block per file, in order; a file that cannot be read is reported and the others are
 still shown (the exit status is that of the first failure).
 
 Decodes a recording offline and prints its measurement datagrams (point, IMU, invalid), their
 sources, frames (complete, incomplete, merged, lost at their end), pixel type, duration, frame
-rate (lost frames included) and IMU samples.
+rate (lost frames included) and IMU samples.)";
 
-Examples:
-  tarn info capture.pcap
+const char* const kInfoExamples = R"(  tarn info capture.pcap
   tarn info capture.pcap capture.mcap
 )";
 
 const char* const kExportUsage =
-    R"(usage: tarn export FILE.pcap --save DIR [--every K] | --mcap OUT.mcap
-Decodes a recording offline and writes every K-th frame into DIR as PLY, PCD, CSV, a depth and an
-intensity PNG (frame-NNNNNN.ply, ..., numbered from the recording's first frame).
-  --save DIR             the folder to write into (required)
-  --every K              every K-th frame [1]
-  --mcap OUT.mcap        instead, every frame and IMU sample as ROS 2 messages in an MCAP file
+    "usage: tarn export FILE.pcap --save DIR [--every K] | --mcap OUT.mcap";
+const char* const kExportDescription =
+    R"(Decodes a recording offline and writes every K-th frame into DIR as PLY, PCD, CSV, a depth and an
+intensity PNG (frame-NNNNNN.ply, ..., numbered from the recording's first frame).)";
 
-Examples:
-  tarn export capture.pcap --save frames
+const char* const kExportExamples = R"(  tarn export capture.pcap --save frames
   tarn export capture.pcap --save frames --every 10
   tarn export capture.pcap --mcap capture.mcap
 )";
@@ -93,6 +90,30 @@ class ProgressLine {
     const uint64_t total_;
     std::chrono::steady_clock::time_point last_{};
 };
+
+struct ExportOptions {
+    std::string path;
+    std::string directory;
+    uint64_t every = 1;
+    std::string mcap;
+};
+
+void registerInfo(CLI::App& app, std::vector<std::string>& paths) {
+    describeCommand(app, kInfoUsage, kInfoDescription, kInfoExamples);
+    app.add_option("FILE", paths, "the recordings");
+}
+
+void registerExport(CLI::App& app, ExportOptions& o) {
+    describeCommand(app, kExportUsage, kExportDescription, kExportExamples);
+    app.add_option("FILE", o.path, "the recording");
+    app.add_option("--save", o.directory, "the folder to write into (required)")->type_name("DIR");
+    app.add_option("--every", o.every, "every K-th frame [1]")
+        ->type_name("K")
+        ->check(wholeNumberIn(1, kMaxEvery));
+    app.add_option("--mcap", o.mcap,
+                   "instead, every frame and IMU sample as ROS 2 messages in an MCAP file")
+        ->type_name("OUT.mcap");
+}
 
 struct Decoded {
     uint64_t datagrams = 0;
@@ -221,15 +242,18 @@ void printInfo(const std::string& path, const Decoded& d) {
 }  // namespace
 
 int runInfo(const Words& words) {
-    const Args args(words, {});
-    if (args.help()) {
-        std::fputs(kInfoUsage, stdout);
+    CLI::App app;
+    std::vector<std::string> paths;
+    registerInfo(app, paths);
+    if (!parseCommandLine(app, words)) {
         return 0;
     }
-    args.expectPositional(1, static_cast<std::size_t>(-1), "the recordings (FILE.pcap|FILE.mcap)");
+    if (paths.empty()) {
+        throw UsageError("missing the recordings (FILE.pcap|FILE.mcap)");
+    }
     int status = 0;
     bool first = true;
-    for (const std::string& path : args.positional()) {
+    for (const std::string& path : paths) {
         if (!first) {
             std::printf("\n");
         }
@@ -250,26 +274,27 @@ int runInfo(const Words& words) {
 }
 
 int runExport(const Words& words) {
-    const Args args(
-        words,
-        {{"save", OptionKind::value}, {"every", OptionKind::value}, {"mcap", OptionKind::value}});
-    if (args.help()) {
-        std::fputs(kExportUsage, stdout);
+    CLI::App app;
+    ExportOptions o;
+    registerExport(app, o);
+    if (!parseCommandLine(app, words)) {
         return 0;
     }
-    args.expectPositional(1, 1, "the recording (FILE.pcap)");
-    if (args.has("mcap")) {
-        if (args.has("save") || args.has("every")) {
+    if (o.path.empty()) {
+        throw UsageError("missing the recording (FILE.pcap)");
+    }
+    if (app.count("--mcap") != 0) {
+        if (app.count("--save") != 0 || app.count("--every") != 0) {
             throw UsageError("--mcap takes neither --save nor --every");
         }
-        return exportMcap(args.positional().front(), args.text("mcap", ""));
+        return exportMcap(o.path, o.mcap);
     }
-    if (!args.has("save")) {
+    if (app.count("--save") == 0) {
         throw UsageError("--save is required");
     }
-    const std::string path = args.positional().front();
-    const std::string directory = args.text("save", "");
-    const uint64_t every = static_cast<uint64_t>(args.integer("every", 1, 1, kMaxEvery));
+    const std::string path = o.path;
+    const std::string directory = o.directory;
+    const uint64_t every = o.every;
     requireWritableDirectory(directory);
     auto wanted = [every](const tarn_frame_info& info) { return info.sequence % every == 0; };
     // The count of frames to write, for the progress line: a first pass that only decodes.

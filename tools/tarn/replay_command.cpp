@@ -12,9 +12,9 @@
 #include <utility>
 
 #include "tools/tarn/address.h"
-#include "tools/tarn/args.h"
 #include "tools/tarn/commands.h"
 #include "tools/tarn/exit_status.h"
+#include "tools/tarn/options.h"
 #include "tools/tarn/recording_reader.h"
 #include "tools/tarn/stop_signal.h"
 
@@ -28,28 +28,26 @@ constexpr const char* kLoopback = "127.0.0.1";
 // With --max, a stop request is looked at after this many datagrams.
 constexpr uint64_t kStopCheckInterval = 64;
 
-const char* const kUsage = R"(usage: tarn replay FILE.pcap --to A:P [options]
-Sends the measurement datagrams of a recording (UDP payloads starting 5A A5) to A:P, each from its
-recorded source port where that port is free (else from any port, said once), keeping the recorded
-timing. Any application then receives the recording as if a sensor were there: give it the source
-address replay prints as the device address, and the recorded source port as the device port.
-Prints a status line per second; stops at the end, or on Ctrl-C.
-  --to A:P               where to send, A within 127.0.0.0/8 (required)
-  --from A               the source address, within 127.0.0.0/8 [the recorded one when it is a
-                         loopback address, else 127.0.0.1]
-  --rate R               R times as fast as recorded, 0.01 to 1000 [1]
-  --max                  as fast as the system sends
-  --loop                 start again at the end, until Ctrl-C
+const char* const kUsage = "usage: tarn replay FILE.pcap --to A[:P] [options]";
+const char* const kDescription =
+    R"(Sends the measurement datagrams of a recording (UDP payloads starting 5A A5) to --to, each from
+its recorded source port where that port is free (else from any port, said once), keeping the
+recorded timing. Any application then receives the recording as if a sensor were there: give it
+the source address replay prints as the device address, and the recorded source port as the
+device port. Prints a status line per second; stops at the end, or on Ctrl-C.)";
 
-Examples:
-  tarn replay capture.pcap --to 127.0.0.1:7001
-  tarn replay capture.pcap --to 127.0.0.1:7001 --rate 0.5 --loop
+const char* const kExamples = R"(  tarn replay capture.pcap --to 127.0.0.1:7001
+  tarn replay capture.pcap --to 127.0.0.1 --rate 0.5 --loop
+  tarn replay capture.pcap --to 127.0.0.1:7001 --from 127.0.0.2:6301
 )";
+
+constexpr uint16_t kDefaultDestinationPort = 7001;
 
 struct ReplayOptions {
     std::string path;
     Endpoint to;
-    std::string from;  // empty: as recorded when loopback
+    std::string from;   // empty: as recorded when loopback
+    int fromPort = -1;  // -1: as recorded; 0: any free port
     double rate = 1.0;
     bool max = false;
     bool loop = false;
@@ -160,8 +158,10 @@ bool replayOnce(const ReplayOptions& o, Senders& senders, StopSignal& stop, Tota
         if ((!o.max || sentInPass % kStopCheckInterval == 0) && !stop.sleepUntil(due)) {
             return false;
         }
-        const bool sent = senders.send(sourceAddress(o, ipv4Of(packet.source_address)),
-                                       packet.source_port, packet.payload, packet.length);
+        const uint16_t port =
+            o.fromPort >= 0 ? static_cast<uint16_t>(o.fromPort) : packet.source_port;
+        const bool sent = senders.send(sourceAddress(o, ipv4Of(packet.source_address)), port,
+                                       packet.payload, packet.length);
         ++(sent ? totals.sent : totals.failed);
         ++sentInPass;
     }
@@ -188,34 +188,44 @@ int run(const ReplayOptions& o) {
     return 0;
 }
 
+void registerReplay(CLI::App& app, ReplayOptions& o, Endpoint& from) {
+    describeCommand(app, kUsage, kDescription, kExamples);
+    app.add_option("FILE", o.path, "the recording to replay");
+    addEndpointOption(app, "to", o.to, {kDefaultDestinationPort, 1, 65535, true},
+                      "where to send, within 127.0.0.0/8 (required) [port 7001]");
+    addEndpointOption(app, "from", from, {0, 0, 65535, true},
+                      "the source address, within 127.0.0.0/8, and port (0 for any) [the\n"
+                      "recorded ones when the address is a loopback address, else 127.0.0.1]");
+    app.add_option("--rate", o.rate, "R times as fast as recorded, 0.01 to 1000 [1]")
+        ->type_name("R")
+        ->check(numberIn(0.01, 1000.0));
+    app.add_flag("--max", o.max, "as fast as the system sends");
+    app.add_flag("--loop", o.loop, "start again at the end, until Ctrl-C");
+}
+
 }  // namespace
 
 int runReplay(const Words& words) {
-    const Args args(words, {{"to", OptionKind::value},
-                            {"from", OptionKind::value},
-                            {"rate", OptionKind::value},
-                            {"max", OptionKind::flag},
-                            {"loop", OptionKind::flag}});
-    if (args.help()) {
-        std::fputs(kUsage, stdout);
+    CLI::App app;
+    ReplayOptions o;
+    Endpoint from;
+    registerReplay(app, o, from);
+    if (!parseCommandLine(app, words)) {
         return 0;
     }
-    args.expectPositional(1, 1, "the recording to replay (FILE.pcap)");
-    ReplayOptions o;
-    o.path = args.positional().front();
-    if (!args.has("to")) {
+    if (o.path.empty()) {
+        throw UsageError("missing the recording to replay (FILE.pcap)");
+    }
+    if (app.count("--to") == 0) {
         throw UsageError("--to is required");
     }
-    o.to = loopbackEndpoint("to", args.text("to", ""), 1);
-    if (args.has("from")) {
-        o.from = formatIpv4(loopbackAddress("from", args.text("from", "")));
+    if (app.count("--from") != 0) {
+        o.from = from.address;
+        o.fromPort = from.portGiven ? from.port : -1;
     }
-    o.rate = args.number("rate", 1.0, 0.01, 1000.0);
-    o.max = args.flag("max");
-    if (o.max && args.has("rate")) {
+    if (o.max && app.count("--rate") != 0) {
         throw UsageError("--max and --rate exclude each other");
     }
-    o.loop = args.flag("loop");
     try {
         return run(o);
     } catch (const std::runtime_error& e) {

@@ -15,25 +15,21 @@ RunClock::Clock::duration seconds(double value) {
 
 }  // namespace
 
-const char* const kRunBoundsHelp = R"(Run (until Ctrl-C without these):
-  --frames N             stop after N frames
-  --duration S           stop after S seconds
-  --idle S               stop when no datagram came for S seconds after the first
-)";
-
-std::vector<OptionSpec> withRunBounds(std::vector<OptionSpec> own) {
-    own.insert(own.end(), {{"frames", OptionKind::value},
-                           {"duration", OptionKind::value},
-                           {"idle", OptionKind::value}});
-    return own;
-}
-
-RunBounds readRunBounds(const Args& args) {
-    RunBounds bounds;
-    bounds.frames = static_cast<uint64_t>(args.integer("frames", 0, 1, kMaxFrames));
-    bounds.seconds = args.number("duration", 0.0, 0.001, kMaxSeconds);
-    bounds.idleSeconds = args.number("idle", 0.0, 0.001, kMaxSeconds);
-    return bounds;
+void addRunBounds(CLI::App& app, RunBounds& bounds) {
+    const std::string group = "Run (until Ctrl-C without these)";
+    app.add_option("--frames", bounds.frames, "stop after N frames")
+        ->type_name("N")
+        ->check(wholeNumberIn(1, kMaxFrames))
+        ->group(group);
+    app.add_option("--duration", bounds.seconds, "stop after S seconds")
+        ->type_name("S")
+        ->check(numberIn(0.001, kMaxSeconds))
+        ->group(group);
+    app.add_option("--idle", bounds.idleSeconds,
+                   "stop when no datagram came for S seconds after the first")
+        ->type_name("S")
+        ->check(numberIn(0.001, kMaxSeconds))
+        ->group(group);
 }
 
 RunClock::RunClock(const RunBounds& bounds)

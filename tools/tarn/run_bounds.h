@@ -5,9 +5,8 @@
 
 #include <chrono>
 #include <cstdint>
-#include <vector>
 
-#include "tools/tarn/args.h"
+#include "tools/tarn/options.h"
 
 namespace tarn::cli {
 
@@ -17,9 +16,8 @@ struct RunBounds {
     double idleSeconds = 0.0;  // no datagram for this long after the first
 };
 
-std::vector<OptionSpec> withRunBounds(std::vector<OptionSpec> own);
-RunBounds readRunBounds(const Args& args);
-extern const char* const kRunBoundsHelp;
+// Registers --frames, --duration and --idle into bounds, in a group of their own.
+void addRunBounds(CLI::App& app, RunBounds& bounds);
 
 // Not thread-safe: the main thread asks.
 class RunClock {

@@ -7,9 +7,10 @@
 #include <string>
 
 #include "tarn/sim.h"
-#include "tools/tarn/args.h"
+#include "tarn/tarn.h"
 #include "tools/tarn/commands.h"
 #include "tools/tarn/exit_status.h"
+#include "tools/tarn/options.h"
 #include "tools/tarn/sim_stream.h"
 #include "tools/tarn/stop_signal.h"
 
@@ -18,55 +19,60 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr uint16_t kDefaultDestinationPort = 7001;
 // How often the main thread looks whether the stream has ended.
 constexpr auto kPollPeriod = std::chrono::milliseconds(20);
 
-const SimOptionNames kStreamOptions = {"to",       "from",     "fps",      "pixel-type",
-                                       "imu-rate", "tilt",     "distance", "noise",
-                                       "frames",   "duration", "no-stream"};
+// --to and --from are the tool's endpoint options, read as every command reads them.
+const SimOptionNames kStreamOptions = {"fps",   "pixel-type", "imu-rate", "tilt",     "distance",
+                                       "noise", "frames",     "duration", "no-stream"};
 const SimOptionNames kFaultOptions = {"loss",          "duplicates",   "reorder",  "seed",
                                       "drop-first-of", "drop-last-of", "drop",     "duplicate",
                                       "delay",         "corrupt",      "truncate", "foreign"};
 const SimOptionNames kControlOptions = {"control", "pkg-size", "control-fault"};
 
-const char* const kIntroduction = R"(usage: tarn sim [options]
-The simulated sensor on loopback: streams frames of a tilted wall and IMU samples from --from to
+const char* const kUsage = "usage: tarn sim [options]";
+const char* const kDescription =
+    R"(The simulated sensor on loopback: streams frames of a tilted wall and IMU samples from --from to
 --to, and serves the control port on --control. Prints a status line per second; stops on Ctrl-C,
-after --duration or after --frames.
-)";
+after --duration or after --frames.)";
 
-const char* const kFaultsHeading =
-    R"(Faults (frame K counts from 0, the first frame sent; datagram D from 0, negative from the end;
-the options naming a frame may be repeated):
-)";
+const char* const kFaultsGroup =
+    "Faults (frame K counts from 0, the first frame sent; datagram D from 0, negative from the "
+    "end; the options naming a frame may be repeated)";
 
-const char* const kExamples = R"(
-Examples:
-  tarn sim                                     stream to 127.0.0.1:7001 until Ctrl-C
+const char* const kExamples =
+    R"(  tarn sim                                     stream to 127.0.0.1:7001 until Ctrl-C
   tarn sim --tilt 20 --fps 10 --duration 5     a wall at 20 degrees for 5 seconds
   tarn sim --loss 0.01 --drop-last-of 3        lose 1% of the datagrams and frame 3's end
   tarn sim --no-stream --control 127.0.10.1    a control port for tarn net
   tarn sim --control 127.0.10.1 --control-fault get-net:refuse:1
 )";
 
-SimOptionNames allOptions() {
-    SimOptionNames names = kStreamOptions;
-    names.insert(names.end(), kFaultOptions.begin(), kFaultOptions.end());
-    names.insert(names.end(), kControlOptions.begin(), kControlOptions.end());
-    return names;
-}
+struct SimOptions {
+    SimConfig config;
+    Endpoint to;
+    Endpoint from;
+};
 
-void printUsage() {
-    std::printf("%s\nStream:\n%s\n%s%s\nControl port:\n%s%s", kIntroduction,
-                simOptionUsage(kStreamOptions).c_str(), kFaultsHeading,
-                simOptionUsage(kFaultOptions).c_str(), simOptionUsage(kControlOptions).c_str(),
-                kExamples);
+void registerSim(CLI::App& app, SimOptions& o) {
+    describeCommand(app, kUsage, kDescription, kExamples);
+    const std::string stream = "Stream";
+    addEndpointOption(app, "to", o.to, {kDefaultDestinationPort, 1, 65535, true},
+                      "where the measurements go, within 127.0.0.0/8 [127.0.0.1:7001]")
+        ->group(stream);
+    addEndpointOption(app, "from", o.from, {TARN_DEFAULT_ALTERNATE_PORT, 0, 65535, true},
+                      "the sensor's source address and port, port 0 for any [127.0.0.1:6301]")
+        ->group(stream);
+    addSimOptions(app, kStreamOptions, o.config, stream);
+    addSimOptions(app, kFaultOptions, o.config, kFaultsGroup);
+    addSimOptions(app, kControlOptions, o.config, "Control port");
 }
 
 // Whether the command line asks for any fault, so the status lines count them.
-bool anyFault(const Args& args) {
+bool anyFault(const CLI::App& app) {
     return std::any_of(kFaultOptions.begin(), kFaultOptions.end(), [&](const char* name) {
-        return std::string(name) != "seed" && args.has(name);
+        return std::string(name) != "seed" && app.count(std::string("--") + name) != 0;
     });
 }
 
@@ -168,22 +174,27 @@ int run(const SimConfig& config, bool faulty) {
 }  // namespace
 
 int runSim(const Words& words) {
-    const SimOptionNames names = allOptions();
-    const Args args(words, simOptionSpecs(names));
-    if (args.help()) {
-        printUsage();
+    CLI::App app;
+    SimOptions o;
+    registerSim(app, o);
+    if (!parseCommandLine(app, words)) {
         return static_cast<int>(ExitStatus::ok);
     }
-    args.expectPositional(0, 0, "");
-    SimConfig config;
-    config.setFrom(args, names);
-    if (!args.has("control") && (args.has("pkg-size") || args.has("control-fault"))) {
+    auto endpointText = [](const Endpoint& e) { return e.address + ":" + std::to_string(e.port); };
+    if (app.count("--to") != 0) {
+        o.config.set("to", endpointText(o.to));
+    }
+    if (app.count("--from") != 0) {
+        o.config.set("from", endpointText(o.from));
+    }
+    const bool control = app.count("--control") != 0;
+    if (!control && (app.count("--pkg-size") != 0 || app.count("--control-fault") != 0)) {
         throw UsageError("--pkg-size and --control-fault need --control");
     }
-    if (args.has("no-stream") && !args.has("control")) {
+    if (app.count("--no-stream") != 0 && !control) {
         throw UsageError("--no-stream needs --control, or there is nothing to do");
     }
-    return run(config, anyFault(args));
+    return run(o.config, anyFault(app));
 }
 
 }  // namespace tarn::cli

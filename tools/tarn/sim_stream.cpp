@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "tools/common/sim_options.h"
 #include "tools/tarn/exit_status.h"
 
 namespace tarn::cli {
@@ -9,40 +10,14 @@ namespace {
 
 constexpr std::size_t kErrorBytes = 256;
 
-const tarn_sim_option& optionNamed(const char* name) {
-    const tarn_sim_option* option = tarn_sim_option_find(name);
-    if (option == nullptr) {
-        throw std::logic_error(std::string("no simulated sensor option ") + name);
-    }
-    return *option;
-}
-
 }  // namespace
 
-std::vector<OptionSpec> simOptionSpecs(const SimOptionNames& names) {
-    std::vector<OptionSpec> declared;
-    for (const char* name : names) {
-        const int kind = optionNamed(name).kind;
-        declared.push_back({name, kind == TARN_SIM_OPTION_FLAG       ? OptionKind::flag
-                               : kind == TARN_SIM_OPTION_REPEATED ? OptionKind::repeated
-                                                                  : OptionKind::value});
-    }
-    return declared;
-}
-
-std::string simOptionUsage(const SimOptionNames& names, const char* prefix) {
-    std::string text;
-    for (const char* name : names) {
-        const int length = tarn_sim_option_usage(name, prefix, nullptr, 0);
-        if (length < 0) {
-            throw std::logic_error(std::string("no simulated sensor option ") + name);
-        }
-        std::string line(static_cast<std::size_t>(length) + 1, '\0');
-        tarn_sim_option_usage(name, prefix, &line[0], line.size());
-        line.pop_back();
-        text += line;
-    }
-    return text;
+void addSimOptions(CLI::App& app, const SimOptionNames& names, SimConfig& config,
+                   const std::string& group, const std::string& prefix) {
+    tools::addSimTableOptions(
+        app, names,
+        [&config](const std::string& name, const std::string& value) { config.set(name, value); },
+        group, prefix);
 }
 
 SimConfig::SimConfig() {
@@ -78,14 +53,6 @@ void SimConfig::set(const std::string& name, const std::string& value) {
     }
     if (result != TARN_SIM_OK) {
         throw UsageError("--" + name + " " + error);
-    }
-}
-
-void SimConfig::setFrom(const Args& args, const SimOptionNames& names) {
-    for (const char* name : names) {
-        for (const std::string& value : args.texts(name)) {
-            set(name, value);
-        }
     }
 }
 

@@ -9,17 +9,20 @@
 #include <vector>
 
 #include "tarn/sim.h"
-#include "tools/tarn/args.h"
+#include "tools/tarn/options.h"
 
 namespace tarn::cli {
 
 // The options a command offers, by name, in the order its usage text lists them.
 using SimOptionNames = std::vector<const char*>;
 
-// Their specifications for Args.
-std::vector<OptionSpec> simOptionSpecs(const SimOptionNames& names);
-// Their usage lines, each help text after prefix.
-std::string simOptionUsage(const SimOptionNames& names, const char* prefix = "");
+class SimConfig;
+
+// Registers the options names in group, straight from the component's option table: the value's
+// form, the help text (after prefix) with the default, and the check (tarn_sim_config_set, whose
+// refusal is the UsageError). Each value given is set on config.
+void addSimOptions(CLI::App& app, const SimOptionNames& names, SimConfig& config,
+                   const std::string& group, const std::string& prefix = "");
 
 class SimConfig {
   public:
@@ -29,8 +32,6 @@ class SimConfig {
 
     // Throws UsageError naming the option ("--fps must be a number from 0.1 to 1000, not '0'").
     void set(const std::string& name, const std::string& value);
-    // Sets every option of names that args holds, in the order of names.
-    void setFrom(const Args& args, const SimOptionNames& names);
 
     tarn_sim_summary summary() const;
     const tarn_sim_config* get() const { return config_.get(); }

@@ -19,11 +19,11 @@
 #include "tarn/recording.h"
 #include "tarn/source.h"
 #include "tarn/tarn.h"
-#include "tools/tarn/args.h"
 #include "tools/tarn/commands.h"
 #include "tools/tarn/exit_status.h"
 #include "tools/tarn/files.h"
 #include "tools/tarn/frame_saver.h"
+#include "tools/tarn/options.h"
 #include "tools/tarn/output.h"
 #include "tools/tarn/run_bounds.h"
 #include "tools/tarn/stop_signal.h"
@@ -35,31 +35,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const char* const kUsage = R"(usage: tarn stream [FILE.pcap] [options]
-Streams frames from a sensor, or without --device from the embedded simulated sensor on loopback,
-or plays the recording FILE.pcap through the same path (as fast as it can, or with --realtime at
-its recorded pace), and prints a status line per second: frames and datagrams per second, frames lost (their last
-datagram, or to a full queue), merged and incomplete, datagrams rejected and invalid, kernel drops, IMU samples per second, and with --angle
-the plane angle. Stops on Ctrl-C, after --frames, --duration or --idle.
+const char* const kUsage = "usage: tarn stream [FILE.pcap] [options]";
+const char* const kDescription =
+    R"(Streams frames from a sensor, or without --device from the embedded simulated sensor on
+loopback, or plays the recording FILE.pcap through the same path (as fast as it can, or with
+--realtime at its recorded pace), and prints a status line per second: frames and datagrams per
+second, frames lost (their last datagram, or to a full queue), merged and incomplete, datagrams
+rejected and invalid, kernel drops, IMU samples per second, and with --angle the plane angle.
+Stops on Ctrl-C, after --frames, --duration or --idle.)";
 
-  --save DIR             write the last frame into DIR (created when missing) as PLY, PCD, CSV, a
-                         depth and an intensity PNG (frame-NNNNNN.ply, ...); with --every K every
-                         K-th frame instead
-  --every K              with --save: every K-th frame, written on a thread of its own; a frame
-                         that finds its queue full is counted in the summary as not saved
-  --realtime             with FILE.pcap: play the frames at their recorded pace
-  --angle                measure the plane angle of every frame
-  --box Y0:Y1:Z0:Z1:X0:X1
-                         the box the plane is measured in: y across the plane, z along it (cut
-                         into slices of 50), x the distance; implies --angle
-                         [-1000:1000:-400:400:1000:3000, the simulated wall]
-)";
-
-const char* const kExamples = R"(
-Examples:
-  tarn stream --duration 5 --angle --save out   the simulated wall: status, angle, pictures
+const char* const kExamples =
+    R"(  tarn stream --duration 5 --angle --save out   the simulated wall: status, angle, pictures
   tarn stream --device 192.168.1.10 --local-port 2368
-  tarn stream --device 192.168.1.10 --frames 100 --save frames --every 10
+  tarn stream --device 192.168.1.10:6301 --frames 100 --save frames --every 10
   tarn stream capture.pcap --angle --realtime   a recording, as the sensor sent it
 )";
 
@@ -110,27 +98,36 @@ KESOAngleMeasureParam readBox(const std::string& text) {
     return param;
 }
 
-StreamOptions readOptions(const Args& args) {
-    StreamOptions o;
-    o.source = readSourceOptions(args);
-    o.bounds = readRunBounds(args);
-    if (!args.positional().empty()) {
-        o.recording = args.positional().front();
-    }
-    o.realtime = args.flag("realtime");
-    if (o.realtime && o.recording.empty()) {
-        throw UsageError("--realtime needs a recording");
-    }
-    o.saveDirectory = args.text("save", "");
-    o.every = args.integer("every", 0, 1, kMaxEvery);
-    if (o.every != 0 && o.saveDirectory.empty()) {
-        throw UsageError("--every needs --save");
-    }
-    o.angle = args.flag("angle") || args.has("box");
-    if (args.has("box")) {
-        o.box = readBox(args.text("box", ""));
-    }
-    return o;
+void registerStream(CLI::App& app, StreamOptions& o) {
+    describeCommand(app, kUsage, kDescription, kExamples);
+    app.add_option("FILE.pcap", o.recording, "a recording to play instead of a live stream");
+    CLI::Option* save = app.add_option("--save", o.saveDirectory,
+                                       "write the last frame into DIR (created when missing) as "
+                                       "PLY, PCD, CSV, a\ndepth and an intensity PNG "
+                                       "(frame-NNNNNN.ply, ...); with --every K every\nK-th "
+                                       "frame instead")
+                            ->type_name("DIR");
+    app.add_option("--every", o.every,
+                   "with --save: every K-th frame, written on a thread of its own; a frame\nthat "
+                   "finds its queue full is counted in the summary as not saved")
+        ->type_name("K")
+        ->check(wholeNumberIn(1, kMaxEvery))
+        ->needs(save);
+    app.add_flag("--realtime", o.realtime,
+                 "with FILE.pcap: play the frames at their recorded pace");
+    app.add_flag("--angle", o.angle, "measure the plane angle of every frame");
+    app.add_option_function<std::string>(
+           "--box",
+           [&o](const std::string& text) {
+               o.box = readBox(text);
+               o.angle = true;
+           },
+           "the box the plane is measured in: y across the plane, z along it (cut\ninto slices "
+           "of 50), x the distance; implies --angle\n[-1000:1000:-400:400:1000:3000, the "
+           "simulated wall]")
+        ->type_name("Y0:Y1:Z0:Z1:X0:X1");
+    addSourceOptions(app, o.source);
+    addRunBounds(app, o.bounds);
 }
 
 uint64_t invalidDatagrams(const tarn_stream_stats& s) {
@@ -291,7 +288,7 @@ void explainRejections(const StreamOptions& o, const tarn_stream_stats& s) {
                              std::to_string(TARN_DEFAULT_ALTERNATE_PORT) + ")";
     std::printf("tarn stream: every one of the %" PRIu64
                 " datagrams came from a source other than the one expected, %s port %s; give "
-                "the sender's address and source port with --device and --device-port\n",
+                "the sender's address and source port as --device ADDRESS:PORT\n",
                 s.datagrams_read, o.source.device.c_str(), port.c_str());
 }
 
@@ -418,17 +415,17 @@ int run(const StreamOptions& o) {
 }  // namespace
 
 int runStream(const Words& words) {
-    const Args args(words, withSourceOptions(withRunBounds({{"save", OptionKind::value},
-                                                            {"every", OptionKind::value},
-                                                            {"angle", OptionKind::flag},
-                                                            {"box", OptionKind::value},
-                                                            {"realtime", OptionKind::flag}})));
-    if (args.help()) {
-        std::printf("%s\n%s\n%s%s", kUsage, kSourceHelp, kRunBoundsHelp, kExamples);
+    CLI::App app;
+    StreamOptions o;
+    registerStream(app, o);
+    if (!parseCommandLine(app, words)) {
         return 0;
     }
-    args.expectPositional(0, 1, "at most one recording");
-    return run(readOptions(args));
+    checkSourceOptions(app, o.source);
+    if (o.realtime && o.recording.empty()) {
+        throw UsageError("--realtime needs a recording");
+    }
+    return run(o);
 }
 
 }  // namespace tarn::cli

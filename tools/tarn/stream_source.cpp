@@ -73,57 +73,62 @@ void printLibraryLines(const char* prefix) {
     tarn_set_log_handler(printLibraryLine, const_cast<char*>(prefix));
 }
 
-namespace {
-
-const std::string& sourceHelp() {
-    static const std::string text =
-        R"(Source (a sensor with --device, else the embedded simulated sensor on loopback):
-  --device A             the sensor's address; without it the embedded simulated sensor runs
-  --device-port P        the sensor's source port (6301 is always accepted too) [6301]
-  --local-port P         the local UDP port the sensor sends to [7001; any free port for the
-                         embedded simulated sensor]
-  --local-address A      the local address to bind [every local address; 127.0.0.1 for the
-                         embedded simulated sensor]
-  --receive-buffer B     receive buffer to ask the kernel for, in bytes [the library's default]
-)" + simOptionUsage(kSimOptions, "embedded simulated sensor: ");
-    return text;
+void addSourceOptions(CLI::App& app, SourceOptions& o) {
+    const std::string group =
+        "Source (a sensor with --device, else the embedded simulated sensor on loopback)";
+    const EndpointRule device{TARN_DEFAULT_ALTERNATE_PORT, 1, kMaxPort, false};
+    app.add_option_function<std::string>(
+           "--device",
+           [&o, device](const std::string& text) {
+               const Endpoint endpoint = parseEndpoint("device", text, device);
+               o.device = endpoint.address;
+               o.devicePort = endpoint.port;
+           },
+           "the sensor's address, and its source port (6301 is always accepted\n"
+           "too) [port 6301]; without it the embedded simulated sensor runs")
+        ->type_name("A[:P]")
+        ->group(group);
+    // The spelling of earlier versions, before --device took the port.
+    app.add_option("--device-port", o.devicePort, "the sensor's source port")
+        ->check(wholeNumberIn(1, kMaxPort))
+        ->group("");
+    app.add_option("--local-port", o.localPort,
+                   "the local UDP port the sensor sends to [7001; any free port for the\n"
+                   "embedded simulated sensor]")
+        ->type_name("P")
+        ->check(wholeNumberIn(1, kMaxPort))
+        ->group(group);
+    app.add_option_function<std::string>(
+           "--local-address",
+           [&o](const std::string& text) {
+               o.localAddress = formatIpv4(deviceAddress("local-address", text));
+           },
+           "the local address to bind [every local address; 127.0.0.1 for the\n"
+           "embedded simulated sensor]")
+        ->type_name("A")
+        ->group(group);
+    app.add_option("--receive-buffer", o.receiveBuffer,
+                   "receive buffer to ask the kernel for, in bytes [the library's default]")
+        ->type_name("B")
+        ->check(wholeNumberIn(1, kMaxReceiveBuffer))
+        ->group(group);
+    addSimOptions(app, kSimOptions, o.sim, group, "embedded simulated sensor: ");
 }
 
-}  // namespace
-
-const char* const kSourceHelp = sourceHelp().c_str();
-
-std::vector<OptionSpec> withSourceOptions(std::vector<OptionSpec> own) {
-    own.insert(own.end(), {{"device", OptionKind::value},
-                           {"device-port", OptionKind::value},
-                           {"local-port", OptionKind::value},
-                           {"local-address", OptionKind::value},
-                           {"receive-buffer", OptionKind::value}});
-    const std::vector<OptionSpec> sim = simOptionSpecs(kSimOptions);
-    own.insert(own.end(), sim.begin(), sim.end());
-    return own;
-}
-
-SourceOptions readSourceOptions(const Args& args) {
-    SourceOptions o;
-    if (args.has("device")) {
-        o.device = formatIpv4(deviceAddress("device", args.text("device", "")));
-        for (const char* name : kSimOptions) {
-            if (args.has(name)) {
-                throw UsageError(std::string("--") + name +
-                                 " is for the embedded simulated sensor, not with --device");
-            }
+void checkSourceOptions(const CLI::App& app, const SourceOptions& o) {
+    if (o.device.empty()) {
+        return;
+    }
+    for (const char* name : kSimOptions) {
+        if (app.count(std::string("--") + name) != 0) {
+            throw UsageError(std::string("--") + name +
+                             " is for the embedded simulated sensor, not with --device");
         }
     }
-    o.devicePort =
-        static_cast<int>(args.integer("device-port", TARN_DEFAULT_ALTERNATE_PORT, 1, kMaxPort));
-    o.localPort = static_cast<int>(args.integer("local-port", 0, 1, kMaxPort));
-    if (args.has("local-address")) {
-        o.localAddress = formatIpv4(deviceAddress("local-address", args.text("local-address", "")));
+    const std::string device = app.get_option("--device")->as<std::string>();
+    if (app.count("--device-port") != 0 && device.find(':') != std::string::npos) {
+        throw UsageError("--device-port and a port in --device exclude each other");
     }
-    o.receiveBuffer = args.integer("receive-buffer", 0, 1, kMaxReceiveBuffer);
-    o.sim.setFrom(args, kSimOptions);
-    return o;
 }
 
 StreamSource::StreamSource(const SourceOptions& options, const StreamCallbacks& callbacks)

@@ -12,24 +12,18 @@
 #include "KESOApi.h"
 #include "tarn/source.h"
 #include "tarn/tarn.h"
-#include "tools/tarn/args.h"
+#include "tools/tarn/options.h"
 #include "tools/tarn/sim_stream.h"
 
 namespace tarn::cli {
-
-// The options of every subcommand with a source, added to its own.
-std::vector<OptionSpec> withSourceOptions(std::vector<OptionSpec> own);
 
 // Prints the library's lines on standard error, each after prefix ("tarn stream"). prefix must
 // outlive the process's use of the library.
 void printLibraryLines(const char* prefix);
 
-// Their help lines.
-extern const char* const kSourceHelp;
-
 struct SourceOptions {
     std::string device;  // empty: the embedded simulated sensor
-    int devicePort = 0;
+    int devicePort = TARN_DEFAULT_ALTERNATE_PORT;
     int localPort = 0;  // 0: the default (7001 with a device, any free port otherwise)
     std::string localAddress;
     int64_t receiveBuffer = 0;
@@ -46,8 +40,12 @@ struct SimCounts {
 // Plane angle settings that take in the simulated wall (the default box of --box).
 KESOAngleMeasureParam simulatedWallParam();
 
-// Throws UsageError.
-SourceOptions readSourceOptions(const Args& args);
+// Registers the options of every subcommand with a source into o, in a group of their own:
+// --device ADDRESS[:PORT], --local-port, --local-address, --receive-buffer and the embedded
+// simulated sensor's options.
+void addSourceOptions(CLI::App& app, SourceOptions& o);
+// The checks between them, once app has parsed a command line. Throws UsageError.
+void checkSourceOptions(const CLI::App& app, const SourceOptions& o);
 
 // Callbacks the stream is opened with.
 struct StreamCallbacks {

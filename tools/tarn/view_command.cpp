@@ -11,9 +11,9 @@
 #include "tarn/tarn.h"
 #include "tarn/view.h"
 #include "tools/tarn/address.h"
-#include "tools/tarn/args.h"
 #include "tools/tarn/commands.h"
 #include "tools/tarn/exit_status.h"
+#include "tools/tarn/options.h"
 #include "tools/tarn/run_bounds.h"
 #include "tools/tarn/stop_signal.h"
 #include "tools/tarn/stream_source.h"
@@ -24,27 +24,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const char* const kUsage = R"(usage: tarn view [options] [ADDRESS|FILE.pcap ...]
-Serves a live view in the browser: the points in 3D, the depth and intensity images, and a status
+const char* const kUsage = "usage: tarn view [options] [ADDRESS[:PORT]|FILE.pcap ...]";
+const char* const kDescription =
+    R"(Serves a live view in the browser: the points in 3D, the depth and intensity images, and a status
 panel per sensor. Each ADDRESS is a sensor (as --device, on local ports 7001, 7002, ...), each
 FILE.pcap a recording played through the same path as tarn stream plays it, from when the first
 client watches it (as fast as it reads, or with --realtime at its recorded pace; its last frame
 stays on view); without either, the embedded simulated sensor (--sensors N of them). The same port
 speaks the Foxglove WebSocket protocol (foxglove.websocket.v1), so Foxglove and Lichtblick connect
 to it too. Clients can only watch: nothing they send changes a sensor or writes a file. Stops on
-Ctrl-C, after --frames, --duration or --idle.
+Ctrl-C, after --frames, --duration or --idle.)";
 
-  --port P               the port for the page and the WebSocket; 0 picks a free one [8765]
-  --listen A             the address to listen on [127.0.0.1: this machine only]
-  --max-clients N        WebSocket connections served at once [8]
-  --sensors N            with the embedded simulated sensor: how many to run, 1 to 16 [1]
-  --angle                measure the first sensor's plane angle in every frame and show it
-  --realtime             play recordings at their recorded pace
-)";
-
-const char* const kExamples = R"(
-Examples:
-  tarn view                               the simulated wall at http://127.0.0.1:8765/
+const char* const kExamples =
+    R"(  tarn view                               the simulated wall at http://127.0.0.1:8765/
   tarn view --device 192.168.1.10         a sensor sending to local port 7001
   tarn view 192.168.1.10 192.168.1.11     two sensors side by side
   tarn view capture.pcap --realtime       a recording at its recorded pace
@@ -66,21 +58,45 @@ struct ViewOptions {
     bool realtime = false;
 };
 
-ViewOptions readOptions(const Args& args) {
-    ViewOptions o;
-    const SourceOptions base = readSourceOptions(args);
-    o.bounds = readRunBounds(args);
-    if (args.has("listen")) {
-        o.listen = formatIpv4(deviceAddress("listen", args.text("listen", "")));
-    }
-    o.port = static_cast<int>(args.integer("port", TARN_VIEW_DEFAULT_PORT, 0, kMaxPort));
-    o.maxClients = static_cast<int>(
-        args.integer("max-clients", TARN_VIEW_DEFAULT_MAX_CLIENTS, 1, kMaxClients));
-    o.angle = args.flag("angle");
-    o.realtime = args.flag("realtime");
-    const long sensors = args.integer("sensors", 1, 1, TARN_VIEW_MAX_SENSORS);
-    const std::vector<std::string>& addresses = args.positional();
-    if (!addresses.empty() && (args.has("device") || args.has("sensors"))) {
+// What the command line gives, before it becomes one source per sensor.
+struct ViewWords {
+    SourceOptions base;
+    std::vector<std::string> addresses;
+    long sensors = 1;
+};
+
+void registerView(CLI::App& app, ViewOptions& o, ViewWords& w) {
+    describeCommand(app, kUsage, kDescription, kExamples);
+    app.add_option("ADDRESS", w.addresses, "the sensors and recordings");
+    app.add_option("--port", o.port,
+                   "the port for the page and the WebSocket; 0 picks a free one [8765]")
+        ->type_name("P")
+        ->check(wholeNumberIn(0, kMaxPort));
+    app.add_option_function<std::string>(
+           "--listen",
+           [&o](const std::string& text) { o.listen = formatIpv4(deviceAddress("listen", text)); },
+           "the address to listen on [127.0.0.1: this machine only]")
+        ->type_name("A");
+    app.add_option("--max-clients", o.maxClients, "WebSocket connections served at once [8]")
+        ->type_name("N")
+        ->check(wholeNumberIn(1, kMaxClients));
+    app.add_option("--sensors", w.sensors,
+                   "with the embedded simulated sensor: how many to run, 1 to 16 [1]")
+        ->type_name("N")
+        ->check(wholeNumberIn(1, TARN_VIEW_MAX_SENSORS));
+    app.add_flag("--angle", o.angle,
+                 "measure the first sensor's plane angle in every frame and show it");
+    app.add_flag("--realtime", o.realtime, "play recordings at their recorded pace");
+    addSourceOptions(app, w.base);
+    addRunBounds(app, o.bounds);
+}
+
+// One source per sensor. Throws UsageError.
+void readSources(const CLI::App& app, const ViewWords& w, ViewOptions& o) {
+    const SourceOptions& base = w.base;
+    checkSourceOptions(app, base);
+    const std::vector<std::string>& addresses = w.addresses;
+    if (!addresses.empty() && (app.count("--device") != 0 || app.count("--sensors") != 0)) {
         throw UsageError(
             "sensor addresses and recordings go either after the options or in --device, "
             "and --sensors is for the embedded simulated sensor");
@@ -88,37 +104,41 @@ ViewOptions readOptions(const Args& args) {
     if (addresses.size() > TARN_VIEW_MAX_SENSORS) {
         throw UsageError("at most " + std::to_string(TARN_VIEW_MAX_SENSORS) + " sensors");
     }
-    if (args.has("sensors") && !base.device.empty()) {
+    if (app.count("--sensors") != 0 && !base.device.empty()) {
         throw UsageError("--sensors is for the embedded simulated sensor, not with --device");
     }
     if (addresses.empty()) {
-        for (long i = 0; i < sensors; ++i) {
+        for (long i = 0; i < w.sensors; ++i) {
             o.sources.push_back(ViewInput{base, ""});
         }
-    } else {
-        const int firstPort = base.localPort != 0 ? base.localPort : kDeviceLocalPort;
-        int sensorsGiven = 0;
-        for (const std::string& word : addresses) {
-            if (isRecordingPath(word)) {
-                o.sources.push_back(ViewInput{base, word});
-                continue;
-            }
-            SourceOptions s = base;
-            s.device = formatIpv4(deviceAddress("ADDRESS", word));
-            s.localPort = firstPort + sensorsGiven++;
-            if (s.localPort > kMaxPort) {
-                throw UsageError("too many sensors for local ports from " +
-                                 std::to_string(firstPort));
-            }
-            o.sources.push_back(ViewInput{s, ""});
+        if (o.realtime) {
+            throw UsageError("--realtime needs a recording");
         }
+        return;
+    }
+    const int firstPort = base.localPort != 0 ? base.localPort : kDeviceLocalPort;
+    int sensorsGiven = 0;
+    for (const std::string& word : addresses) {
+        if (isRecordingPath(word)) {
+            o.sources.push_back(ViewInput{base, word});
+            continue;
+        }
+        SourceOptions s = base;
+        const Endpoint device =
+            parseEndpoint("ADDRESS", word, {TARN_DEFAULT_ALTERNATE_PORT, 1, kMaxPort, false});
+        s.device = device.address;
+        s.devicePort = device.port;
+        s.localPort = firstPort + sensorsGiven++;
+        if (s.localPort > kMaxPort) {
+            throw UsageError("too many sensors for local ports from " + std::to_string(firstPort));
+        }
+        o.sources.push_back(ViewInput{s, ""});
     }
     const bool anyRecording = std::any_of(o.sources.begin(), o.sources.end(),
                                           [](const ViewInput& v) { return !v.recording.empty(); });
     if (o.realtime && !anyRecording) {
         throw UsageError("--realtime needs a recording");
     }
-    return o;
 }
 
 struct ViewClose {
@@ -226,17 +246,15 @@ int run(const ViewOptions& o) {
 }  // namespace
 
 int runView(const Words& words) {
-    const Args args(words, withSourceOptions(withRunBounds({{"port", OptionKind::value},
-                                                            {"listen", OptionKind::value},
-                                                            {"max-clients", OptionKind::value},
-                                                            {"sensors", OptionKind::value},
-                                                            {"angle", OptionKind::flag},
-                                                            {"realtime", OptionKind::flag}})));
-    if (args.help()) {
-        std::printf("%s\n%s\n%s%s", kUsage, kSourceHelp, kRunBoundsHelp, kExamples);
+    CLI::App app;
+    ViewOptions o;
+    ViewWords w;
+    registerView(app, o, w);
+    if (!parseCommandLine(app, words)) {
         return 0;
     }
-    return run(readOptions(args));
+    readSources(app, w, o);
+    return run(o);
 }
 
 }  // namespace tarn::cli

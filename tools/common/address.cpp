@@ -1,17 +1,16 @@
-#include "tools/tarn/address.h"
+#include "tools/common/address.h"
 
 #include <arpa/inet.h>
 
 #include <cstring>
 
 #include "KESOApi.h"
-#include "tools/tarn/args.h"
+#include "tools/common/option_table.h"
 
-namespace tarn::cli {
+namespace tarn::tools {
 namespace {
 
 constexpr uint8_t kLoopbackFirstOctet = 127;
-constexpr long kMaxPort = 65535;
 constexpr int kOctets = 4;
 
 }  // namespace
@@ -70,20 +69,56 @@ Ipv4 loopbackAddress(const std::string& option, const std::string& text) {
     return address;
 }
 
-Endpoint loopbackEndpoint(const std::string& option, const std::string& text, long minPort) {
+Endpoint parseEndpoint(const std::string& option, const std::string& text,
+                       const EndpointRule& rule) {
     const std::size_t colon = text.rfind(':');
-    if (colon == std::string::npos) {
-        throw UsageError("--" + option + " '" + text + "' must be ADDRESS:PORT");
-    }
+    const std::string address = text.substr(0, colon);
     Endpoint endpoint;
-    endpoint.address = formatIpv4(loopbackAddress(option, text.substr(0, colon)));
+    endpoint.address = formatIpv4(rule.loopbackOnly ? loopbackAddress(option, address)
+                                                    : deviceAddress(option, address));
+    endpoint.port = rule.defaultPort;
+    if (colon == std::string::npos) {
+        return endpoint;
+    }
     long port = 0;
-    if (!parseInteger(text.substr(colon + 1), minPort, kMaxPort, &port)) {
-        throw UsageError("--" + option + " '" + text + "': the port must be from " +
-                         std::to_string(minPort) + " to 65535");
+    if (!parseInteger(text.substr(colon + 1), rule.minPort, rule.maxPort, &port)) {
+        throw UsageError(
+            "--" + option + " '" + text + "': the port must be " +
+            (rule.minPort == rule.maxPort
+                 ? std::to_string(rule.minPort)
+                 : "from " + std::to_string(rule.minPort) + " to " + std::to_string(rule.maxPort)));
     }
     endpoint.port = static_cast<uint16_t>(port);
+    endpoint.portGiven = true;
     return endpoint;
 }
 
-}  // namespace tarn::cli
+CLI::Option* addEndpointOption(CLI::App& app, const std::string& name, Endpoint& target,
+                               const EndpointRule& rule, const std::string& help) {
+    return app
+        .add_option_function<std::string>(
+            "--" + name,
+            [name, &target, rule](const std::string& text) {
+                target = parseEndpoint(name, text, rule);
+            },
+            help)
+        ->type_name("A[:P]");
+}
+
+CLI::Option* addEndpointsOption(CLI::App& app, const std::string& name,
+                                std::vector<Endpoint>& targets, const EndpointRule& rule,
+                                const std::string& help) {
+    return app
+        .add_option_function<std::vector<std::string>>(
+            "--" + name,
+            [name, &targets, rule](const std::vector<std::string>& texts) {
+                for (const std::string& text : texts) {
+                    targets.push_back(parseEndpoint(name, text, rule));
+                }
+            },
+            help)
+        ->type_name("A[:P]")
+        ->allow_extra_args(false);
+}
+
+}  // namespace tarn::tools
