@@ -153,7 +153,12 @@ class Engine {
                      void (*body)(Engine&, const SourceFilter&), const SourceFilter& filter);
     void deliverImu(const KESOImuData& sample);
     void deliverFrame(const tarn_frame_info& info);
-    std::size_t drainSocket(int socket, const SourceFilter& filter);
+    struct Drained {
+        std::size_t datagrams = 0;  // read from the socket
+        bool emptied = false;       // the socket held no more
+        bool ringFull = false;      // it was left holding more: the ring had no free slot
+    };
+    Drained drainSocket(int socket, const SourceFilter& filter);
 
     std::unique_ptr<OwnedStorage> owned_;  // null for the default stream
     tarn_stream* logStream_ = nullptr;
@@ -204,6 +209,10 @@ tarn_stream* defaultStreamHandle();
 PackgedDataQueue& defaultFrameQueue();
 OriginDataQueue& defaultDatagramQueue();
 OriginDataPack* defaultRing();
+
+// With the ring full, the receiver looks again after this long (or at once when stopped); the
+// socket's receive buffer holds what arrives meanwhile.
+constexpr int64_t kRingFullWaitNs = 200000;
 
 // The receiver wakes the assembler at the latest after this many queued datagrams.
 constexpr uint64_t kDatagramsBeforeWake = 64;
