@@ -85,6 +85,7 @@ void Engine::discardLeftovers() {
         // Nothing was pending.
     }
     counters_.reset();
+    rejected_.reset();
     framesPushed_ = 0;
     framesFinished_.store(0);
     sequence_ = 0;

@@ -21,6 +21,7 @@
 #include "stream/delivery_gate.h"
 #include "stream/incremental_decode.h"
 #include "stream/receiver.h"
+#include "stream/rejected_sources.h"
 #include "stream/stream_state.h"
 #include "stream/workers.h"
 #include "tarn/tarn.h"
@@ -89,6 +90,7 @@ class Engine {
     void setLogStream(tarn_stream* handle) { logStream_ = handle; }
     const StreamStorage& storage() const { return storage_; }
     StreamCounters& counters() { return counters_; }
+    const RejectedSources& rejectedSources() const { return rejected_; }
     RunPool& runPool() { return *runPool_; }
     WorkerSet& workers() { return workers_; }
     bool running() const { return storage_.running.load(); }
@@ -172,6 +174,7 @@ class Engine {
     StreamStorage storage_;
     StreamCallbacks callbacks_;  // written only while no worker runs
     StreamCounters counters_;
+    RejectedSources rejected_;  // written by the receiver
     WorkerSet workers_;
     DeliveryGate gate_{storage_.running};
 

@@ -270,8 +270,12 @@ Engine::Drained Engine::drainSocket(int socket, const SourceFilter& filter) {
             arrived.monotonicNs = std::max(arrived.monotonicNs, lastArrivalNs_);
             lastArrivalNs_ = arrived.monotonicNs;
             const sockaddr_in& source = batch.sources[i];
-            if (length == 0 || !filter.accepts(source)) {
+            const bool foreign = !filter.accepts(source);
+            if (length == 0 || foreign) {
                 bump(counters_.datagramsRejected);
+                if (foreign) {
+                    rejected_.note(ntohl(source.sin_addr.s_addr), ntohs(source.sin_port));
+                }
                 continue;
             }
             const auto* bytes = static_cast<const uint8_t*>(batch.buffers[i].iov_base);
