@@ -25,6 +25,7 @@
 #include "stream/decoder.h"
 #include "stream/pixel_layouts.h"
 #include "stream/stream_state.h"
+#include "tarn/tarn.h"
 
 namespace {
 
@@ -376,7 +377,15 @@ void BM_StreamLoopbackLibrary(benchmark::State& state) {
         return;
     }
     runLoopback(state, sender, libraryFrames, 1);
+    // Where the frames that never arrived went: dropped by the kernel on a full receive buffer, by
+    // the library on a full ring or frame queue, or merged with the next frame.
+    tarn_stream_stats stats{};
+    tarn_stream_get_stats(tarn_stream_default(), &stats);
     KESODisconnectDevice();
+    state.counters["kernel_drops"] = static_cast<double>(stats.kernel_drops);
+    state.counters["ring_full"] = static_cast<double>(stats.datagrams_queue_full);
+    state.counters["frame_queue_full"] = static_cast<double>(stats.frames_queue_full);
+    state.counters["merged"] = static_cast<double>(stats.frames_merged + stats.frames_lost_last);
     const uint64_t delivered = libraryFrames.count.load() - framesBefore;
     state.counters["partial"] = static_cast<double>(partialFrames.load()) /
                                 static_cast<double>(std::max<uint64_t>(delivered, 1));

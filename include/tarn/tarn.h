@@ -244,6 +244,26 @@ int tarn_stream_wait_frame(tarn_stream* stream, int timeout_ms, tarn_point* grid
  * TARN_ERR_INVALID_HANDLE. Any thread. */
 int tarn_stream_get_stats(tarn_stream* stream, tarn_stream_stats* stats);
 
+/* A source whose datagrams the stream's source filter rejected (datagrams_rejected counts them all).
+ * The address is in host byte order. */
+typedef struct tarn_rejected_source {
+    uint32_t address;
+    uint16_t port;
+    uint16_t reserved;
+    uint64_t datagrams; /* rejected from this source since the stream opened (default: connected) */
+} tarn_rejected_source;
+
+/* How many distinct rejected sources a stream keeps: the first ones it heard. */
+#define TARN_REJECTED_SOURCES_KEPT 4
+
+/* Copies up to capacity of the sources the stream kept, in the order it first heard them, into
+ * sources, and sets *count to how many it kept (at most TARN_REJECTED_SOURCES_KEPT; more than
+ * capacity when sources is too short). A stream that rejects every datagram can thus say whom it
+ * heard. sources may be null when capacity is 0. Returns TARN_OK, TARN_ERR_NULL_ARGUMENT or
+ * TARN_ERR_INVALID_HANDLE. Any thread. */
+int tarn_stream_get_rejected_sources(tarn_stream* stream, tarn_rejected_source* sources,
+                                     size_t capacity, size_t* count);
+
 /* A decoder without a socket: push datagrams in arrival order and take each completed frame. It
  * assembles and decodes exactly as a stream does. One thread at a time per decoder. Open returns
  * TARN_OK, TARN_ERR_NULL_ARGUMENT or TARN_ERR_NO_MEMORY; close TARN_OK or TARN_ERR_INVALID_HANDLE.

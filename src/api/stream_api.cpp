@@ -226,3 +226,16 @@ int tarn_stream_get_stats(tarn_stream* stream, tarn_stream_stats* stats) {
     *stats = found->counters().snapshot();
     return TARN_OK;
 }
+
+int tarn_stream_get_rejected_sources(tarn_stream* stream, tarn_rejected_source* sources,
+                                     size_t capacity, size_t* count) {
+    if (count == nullptr || (sources == nullptr && capacity != 0)) {
+        return TARN_ERR_NULL_ARGUMENT;
+    }
+    const std::shared_ptr<Engine> found = tarn::api::findStream(stream);
+    if (found == nullptr) {
+        return TARN_ERR_INVALID_HANDLE;
+    }
+    *count = found->rejectedSources().copy(sources, capacity);
+    return TARN_OK;
+}

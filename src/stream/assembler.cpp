@@ -30,6 +30,7 @@ void resetFrame(WorkingFrame& frame) {
     frame.redelivered = false;
     frame.begunWithFirst = false;
     frame.discarding = false;
+    ++frame.starts;
 }
 
 AssemblyResult appendToWorkingList(const uint8_t* datagram, std::size_t length,

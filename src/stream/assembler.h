@@ -58,6 +58,9 @@ struct WorkingFrame {
     // The working list grew too long and was discarded: datagrams are dropped up to the next
     // first datagram.
     bool discarding = false;
+    // How often the frame was begun anew (a first datagram, a discard), so that what was decoded
+    // of it can tell that it belongs to an earlier frame.
+    uint64_t starts = 0;
 };
 
 // What one assembler works with besides its working frame.

@@ -20,6 +20,16 @@ class CellCoverage {
     // Distinct cells added.
     uint32_t count() const;
     bool empty() const;
+    // True when a cell of the row was added.
+    bool rowTouched(std::size_t row) const {
+        for (std::size_t word = 0; word < kWordsPerRow; ++word) {
+            if (bits_[row * kWordsPerRow + word] != 0) {
+                return true;
+            }
+        }
+        return false;
+    }
+    void clear() { bits_.fill(0); }
 
   private:
     static constexpr std::size_t kWordsPerRow = (KESO_COLUMNS + 63) / 64;

@@ -38,6 +38,21 @@ class DatagramRun {
         return true;
     }
 
+    // Calls visit(bytes, length) for each datagram from byte offset `from` on (0, or what an
+    // earlier call returned) and returns the offset past the last one.
+    template <typename Visit>
+    std::size_t forEachFrom(std::size_t from, Visit visit) const {
+        const uint8_t* const begin = buffer_.data();
+        const uint8_t* at = begin + from;
+        const uint8_t* const end = begin + buffer_.size();
+        while (at < end) {
+            const std::size_t length = static_cast<std::size_t>(at[0] | (at[1] << 8));
+            visit(at + kLengthBytes, length);
+            at += kLengthBytes + length;
+        }
+        return static_cast<std::size_t>(at - begin);
+    }
+
   private:
     static constexpr std::size_t kLengthBytes = 2;
     bool equalAt(std::size_t offset, const uint8_t* datagram, std::size_t length) const;

@@ -15,7 +15,8 @@ bool isPointDatagram(const uint8_t* datagram, std::size_t length) {
     return length >= kCommonHeaderBytes && datagram[kDataTypeOffset] == kPointDataType;
 }
 
-// The frame's pixel type, timestamps and mixing, from a point datagram's header.
+}  // namespace
+
 void describeDatagram(const uint8_t* datagram, std::size_t length, bool first,
                       tarn_frame_info& info) {
     if (length < kPointHeaderBytes) {
@@ -31,7 +32,15 @@ void describeDatagram(const uint8_t* datagram, std::size_t length, bool first,
     info.last_timestamp = header.timestamp;
 }
 
-}  // namespace
+void describeFrame(const QueuedFrame& frame, uint32_t cellsWritten, tarn_frame_info& info) {
+    info.cells_written = cellsWritten;
+    info.datagrams = static_cast<uint32_t>(frame.count());
+    info.complete = info.cells_written == TARN_CELLS ? 1 : 0;
+    info.merged = frame.merged ? 1 : 0;
+    info.redelivered = frame.redelivered ? 1 : 0;
+    info.receive_monotonic_ns = frame.lastReceived.monotonicNs;
+    info.receive_realtime_ns = frame.lastReceived.realtimeNs;
+}
 
 bool decodeDatagram(const uint8_t* datagram, std::size_t length, Grid grid,
                     tarn_stream* logStream) {
@@ -97,13 +106,7 @@ tarn_frame_info decodeFrame(const QueuedFrame& frame, Grid grid, tarn_stream* lo
         first = false;
         return true;
     });
-    info.cells_written = strips.write(grid);
-    info.datagrams = static_cast<uint32_t>(datagrams);
-    info.complete = info.cells_written == TARN_CELLS ? 1 : 0;
-    info.merged = frame.merged ? 1 : 0;
-    info.redelivered = frame.redelivered ? 1 : 0;
-    info.receive_monotonic_ns = frame.lastReceived.monotonicNs;
-    info.receive_realtime_ns = frame.lastReceived.realtimeNs;
+    describeFrame(frame, strips.write(grid), info);
     return info;
 }
 

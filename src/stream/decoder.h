@@ -38,6 +38,14 @@ void decodeHalf(FrameIterator begin, FrameIterator end, Grid grid,
 // datagram. Returns what is known of the frame; its sequence is left 0.
 tarn_frame_info decodeFrame(const QueuedFrame& frame, Grid grid, tarn_stream* logStream);
 
+// Notes a point datagram's pixel type and timestamp in info (the first datagram's timestamp when
+// first is true; mixed_pixel_types when its pixel type differs from the one before).
+void describeDatagram(const uint8_t* datagram, std::size_t length, bool first,
+                      tarn_frame_info& info);
+// Fills in what the frame itself tells (datagrams, merged, redelivered, arrival) and what its
+// cells written make of it (complete).
+void describeFrame(const QueuedFrame& frame, uint32_t cellsWritten, tarn_frame_info& info);
+
 // The same for a bare list of datagrams.
 void decodeFrame(const std::list<std::string>& frame, Grid grid);
 

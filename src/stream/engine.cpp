@@ -85,6 +85,9 @@ void Engine::discardLeftovers() {
         // Nothing was pending.
     }
     counters_.reset();
+    rejected_.reset();
+    framesPushed_ = 0;
+    framesFinished_.store(0);
     sequence_ = 0;
     unannounced_ = 0;
 }
@@ -175,6 +178,7 @@ bool Engine::pushFrame(QueuedFrame frame) {
         bump(counters_.framesQueueFull);
         return false;
     }
+    ++framesPushed_;
     framesReady_.signal();
     return true;
 }
@@ -185,6 +189,7 @@ bool Engine::takeFrame(QueuedFrame& frame) {
     }
     framesReady_.tryWait();
     queuedFrameBytes_.fetch_sub(frame.bytes);
+    framesFinished_.fetch_add(1, std::memory_order_release);
     return true;
 }
 
@@ -212,9 +217,11 @@ bool Engine::assembleQueued(WorkingFrame& frame) {
     const ReceiveTime received = slot >= 0 && slot < kRingSlots ? slotTimes_[slot] : ReceiveTime{};
     const AssemblyContext context{storage_.pixelBytes, &counters_, logStream_, *runPool_};
     KESOImuData sample{};
-    switch (assembleDatagram(pack->data, length, frame, &sample, context)) {
+    const AssemblyResult result = assembleDatagram(pack->data, length, frame, &sample, context);
+    decodeArrived(frame);
+    switch (result) {
         case AssemblyResult::kFrameCompleted:
-            pushFrame(frameToQueue(frame, received));
+            queueCompleted(frame, received);
             break;
         case AssemblyResult::kImuSample:
             deliverImu(sample);
@@ -225,7 +232,53 @@ bool Engine::assembleQueued(WorkingFrame& frame) {
     return true;
 }
 
+void Engine::decodeArrived(const WorkingFrame& frame) {
+    if (arriving_.outdatedBy(frame)) {
+        undoArrived();
+    }
+    // The grid is the assembler's only while the decoder has finished every frame pushed to it.
+    if (frame.count == 0 || framesFinished_.load(std::memory_order_acquire) != framesPushed_) {
+        return;
+    }
+    // A frame is begun in the grid only when the grid can be brought back should it be lost, and
+    // not while a backlog waits.
+    if (!arriving_.writing() &&
+        (!publishedIsDecoded_.load() ||
+         queuedDatagramPointers() > kMostBacklogForIncrementalDecode)) {
+        return;
+    }
+    arriving_.catchUp(frame, storage_.decodeGrid);
+}
+
+// The rows the lost frame wrote are copied back from the published grid, which holds the decode
+// grid as it was before. An application that published a grid of its own meanwhile
+// (KESOSetFrame) gets that grid's rows instead.
+void Engine::undoArrived() {
+    {
+        std::lock_guard<std::mutex> lock(storage_.publishedMutex);
+        arriving_.forEachTouchedRow([this](std::size_t row) {
+            std::memcpy(storage_.decodeGrid[row], storage_.publishedGrid[row],
+                        sizeof(KESOPointData) * KESO_COLUMNS);
+        });
+    }
+    arriving_.reset();
+}
+
+void Engine::queueCompleted(const WorkingFrame& frame, const ReceiveTime& lastReceived) {
+    QueuedFrame queued = frameToQueue(frame, lastReceived);
+    const bool decoded = arriving_.writing();
+    if (decoded) {
+        queued.decoded = true;
+        queued.decodedInfo = arriving_.info(queued);
+    }
+    if (!pushFrame(std::move(queued)) && decoded) {
+        undoArrived();
+    }
+    arriving_.reset();
+}
+
 void Engine::runAssembler() {
+    arriving_.reset();
     WorkingFrame frame;
     const int64_t idleWait = kIdleWakeMilliseconds * kMicrosecondsPerMillisecond;
     // A wake-up means "look at the queue", not "one datagram": the receiver wakes the assembler only
@@ -236,6 +289,10 @@ void Engine::runAssembler() {
         while (storage_.running.load() && assembleQueued(frame)) {
         }
         datagramsReady_.wait(idleWait);
+    }
+    // The decoder takes nothing more, so the grid is the assembler's.
+    if (arriving_.writing()) {
+        undoArrived();
     }
 }
 
@@ -257,13 +314,19 @@ bool Engine::decodeQueued() {
         return false;
     }
     queuedFrameBytes_.fetch_sub(frame.bytes);
+    // Once this frame is done with, the decode grid is the assembler's again.
+    struct Finished {
+        std::atomic<uint64_t>& frames;
+        ~Finished() { frames.fetch_add(1, std::memory_order_release); }
+    } finished{framesFinished_};
     // A frame is published and handed to the frame callback as one delivery: a waiter that was
     // given the frame can count on its callback.
     const Delivery delivery(gate_);
     if (frame.runs.empty() || !delivery.passed()) {
         return true;
     }
-    tarn_frame_info info = decodeFrame(frame, storage_.decodeGrid, logStream_);
+    tarn_frame_info info = frame.decoded ? frame.decodedInfo
+                                         : decodeFrame(frame, storage_.decodeGrid, logStream_);
     info.sequence = ++sequence_;
     bump(counters_.framesDecoded);
     if (info.complete == 0) {

@@ -19,7 +19,9 @@
 #include "stream/assembler.h"
 #include "stream/counters.h"
 #include "stream/delivery_gate.h"
+#include "stream/incremental_decode.h"
 #include "stream/receiver.h"
+#include "stream/rejected_sources.h"
 #include "stream/stream_state.h"
 #include "stream/workers.h"
 #include "tarn/tarn.h"
@@ -88,6 +90,7 @@ class Engine {
     void setLogStream(tarn_stream* handle) { logStream_ = handle; }
     const StreamStorage& storage() const { return storage_; }
     StreamCounters& counters() { return counters_; }
+    const RejectedSources& rejectedSources() const { return rejected_; }
     RunPool& runPool() { return *runPool_; }
     WorkerSet& workers() { return workers_; }
     bool running() const { return storage_.running.load(); }
@@ -152,14 +155,26 @@ class Engine {
     void startWorker(const std::shared_ptr<Engine>& self, WorkerRole role,
                      void (*body)(Engine&, const SourceFilter&), const SourceFilter& filter);
     void deliverImu(const KESOImuData& sample);
+    // Writes what arrived of the working frame into the decode grid while the decoder has
+    // nothing else to do with it, and undoes what was written of a frame that will not be
+    // delivered. Assembler side only.
+    void decodeArrived(const WorkingFrame& frame);
+    void undoArrived();
+    void queueCompleted(const WorkingFrame& frame, const ReceiveTime& lastReceived);
     void deliverFrame(const tarn_frame_info& info);
-    std::size_t drainSocket(int socket, const SourceFilter& filter);
+    struct Drained {
+        std::size_t datagrams = 0;  // read from the socket
+        bool emptied = false;       // the socket held no more
+        bool ringFull = false;      // it was left holding more: the ring had no free slot
+    };
+    Drained drainSocket(int socket, const SourceFilter& filter);
 
     std::unique_ptr<OwnedStorage> owned_;  // null for the default stream
     tarn_stream* logStream_ = nullptr;
     StreamStorage storage_;
     StreamCallbacks callbacks_;  // written only while no worker runs
     StreamCounters counters_;
+    RejectedSources rejected_;  // written by the receiver
     WorkerSet workers_;
     DeliveryGate gate_{storage_.running};
 
@@ -180,6 +195,17 @@ class Engine {
     // The latest datagram arrival time handed out (monotonic); receiver thread only.
     int64_t lastArrivalNs_ = 0;
     int wakeFd_ = -1;  // eventfd that wakes the receiver out of its wait on the socket
+
+    // The decode of the working frame as it arrives; assembler thread only. It writes the decode
+    // grid only while every frame pushed to the decoder has been finished by it (the decoder
+    // releases the grid with framesFinished_ and takes it back with the next frame pushed).
+    IncrementalDecode arriving_;
+    uint64_t framesPushed_ = 0;  // assembler side
+    std::atomic<uint64_t> framesFinished_{0};  // decoder side
+    // True while the published grid is the decode grid as the decoder last published it, so that
+    // a frame that is written while it arrives and then lost can be undone from it. Written
+    // under storage_.publishedMutex.
+    std::atomic<bool> publishedIsDecoded_{true};
 
     // Decoder thread; reset while no worker runs.
     uint64_t sequence_ = 0;
@@ -205,8 +231,16 @@ PackgedDataQueue& defaultFrameQueue();
 OriginDataQueue& defaultDatagramQueue();
 OriginDataPack* defaultRing();
 
+// With the ring full, the receiver looks again after this long (or at once when stopped); the
+// socket's receive buffer holds what arrives meanwhile.
+constexpr int64_t kRingFullWaitNs = 200000;
+
 // The receiver wakes the assembler at the latest after this many queued datagrams.
 constexpr uint64_t kDatagramsBeforeWake = 64;
+
+// The assembler begins to write a frame into the grid as it arrives only while no more than this
+// many datagrams wait behind it: in a burst it gathers and the decoder decodes, each on its core.
+constexpr uint64_t kMostBacklogForIncrementalDecode = 2 * kDatagramsBeforeWake;
 
 // A worker that finds its queue empty sleeps at most this long before it looks at the stop flag
 // again; stopping wakes it at once, so this only bounds the idle wake-ups.

@@ -33,6 +33,7 @@ void Engine::publish(Grid grid, const tarn_frame_info* info) {
             storage_.published.store(true);
         }
         std::memcpy(storage_.publishedGrid, grid, kGridBytes);
+        publishedIsDecoded_.store(grid == storage_.decodeGrid);
         if (info != nullptr) {
             publishedInfo_ = *info;
         }

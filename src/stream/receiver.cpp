@@ -1,6 +1,7 @@
 #include "stream/receiver.h"
 
 #include <arpa/inet.h>
+#include <linux/sock_diag.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -55,6 +56,20 @@ void readControl(msghdr& message, Counter& kernelDrops, tarn_datagram_meta& meta
             meta.destination_address = ntohl(info.ipi_addr.s_addr);
         }
     }
+}
+
+// The kernel's count of datagrams it dropped on this socket's full receive buffer, now; false when
+// it does not tell. A datagram read carries the count as of its own arrival, so drops after the
+// last datagram of a burst are seen here first.
+bool readKernelDrops(int socket, uint32_t* drops) {
+    uint32_t memory[SK_MEMINFO_VARS] = {};
+    socklen_t length = sizeof memory;
+    if (getsockopt(socket, SOL_SOCKET, SO_MEMINFO, memory, &length) != 0 ||
+        length < sizeof(uint32_t) * (SK_MEMINFO_DROPS + 1)) {
+        return false;
+    }
+    *drops = memory[SK_MEMINFO_DROPS];
+    return true;
 }
 
 }  // namespace
@@ -185,7 +200,7 @@ bool sleepUnlessWoken(int wakeFd, int64_t nanoseconds) {
     return false;
 }
 
-// A batch of receive descriptors, each aimed at a ring slot or at the scratch buffer.
+// A batch of receive descriptors, each aimed at a ring slot.
 struct ReceiveBatch {
     static constexpr std::size_t kSize = 32;
     mmsghdr messages[kSize];
@@ -209,13 +224,14 @@ struct ReceiveBatch {
 }  // namespace
 
 // Reads what the socket holds, up to kDatagramsPerWake datagrams, in batches straight into the
-// next free ring slots (with the ring full, one at a time into a scratch buffer, so that it can
-// still be counted). Accepted datagrams are kept in consecutive slots: one that follows a
-// rejected datagram moves down into the rejected one's slot.
-std::size_t Engine::drainSocket(int socket, const SourceFilter& filter) {
+// next free ring slots. With the ring full it stops and leaves the rest in the socket, whose
+// receive buffer holds them until the assembler has made room (and where the kernel counts what
+// does not fit). Accepted datagrams are kept in consecutive slots: one that follows a rejected
+// datagram moves down into the rejected one's slot.
+Engine::Drained Engine::drainSocket(int socket, const SourceFilter& filter) {
     static thread_local ReceiveBatch batch;
-    static thread_local uint8_t scratch[kMaxDatagramBytes];
-    std::size_t read = 0;
+    Drained drained;
+    std::size_t& read = drained.datagrams;
     while (read < kDatagramsPerWake) {
         const uint64_t queued = queuedDatagramPointers();
         const uint64_t free = queued >= kRingFullQueuedPointers ? 0 : kRingFullQueuedPointers - queued;
@@ -224,10 +240,13 @@ std::size_t Engine::drainSocket(int socket, const SourceFilter& filter) {
         std::size_t slots = ReceiveBatch::kSize;
         slots = std::min<std::size_t>(slots, free);
         slots = std::min<std::size_t>(slots, untilWrap);
-        const bool ringFull = slots == 0;
-        const std::size_t wanted = ringFull ? 1 : slots;
+        if (slots == 0) {
+            drained.ringFull = true;
+            break;
+        }
+        const std::size_t wanted = slots;
         for (std::size_t i = 0; i < wanted; ++i) {
-            batch.aim(i, ringFull ? scratch : storage_.ring[first + i].data);
+            batch.aim(i, storage_.ring[first + i].data);
         }
         const int received =
             recvmmsg(socket, batch.messages, static_cast<unsigned>(wanted), MSG_DONTWAIT, nullptr);
@@ -251,8 +270,12 @@ std::size_t Engine::drainSocket(int socket, const SourceFilter& filter) {
             arrived.monotonicNs = std::max(arrived.monotonicNs, lastArrivalNs_);
             lastArrivalNs_ = arrived.monotonicNs;
             const sockaddr_in& source = batch.sources[i];
-            if (length == 0 || !filter.accepts(source)) {
+            const bool foreign = !filter.accepts(source);
+            if (length == 0 || foreign) {
                 bump(counters_.datagramsRejected);
+                if (foreign) {
+                    rejected_.note(ntohl(source.sin_addr.s_addr), ntohs(source.sin_port));
+                }
                 continue;
             }
             const auto* bytes = static_cast<const uint8_t*>(batch.buffers[i].iov_base);
@@ -269,10 +292,6 @@ std::size_t Engine::drainSocket(int socket, const SourceFilter& filter) {
                 meta.receive_monotonic_ns = arrived.monotonicNs;
                 meta.receive_realtime_ns = arrived.realtimeNs;
                 callbacks_.datagram(bytes, length, &meta, callbacks_.datagramUser);
-            }
-            if (ringFull) {
-                bump(counters_.datagramsQueueFull);
-                continue;
             }
             OriginDataPack* slot = &storage_.ring[next];
             if (slot->data != bytes) {
@@ -297,10 +316,15 @@ std::size_t Engine::drainSocket(int socket, const SourceFilter& filter) {
         }
         read += static_cast<std::size_t>(received);
         if (stopped || static_cast<std::size_t>(received) < wanted) {
-            break;  // the socket is empty
+            drained.emptied = !stopped;
+            break;
         }
     }
-    return read;
+    if (unannounced_ > 0 && drained.ringFull) {
+        unannounced_ = 0;
+        datagramsReady_.signal();
+    }
+    return drained;
 }
 
 // Waits on the socket and drains it; in the middle of a frame it sleeps instead, as long as the
@@ -332,12 +356,24 @@ void Engine::runReceiver(const SourceFilter& filter) {
         if (!readable || !storage_.running.load()) {
             continue;
         }
-        const std::size_t drained = drainSocket(socket, filter);
+        const Drained drained = drainSocket(socket, filter);
+        uint32_t dropsNow = 0;
+        if (drained.emptied && drained.datagrams >= ReceiveBatch::kSize &&
+            readKernelDrops(socket, &dropsNow)) {
+            // A backlog was just read: a burst may have ended with drops no datagram told of.
+            const uint64_t counted = counters_.kernelDrops.load(std::memory_order_relaxed);
+            counters_.kernelDrops.store(std::max<uint64_t>(dropsNow, counted),
+                                        std::memory_order_relaxed);
+        }
         const uint64_t drops = counters_.kernelDrops.load(std::memory_order_relaxed);
-        if (drops != kernelDrops) {
+        if (drained.ringFull) {
+            // The assembler is behind: the socket's buffer keeps the rest until it has made room.
+            pace_.forget();
+            linger = kRingFullWaitNs;
+        } else if (drops != kernelDrops) {
             kernelDrops = drops;
             pace_.forget();
-        } else if (drained > 0 && drained < kDatagramsPerWake && wakeFd_ != -1) {
+        } else if (drained.datagrams > 0 && drained.emptied && wakeFd_ != -1) {
             linger = pace_.lingerNs(nanoseconds(CLOCK_MONOTONIC),
                                     counters_.receiveBufferBytes.load(std::memory_order_relaxed));
         }

@@ -14,6 +14,7 @@
 
 #include "KESOApi.h"
 #include "stream/datagram_run.h"
+#include "tarn/tarn.h"
 
 constexpr int kRingSlots = 4000;
 constexpr std::size_t kMaxDatagramBytes = 1472;
@@ -44,6 +45,10 @@ struct QueuedFrame {
     bool redelivered = false;   // the previous frame again, completed by a duplicated last datagram
     ReceiveTime lastReceived;   // arrival of its last datagram
     std::size_t bytes = 0;      // what it holds, for the frame queue's byte bound
+    // Already written into the decode grid while it arrived (see IncrementalDecode); its info
+    // is then decodedInfo.
+    bool decoded = false;
+    tarn_frame_info decodedInfo{};
 
     std::size_t count() const;
     // Calls visit(bytes, length) for each datagram in order; stops early when visit returns false.

@@ -67,6 +67,18 @@ TEST(SeveralStreams, EachSensorReachesOnlyItsOwnStreamAndClosingOneLeavesTheOthe
     EXPECT_EQ(b.recorder.tags, std::vector<uint64_t>(4, 2));
     EXPECT_EQ(defaultForeignTags.load(), 0u);
     EXPECT_EQ(a.stats().datagrams_rejected, 0u);
+    // b names the intruder it rejected; a heard none.
+    tarn_rejected_source heard[TARN_REJECTED_SOURCES_KEPT] = {};
+    std::size_t count = 99;
+    ASSERT_EQ(tarn_stream_get_rejected_sources(b.stream, heard, 1, &count), TARN_OK);
+    ASSERT_EQ(count, 1u);
+    EXPECT_EQ(heard[0].address, 0x7F000001u);
+    EXPECT_EQ(heard[0].port, intruder.sourcePort());
+    EXPECT_EQ(heard[0].datagrams, intruder.counters().datagramsSent);
+    ASSERT_EQ(tarn_stream_get_rejected_sources(a.stream, nullptr, 0, &count), TARN_OK);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(tarn_stream_get_rejected_sources(a.stream, nullptr, 1, &count),
+              TARN_ERR_NULL_ARGUMENT);
 
     // A failed open and a close leave the other streams running.
     tarn_stream_config clash = b.config();

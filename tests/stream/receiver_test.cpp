@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "stream/rejected_sources.h"
 #include "stream/stream_state.h"
 
 namespace tarn::stream {
@@ -31,6 +32,25 @@ TEST(SourceFilterTest, ComparesTheAddressTextExactly) {
     EXPECT_FALSE(isDeviceSource(sourceAt("192.168.1.10", 5000), "192.168.001.10", 5000));
     EXPECT_FALSE(isDeviceSource(sourceAt("192.168.1.10", 5000), " 192.168.1.10", 5000));
     EXPECT_FALSE(isDeviceSource(sourceAt("192.168.1.10", 5000), "192.168.1.1", 5000));
+}
+
+TEST(RejectedSourcesTest, KeepsTheFirstDistinctSourcesInOrderWithTheirCounts) {
+    RejectedSources rejected;
+    const uint16_t ports[] = {7, 8, 7, 9, 10, 11, 8, 7};
+    for (const uint16_t port : ports) {
+        rejected.note(0x0A000001, port);
+    }
+    tarn_rejected_source kept[RejectedSources::kKept + 1] = {};
+    ASSERT_EQ(rejected.copy(kept, RejectedSources::kKept + 1), 4u);
+    const uint16_t expectedPorts[] = {7, 8, 9, 10};
+    const uint64_t expectedCounts[] = {3, 2, 1, 1};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(kept[i].address, 0x0A000001u);
+        EXPECT_EQ(kept[i].port, expectedPorts[i]);
+        EXPECT_EQ(kept[i].datagrams, expectedCounts[i]);
+    }
+    rejected.reset();
+    EXPECT_EQ(rejected.copy(kept, 1), 0u);
 }
 
 TEST(DatagramQueueTest, HandsPointersOverInOrder) {

@@ -171,6 +171,8 @@ TEST_F(StreamTest, RejectingEveryDatagramSaysWhichSourceItExpected) {
                                expectedPort),
               std::string::npos)
         << outcome.out;
+    EXPECT_NE(outcome.out.find("; heard from 127.0.0.1:" + sourcePort_ + " ("), std::string::npos)
+        << outcome.out;
 }
 
 TEST_F(StreamTest, FailuresHaveTheirStatus) {

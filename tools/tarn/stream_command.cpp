@@ -277,19 +277,43 @@ class Input {
     tarn_source* source_ = nullptr;  // owned by live_ when live
 };
 
-// A stream that rejected every datagram says whom it expected, so a sender on another port (a
-// recording of the embedded simulated sensor, say) is found at once.
-void explainRejections(const StreamOptions& o, const tarn_stream_stats& s) {
+// The sources a stream heard and rejected, as "A.B.C.D:P (N datagrams), ...".
+std::string rejectedSourcesText(tarn_stream* stream) {
+    tarn_rejected_source sources[TARN_REJECTED_SOURCES_KEPT] = {};
+    std::size_t count = 0;
+    if (stream == nullptr ||
+        tarn_stream_get_rejected_sources(stream, sources, TARN_REJECTED_SOURCES_KEPT, &count) !=
+            TARN_OK) {
+        return "";
+    }
+    std::string text;
+    for (std::size_t i = 0; i < count && i < TARN_REJECTED_SOURCES_KEPT; ++i) {
+        const uint32_t a = sources[i].address;
+        char source[64];
+        std::snprintf(source, sizeof source, "%s%u.%u.%u.%u:%u (%" PRIu64 " datagrams)",
+                      i == 0 ? "" : ", ", a >> 24, (a >> 16) & 0xFFu, (a >> 8) & 0xFFu, a & 0xFFu,
+                      static_cast<unsigned>(sources[i].port), sources[i].datagrams);
+        text += source;
+    }
+    return text;
+}
+
+// A stream that rejected every datagram says which sources it heard and whom it expected, so a
+// sender on another port (a recording of the embedded simulated sensor, say) is found at once.
+void explainRejections(const StreamOptions& o, const tarn_stream_stats& s, tarn_stream* stream) {
     if (!o.recording.empty() || o.source.device.empty() || s.datagrams_read == 0 ||
         s.datagrams_rejected != s.datagrams_read) {
         return;
     }
     const std::string port = std::to_string(o.source.devicePort) + " (or " +
                              std::to_string(TARN_DEFAULT_ALTERNATE_PORT) + ")";
+    const std::string heard = rejectedSourcesText(stream);
     std::printf("tarn stream: every one of the %" PRIu64
-                " datagrams came from a source other than the one expected, %s port %s; give "
-                "the sender's address and source port as --device ADDRESS:PORT\n",
-                s.datagrams_read, o.source.device.c_str(), port.c_str());
+                " datagrams came from a source other than the one expected, %s port %s%s%s; "
+                "give the sender's address and source port as --device ADDRESS:PORT
+",
+                s.datagrams_read, o.source.device.c_str(), port.c_str(),
+                heard.empty() ? "" : "; heard from ", heard.c_str());
 }
 
 int run(const StreamOptions& o) {
@@ -396,7 +420,7 @@ int run(const StreamOptions& o) {
                     " point datagrams, %" PRIu64 " IMU datagrams\n",
                     sent->frames, sent->pointDatagrams, sent->imuDatagrams);
     }
-    explainRejections(o, stats.stream);
+    explainRejections(o, stats.stream, tarn_source_stream(input.source()));
     if (saver && !saver->failure().empty()) {
         throw Failure(ExitStatus::file, saver->failure());
     }
