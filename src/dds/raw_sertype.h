@@ -1,0 +1,24 @@
+// A Cyclone DDS sertype whose samples are CDR bytes made elsewhere (by the messages component),
+// so a message is serialised once and Cyclone DDS sends those bytes as they are. Writers only:
+// the type has no key and no in-memory sample form.
+#ifndef TARN_DDS_RAW_SERTYPE_H
+#define TARN_DDS_RAW_SERTYPE_H
+
+#include <dds/dds.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace tarn::dds {
+
+// A new sertype named typeName ("sensor_msgs::msg::dds_::PointCloud2_"), for
+// dds_create_topic_sertype, which takes it over.
+struct ddsi_sertype* newRawSertype(const char* typeName);
+
+// A sample holding bytes (the 4-byte encapsulation header first), with one reference, for
+// dds_writecdr, which takes the reference over. Null when out of memory.
+struct ddsi_serdata* newRawSample(const struct ddsi_sertype* type, std::vector<uint8_t>&& bytes);
+
+}  // namespace tarn::dds
+
+#endif  // TARN_DDS_RAW_SERTYPE_H

@@ -1,0 +1,288 @@
+// tarn ros2: publishes sensors' frames as ROS 2 topics over DDS, one namespace per sensor, with
+// a status line per second.
+#include <yaml-cpp/yaml.h>
+
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tarn/dds.h"
+#include "tarn/sim.h"
+#include "tarn/tarn.h"
+#include "tools/tarn/args.h"
+#include "tools/tarn/commands.h"
+#include "tools/tarn/exit_status.h"
+#include "tools/tarn/stop_signal.h"
+
+namespace tarn::cli {
+namespace {
+
+const char* const kUsage = R"(usage: tarn ros2 [SOURCE ...] [options]
+Publishes every SOURCE's frames as ROS 2 topics over DDS (Eclipse Cyclone DDS), with no ROS
+installation: /NS/points, /NS/depth/image, /NS/intensity/image, /NS/imu_raw (and /NS/imu with an
+IMU layout in a library application) and /NS/diagnostics once a second. A SOURCE is a sensor's
+address, ADDRESS or ADDRESS:LOCAL_PORT (the local port it sends to, 7001 by default), or "sim"
+for a simulated sensor on loopback. Without a SOURCE and --config: one simulated sensor. Prints a
+status line per second; stops on Ctrl-C or after --duration.
+
+  --namespace NS         the next source's namespace, in SOURCE order [tarn, tarn_2, ...]
+  --frame-id ID          the next source's frame_id [its namespace with '/' as '_']
+  --config FILE          sensors from a YAML parameter file (see the README)
+  --domain N             the DDS domain, 0 to 232 [ROS_DOMAIN_ID, else 0]
+  --dds-config FILE      a Cyclone DDS configuration file [CYCLONEDDS_URI]
+  --reliable             data topics reliable [best effort, ROS 2's sensor-data QoS]
+  --depth N              the data topics' keep-last depth [5]
+  --best-effort-diagnostics
+                         diagnostics best effort [reliable]
+  --device-port P        the sensors' measurement source port [6301]
+  --duration S           stop after S seconds
+)";
+
+struct SourceSpec {
+    std::string device;  // "" for a simulated sensor
+    int localPort = 7001;
+    std::string ns;
+    std::string frameId;
+};
+
+SourceSpec parseSource(const std::string& word) {
+    SourceSpec s;
+    if (word == "sim") {
+        s.localPort = 0;
+        return s;
+    }
+    const size_t colon = word.find(':');
+    s.device = word.substr(0, colon);
+    if (colon != std::string::npos) {
+        long port = 0;
+        if (!parseInteger(word.substr(colon + 1), 1, 65535, &port)) {
+            throw UsageError("'" + word + "': the local port must be from 1 to 65535");
+        }
+        s.localPort = static_cast<int>(port);
+    }
+    return s;
+}
+
+// ROS users' parameter file shape:
+//   tarn_ros2:                 (any node name, or /**)
+//     ros__parameters:
+//       domain: 42
+//       sensors: [front, rear]
+//       front: {device: 192.168.1.10, local_port: 7001, frame_id: front_link}
+//       rear: {device: sim}
+std::vector<SourceSpec> readConfig(const std::string& path, long* domain) {
+    YAML::Node root;
+    try {
+        root = YAML::LoadFile(path);
+    } catch (const std::exception& e) {
+        throw Failure(ExitStatus::file, path + ": " + e.what());
+    }
+    std::vector<SourceSpec> out;
+    for (const auto& node : root) {
+        const YAML::Node params = node.second["ros__parameters"];
+        if (!params) {
+            continue;
+        }
+        try {
+            if (params["domain"]) {
+                *domain = params["domain"].as<long>();
+            }
+            for (const auto& name : params["sensors"]) {
+                const std::string ns = name.as<std::string>();
+                const YAML::Node s = params[ns];
+                SourceSpec spec = parseSource(s && s["device"] ? s["device"].as<std::string>() : "sim");
+                if (s && s["local_port"]) {
+                    spec.localPort = s["local_port"].as<int>();
+                }
+                spec.ns = ns;
+                spec.frameId = s && s["frame_id"] ? s["frame_id"].as<std::string>() : "";
+                out.push_back(spec);
+            }
+        } catch (const YAML::Exception& e) {
+            throw UsageError(path + ": " + e.what());
+        }
+    }
+    return out;
+}
+
+// One sensor: its stream (and simulated sensor) feeding its DDS sensor.
+struct Running {
+    SourceSpec spec;
+    tarn_sim* sim = nullptr;
+    tarn_stream* stream = nullptr;
+    tarn_dds_sensor* sensor = nullptr;
+    ~Running() {
+        tarn_sim_close(sim);
+        tarn_stream_close(stream);
+    }
+};
+
+void check(int rc, const std::string& what) {
+    if (rc != TARN_OK) {
+        throw Failure(ExitStatus::failure, what + ": " + tarn_dds_strerror(rc));
+    }
+}
+
+std::unique_ptr<Running> start(tarn_dds* dds, const SourceSpec& spec, int devicePort) {
+    auto r = std::make_unique<Running>();
+    r->spec = spec;
+    tarn_stream_config sc;
+    tarn_stream_config_init(&sc);
+    sc.device_address = spec.device.empty() ? "127.0.0.1" : spec.device.c_str();
+    sc.device_port = devicePort;
+    sc.local_port = spec.localPort;
+    if (spec.device.empty()) {
+        sc.local_address = "127.0.0.1";
+    }
+    tarn_dds_sensor_config dc;
+    tarn_dds_sensor_config_init(&dc);
+    dc.namespace_name = spec.ns.c_str();
+    dc.messages.frame_id = spec.frameId.c_str();
+    dc.messages.hardware_id = spec.device.empty() ? "sim" : spec.device.c_str();
+    check(tarn_dds_add_sensor(dds, &dc, &r->sensor), "namespace '" + spec.ns + "'");
+    sc.on_frame = tarn_dds_on_frame;
+    sc.frame_user = r->sensor;
+    sc.on_imu = tarn_dds_on_imu;
+    sc.imu_user = r->sensor;
+    if (spec.device.empty()) {
+        // A simulated sensor sends from a free port to the stream's free port: opened once to
+        // learn its port for the stream's source filter, then again aimed at the stream.
+        tarn_sim_config* config = nullptr;
+        tarn_sim_config_new(&config);
+        tarn_sim_config_set(config, "from", "127.0.0.1:0", nullptr, 0);
+        tarn_sim_config_set(config, "fps", "20", nullptr, 0);
+        int simRc = tarn_sim_open(config, &r->sim);
+        tarn_sim_config_free(config);
+        if (simRc != TARN_SIM_OK) {
+            throw Failure(ExitStatus::socket, std::string("simulated sensor: ") +
+                                                  tarn_sim_strerror(simRc));
+        }
+        int port = 0;
+        tarn_sim_source_port(r->sim, &port);
+        sc.device_port = port;
+        check(tarn_stream_open(&sc, &r->stream), "stream");
+        int local = 0;
+        tarn_stream_local_port(r->stream, &local);
+        tarn_sim_close(r->sim);
+        r->sim = nullptr;
+        tarn_sim_config_new(&config);
+        tarn_sim_config_set(config, "from", ("127.0.0.1:" + std::to_string(port)).c_str(), nullptr,
+                            0);
+        tarn_sim_config_set(config, "to", ("127.0.0.1:" + std::to_string(local)).c_str(), nullptr,
+                            0);
+        tarn_sim_config_set(config, "fps", "20", nullptr, 0);
+        simRc = tarn_sim_open(config, &r->sim);
+        tarn_sim_config_free(config);
+        if (simRc != TARN_SIM_OK) {
+            throw Failure(ExitStatus::socket, std::string("simulated sensor: ") +
+                                                  tarn_sim_strerror(simRc));
+        }
+        tarn_sim_start(r->sim);
+    } else {
+        const int rc = tarn_stream_open(&sc, &r->stream);
+        if (rc != TARN_OK) {
+            throw Failure(ExitStatus::socket, spec.device + ": " + tarn_strerror(rc));
+        }
+    }
+    tarn_dds_sensor_set_stream(r->sensor, r->stream);
+    return r;
+}
+
+}  // namespace
+
+int runRos2(const Words& words) {
+    const Args args(words, {{"namespace", OptionKind::repeated},
+                            {"frame-id", OptionKind::repeated},
+                            {"config", OptionKind::value},
+                            {"domain", OptionKind::value},
+                            {"dds-config", OptionKind::value},
+                            {"reliable", OptionKind::flag},
+                            {"depth", OptionKind::value},
+                            {"best-effort-diagnostics", OptionKind::flag},
+                            {"device-port", OptionKind::value},
+                            {"duration", OptionKind::value}});
+    if (args.help()) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    long domain = -1;
+    std::vector<SourceSpec> specs;
+    if (args.has("config")) {
+        specs = readConfig(args.text("config", ""), &domain);
+    }
+    for (const std::string& word : args.positional()) {
+        specs.push_back(parseSource(word));
+    }
+    if (specs.empty()) {
+        specs.push_back(parseSource("sim"));
+    }
+    const std::vector<std::string> namespaces = args.texts("namespace");
+    const std::vector<std::string> frameIds = args.texts("frame-id");
+    for (size_t i = 0; i < specs.size(); ++i) {
+        if (i < namespaces.size()) {
+            specs[i].ns = namespaces[i];
+        } else if (specs[i].ns.empty()) {
+            specs[i].ns = i == 0 ? "tarn" : "tarn_" + std::to_string(i + 1);
+        }
+        if (i < frameIds.size()) {
+            specs[i].frameId = frameIds[i];
+        } else if (specs[i].frameId.empty()) {
+            specs[i].frameId = specs[i].ns;
+            for (char& c : specs[i].frameId) {
+                c = c == '/' ? '_' : c;
+            }
+        }
+    }
+    tarn_dds_config config;
+    tarn_dds_config_init(&config);
+    config.domain_id = static_cast<int>(args.integer("domain", domain, -1, 232));
+    const std::string ddsConfig = args.text("dds-config", "");
+    config.cyclonedds_config = ddsConfig.c_str();
+    config.data_qos.reliable = args.flag("reliable");
+    config.data_qos.depth = static_cast<int>(args.integer("depth", 5, 1, 10000));
+    config.diagnostics_qos.reliable = !args.flag("best-effort-diagnostics");
+    const int devicePort = static_cast<int>(args.integer("device-port", 6301, 1, 65535));
+    const double duration = args.number("duration", 0, 0, 1e9);
+
+    StopSignal stop;
+    tarn_dds* raw = nullptr;
+    check(tarn_dds_open(&config, &raw), "DDS");
+    std::unique_ptr<tarn_dds, int (*)(tarn_dds*)> dds(raw, tarn_dds_close);
+    std::vector<std::unique_ptr<Running>> running;
+    for (const SourceSpec& spec : specs) {
+        running.push_back(start(dds.get(), spec, devicePort));
+        std::printf("/%s: %s, frame_id %s\n", spec.ns.c_str(),
+                    spec.device.empty() ? "simulated sensor" : spec.device.c_str(),
+                    spec.frameId.c_str());
+    }
+    std::fflush(stdout);
+    const auto begin = StopSignal::Clock::now();
+    auto next = begin;
+    while (true) {
+        next += std::chrono::seconds(1);
+        if (duration > 0 && next > begin + std::chrono::duration_cast<StopSignal::Clock::duration>(
+                                              std::chrono::duration<double>(duration))) {
+            break;
+        }
+        if (!stop.sleepUntil(next)) {
+            break;
+        }
+        for (const auto& r : running) {
+            tarn_dds_topic_stats s[TARN_DDS_TOPICS];
+            tarn_dds_sensor_stats(r->sensor, s);
+            std::printf("/%s: points %" PRIu64 " published, %" PRIu64
+                        " not published, %u subscribers\n",
+                        r->spec.ns.c_str(), s[TARN_DDS_POINTS].published,
+                        s[TARN_DDS_POINTS].not_published, s[TARN_DDS_POINTS].subscribers);
+        }
+        std::fflush(stdout);
+    }
+    running.clear();  // streams stop before the publisher closes
+    return 0;
+}
+
+}  // namespace tarn::cli
