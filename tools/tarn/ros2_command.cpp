@@ -42,15 +42,15 @@ status line per second; stops on Ctrl-C or after --duration.
   --duration S           stop after S seconds
 )";
 
-struct SourceSpec {
+struct SensorSource {
     std::string device;  // "" for a simulated sensor
     int localPort = 7001;
     std::string ns;
     std::string frameId;
 };
 
-SourceSpec parseSource(const std::string& word) {
-    SourceSpec s;
+SensorSource parseSource(const std::string& word) {
+    SensorSource s;
     if (word == "sim") {
         s.localPort = 0;
         return s;
@@ -74,14 +74,14 @@ SourceSpec parseSource(const std::string& word) {
 //       sensors: [front, rear]
 //       front: {device: 192.168.1.10, local_port: 7001, frame_id: front_link}
 //       rear: {device: sim}
-std::vector<SourceSpec> readConfig(const std::string& path, long* domain) {
+std::vector<SensorSource> readConfig(const std::string& path, long* domain) {
     YAML::Node root;
     try {
         root = YAML::LoadFile(path);
     } catch (const std::exception& e) {
         throw Failure(ExitStatus::file, path + ": " + e.what());
     }
-    std::vector<SourceSpec> out;
+    std::vector<SensorSource> out;
     for (const auto& node : root) {
         const YAML::Node params = node.second["ros__parameters"];
         if (!params) {
@@ -94,13 +94,13 @@ std::vector<SourceSpec> readConfig(const std::string& path, long* domain) {
             for (const auto& name : params["sensors"]) {
                 const std::string ns = name.as<std::string>();
                 const YAML::Node s = params[ns];
-                SourceSpec spec = parseSource(s && s["device"] ? s["device"].as<std::string>() : "sim");
+                SensorSource source = parseSource(s && s["device"] ? s["device"].as<std::string>() : "sim");
                 if (s && s["local_port"]) {
-                    spec.localPort = s["local_port"].as<int>();
+                    source.localPort = s["local_port"].as<int>();
                 }
-                spec.ns = ns;
-                spec.frameId = s && s["frame_id"] ? s["frame_id"].as<std::string>() : "";
-                out.push_back(spec);
+                source.ns = ns;
+                source.frameId = s && s["frame_id"] ? s["frame_id"].as<std::string>() : "";
+                out.push_back(source);
             }
         } catch (const YAML::Exception& e) {
             throw UsageError(path + ": " + e.what());
@@ -111,7 +111,7 @@ std::vector<SourceSpec> readConfig(const std::string& path, long* domain) {
 
 // One sensor: its stream (and simulated sensor) feeding its DDS sensor.
 struct Running {
-    SourceSpec spec;
+    SensorSource source;
     tarn_sim* sim = nullptr;
     tarn_stream* stream = nullptr;
     tarn_dds_sensor* sensor = nullptr;
@@ -127,28 +127,28 @@ void check(int rc, const std::string& what) {
     }
 }
 
-std::unique_ptr<Running> start(tarn_dds* dds, const SourceSpec& spec, int devicePort) {
+std::unique_ptr<Running> start(tarn_dds* dds, const SensorSource& source, int devicePort) {
     auto r = std::make_unique<Running>();
-    r->spec = spec;
+    r->source = source;
     tarn_stream_config sc;
     tarn_stream_config_init(&sc);
-    sc.device_address = spec.device.empty() ? "127.0.0.1" : spec.device.c_str();
+    sc.device_address = source.device.empty() ? "127.0.0.1" : source.device.c_str();
     sc.device_port = devicePort;
-    sc.local_port = spec.localPort;
-    if (spec.device.empty()) {
+    sc.local_port = source.localPort;
+    if (source.device.empty()) {
         sc.local_address = "127.0.0.1";
     }
     tarn_dds_sensor_config dc;
     tarn_dds_sensor_config_init(&dc);
-    dc.namespace_name = spec.ns.c_str();
-    dc.messages.frame_id = spec.frameId.c_str();
-    dc.messages.hardware_id = spec.device.empty() ? "sim" : spec.device.c_str();
-    check(tarn_dds_add_sensor(dds, &dc, &r->sensor), "namespace '" + spec.ns + "'");
+    dc.namespace_name = source.ns.c_str();
+    dc.messages.frame_id = source.frameId.c_str();
+    dc.messages.hardware_id = source.device.empty() ? "sim" : source.device.c_str();
+    check(tarn_dds_add_sensor(dds, &dc, &r->sensor), "namespace '" + source.ns + "'");
     sc.on_frame = tarn_dds_on_frame;
     sc.frame_user = r->sensor;
     sc.on_imu = tarn_dds_on_imu;
     sc.imu_user = r->sensor;
-    if (spec.device.empty()) {
+    if (source.device.empty()) {
         // A simulated sensor sends from a free port to the stream's free port: opened once to
         // learn its port for the stream's source filter, then again aimed at the stream.
         tarn_sim_config* config = nullptr;
@@ -185,7 +185,7 @@ std::unique_ptr<Running> start(tarn_dds* dds, const SourceSpec& spec, int device
     } else {
         const int rc = tarn_stream_open(&sc, &r->stream);
         if (rc != TARN_OK) {
-            throw Failure(ExitStatus::socket, spec.device + ": " + tarn_strerror(rc));
+            throw Failure(ExitStatus::socket, source.device + ": " + tarn_strerror(rc));
         }
     }
     tarn_dds_sensor_set_stream(r->sensor, r->stream);
@@ -210,29 +210,29 @@ int runRos2(const Words& words) {
         return 0;
     }
     long domain = -1;
-    std::vector<SourceSpec> specs;
+    std::vector<SensorSource> sources;
     if (args.has("config")) {
-        specs = readConfig(args.text("config", ""), &domain);
+        sources = readConfig(args.text("config", ""), &domain);
     }
     for (const std::string& word : args.positional()) {
-        specs.push_back(parseSource(word));
+        sources.push_back(parseSource(word));
     }
-    if (specs.empty()) {
-        specs.push_back(parseSource("sim"));
+    if (sources.empty()) {
+        sources.push_back(parseSource("sim"));
     }
     const std::vector<std::string> namespaces = args.texts("namespace");
     const std::vector<std::string> frameIds = args.texts("frame-id");
-    for (size_t i = 0; i < specs.size(); ++i) {
+    for (size_t i = 0; i < sources.size(); ++i) {
         if (i < namespaces.size()) {
-            specs[i].ns = namespaces[i];
-        } else if (specs[i].ns.empty()) {
-            specs[i].ns = i == 0 ? "tarn" : "tarn_" + std::to_string(i + 1);
+            sources[i].ns = namespaces[i];
+        } else if (sources[i].ns.empty()) {
+            sources[i].ns = i == 0 ? "tarn" : "tarn_" + std::to_string(i + 1);
         }
         if (i < frameIds.size()) {
-            specs[i].frameId = frameIds[i];
-        } else if (specs[i].frameId.empty()) {
-            specs[i].frameId = specs[i].ns;
-            for (char& c : specs[i].frameId) {
+            sources[i].frameId = frameIds[i];
+        } else if (sources[i].frameId.empty()) {
+            sources[i].frameId = sources[i].ns;
+            for (char& c : sources[i].frameId) {
                 c = c == '/' ? '_' : c;
             }
         }
@@ -253,11 +253,11 @@ int runRos2(const Words& words) {
     check(tarn_dds_open(&config, &raw), "DDS");
     std::unique_ptr<tarn_dds, int (*)(tarn_dds*)> dds(raw, tarn_dds_close);
     std::vector<std::unique_ptr<Running>> running;
-    for (const SourceSpec& spec : specs) {
-        running.push_back(start(dds.get(), spec, devicePort));
-        std::printf("/%s: %s, frame_id %s\n", spec.ns.c_str(),
-                    spec.device.empty() ? "simulated sensor" : spec.device.c_str(),
-                    spec.frameId.c_str());
+    for (const SensorSource& source : sources) {
+        running.push_back(start(dds.get(), source, devicePort));
+        std::printf("/%s: %s, frame_id %s\n", source.ns.c_str(),
+                    source.device.empty() ? "simulated sensor" : source.device.c_str(),
+                    source.frameId.c_str());
     }
     std::fflush(stdout);
     const auto begin = StopSignal::Clock::now();
@@ -276,7 +276,7 @@ int runRos2(const Words& words) {
             tarn_dds_sensor_stats(r->sensor, s);
             std::printf("/%s: points %" PRIu64 " published, %" PRIu64
                         " not published, %u subscribers\n",
-                        r->spec.ns.c_str(), s[TARN_DDS_POINTS].published,
+                        r->source.ns.c_str(), s[TARN_DDS_POINTS].published,
                         s[TARN_DDS_POINTS].not_published, s[TARN_DDS_POINTS].subscribers);
         }
         std::fflush(stdout);
