@@ -5,6 +5,7 @@
 #include <string>
 
 #include "publisher.h"
+#include "raw_sertype.h"
 #include "type_hash.h"
 
 using tarn::dds::Publisher;
@@ -15,19 +16,20 @@ struct tarn_dds {
 
 namespace {
 
-constexpr const char* kTopicNames[TARN_DDS_TOPICS] = {
-    "points", "depth/image", "intensity/image", "imu_raw", "imu", "diagnostics"};
+constexpr const char* kTopicNames[TARN_DDS_TOPICS] = {"points",  "depth/image", "intensity/image",
+                                                      "imu_raw", "imu",         "diagnostics"};
 
 // Serialises one message with a tarn_messages call into a buffer sized from the previous one.
 template <typename Serialise>
 void publishOne(tarn_dds_sensor& sensor, int topicIndex, Serialise serialise) {
     tarn::dds::Topic& topic = sensor.topics[topicIndex];
-    std::vector<uint8_t> bytes(topic.lastSize);
+    // The padding's room beyond what the serialiser may fill, so the sample takes the buffer over.
+    std::vector<uint8_t> bytes(topic.lastSize + tarn::dds::kRawSamplePadding);
     size_t length = 0;
-    int rc = serialise(bytes.data(), bytes.size(), &length);
+    int rc = serialise(bytes.data(), bytes.size() - tarn::dds::kRawSamplePadding, &length);
     if (rc == TARN_ERR_BUFFER_TOO_SMALL) {
-        bytes.resize(length);
-        rc = serialise(bytes.data(), bytes.size(), &length);
+        bytes.resize(length + tarn::dds::kRawSamplePadding);
+        rc = serialise(bytes.data(), length, &length);
     }
     if (rc != TARN_OK) {
         topic.offered.fetch_add(1);
@@ -35,8 +37,7 @@ void publishOne(tarn_dds_sensor& sensor, int topicIndex, Serialise serialise) {
         topic.failed.fetch_add(1);
         return;
     }
-    bytes.resize(length);
-    sensor.publisher->enqueue(topic, std::move(bytes));
+    sensor.publisher->enqueue(topic, std::move(bytes), length);
 }
 
 int64_t realtimeNs() {
@@ -171,8 +172,12 @@ int tarn_dds_sensor_stats(const tarn_dds_sensor* sensor, tarn_dds_topic_stats* s
     }
     for (int t = 0; t < TARN_DDS_TOPICS; ++t) {
         const tarn::dds::Topic& topic = sensor->topics[t];
-        stats[t] = {topic.offered.load(), topic.published.load(), topic.notPublished.load(),
-                    topic.failed.load(), 0, 0};
+        stats[t] = {topic.offered.load(),
+                    topic.published.load(),
+                    topic.notPublished.load(),
+                    topic.failed.load(),
+                    0,
+                    0};
         dds_publication_matched_status_t matched{};
         if (topic.writer != 0 && dds_get_publication_matched_status(topic.writer, &matched) == 0) {
             stats[t].subscribers = matched.current_count;
@@ -209,16 +214,16 @@ const char* tarn_dds_type_hash(int kind) {
 
 const char* tarn_dds_strerror(int code) {
     switch (code) {
-    case TARN_ERR_DDS:
-        return "Cyclone DDS refused a participant, topic or writer";
-    case TARN_ERR_DDS_DOMAIN:
-        return "the DDS domain id is outside 0 to 232";
-    case TARN_ERR_DDS_NAMESPACE:
-        return "the namespace is not a ROS 2 name";
-    case TARN_ERR_DDS_QOS:
-        return "a QoS history depth is below 1";
-    default:
-        return tarn_messages_strerror(code);
+        case TARN_ERR_DDS:
+            return "Cyclone DDS refused a participant, topic or writer";
+        case TARN_ERR_DDS_DOMAIN:
+            return "the DDS domain id is outside 0 to 232";
+        case TARN_ERR_DDS_NAMESPACE:
+            return "the namespace is not a ROS 2 name";
+        case TARN_ERR_DDS_QOS:
+            return "a QoS history depth is below 1";
+        default:
+            return tarn_messages_strerror(code);
     }
 }
 

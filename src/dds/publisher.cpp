@@ -37,7 +37,9 @@ void writeU32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
     }
 }
 // CDR alignment counts from the end of the 4-byte encapsulation header.
-size_t align4(size_t at) { return 4 + ((at - 4 + 3) & ~size_t(3)); }
+size_t align4(size_t at) {
+    return 4 + ((at - 4 + 3) & ~size_t(3));
+}
 
 // Skips a CDR string at at; 0 when it runs past the end.
 size_t skipString(const std::vector<uint8_t>& b, size_t at) {
@@ -197,15 +199,14 @@ int Publisher::open(const tarn_dds_config& config, std::unique_ptr<Publisher>& o
     return TARN_OK;
 }
 
-int Publisher::createTopic(const std::string& name, int kind, const tarn_dds_qos& q,
-                           Topic& topic) {
+int Publisher::createTopic(const std::string& name, int kind, const tarn_dds_qos& q, Topic& topic) {
     const std::string rosType = tarn_message_type_name(kind);
     struct ddsi_sertype* type = newRawSertype(ddsTypeName(rosType).c_str());
     if (type == nullptr) {
         return TARN_ERR_NO_MEMORY;
     }
-    topic.topic = dds_create_topic_sertype(participant_, name.c_str(), &type, nullptr, nullptr,
-                                           nullptr);
+    topic.topic =
+        dds_create_topic_sertype(participant_, name.c_str(), &type, nullptr, nullptr, nullptr);
     if (topic.topic < 0) {
         ddsi_sertype_unref(type);
         topic.topic = 0;
@@ -269,10 +270,10 @@ int Publisher::addSensor(const tarn_dds_sensor_config& config, tarn_dds_sensor**
     return TARN_OK;
 }
 
-void Publisher::enqueue(Topic& topic, std::vector<uint8_t>&& bytes) {
+void Publisher::enqueue(Topic& topic, std::vector<uint8_t>&& bytes, size_t length) {
     topic.offered.fetch_add(1);
-    topic.lastSize = bytes.size();
-    struct ddsi_serdata* sample = newRawSample(topic.type, std::move(bytes));
+    topic.lastSize = length;
+    struct ddsi_serdata* sample = newRawSample(topic.type, std::move(bytes), length);
     if (sample == nullptr) {
         topic.notPublished.fetch_add(1);
         topic.failed.fetch_add(1);
@@ -308,7 +309,7 @@ void Publisher::publishDiagnostics(tarn_dds_sensor& sensor, int64_t nowNs) {
         rc = tarn_messages_diagnostics(sensor.diagnostics, &stats, nowNs, bytes.data(),
                                        bytes.size(), &length);
     }
-    bytes.resize(length);
+    bytes.resize(std::min(length, bytes.size()));
     std::vector<std::pair<std::string, std::string>> counts;
     for (int t = 0; t < TARN_DDS_DIAGNOSTICS; ++t) {
         if (sensor.topics[t].writer != 0) {
@@ -322,7 +323,8 @@ void Publisher::publishDiagnostics(tarn_dds_sensor& sensor, int64_t nowNs) {
         return;
     }
     topic.lastSize = bytes.size();
-    struct ddsi_serdata* sample = newRawSample(topic.type, std::move(bytes));
+    const size_t total = bytes.size();
+    struct ddsi_serdata* sample = newRawSample(topic.type, std::move(bytes), total);
     if (sample == nullptr || dds_writecdr(topic.writer, sample) < 0) {
         topic.notPublished.fetch_add(1);
         topic.failed.fetch_add(1);

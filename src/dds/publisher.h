@@ -48,15 +48,16 @@ struct Topic {
 };
 
 class Publisher {
-public:
+  public:
     ~Publisher();
     static int open(const tarn_dds_config& config, std::unique_ptr<Publisher>& out);
     int addSensor(const tarn_dds_sensor_config& config, tarn_dds_sensor** out);
 
-    // Queues bytes on a topic, replacing (and counting) a message still queued there.
-    void enqueue(Topic& topic, std::vector<uint8_t>&& bytes);
+    // Queues the first length of bytes on a topic, replacing (and counting) a message still
+    // queued there. Bytes with kRawSamplePadding to spare are taken over without a copy.
+    void enqueue(Topic& topic, std::vector<uint8_t>&& bytes, size_t length);
 
-private:
+  private:
     Publisher() = default;
     int createTopic(const std::string& name, int kind, const tarn_dds_qos& qos, Topic& topic);
     void run();

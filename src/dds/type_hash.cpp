@@ -43,7 +43,10 @@ const std::vector<Description>& descriptions() {
         {"std_msgs/msg/Header",
          {{"stamp", kNested, 0, "builtin_interfaces/msg/Time"}, {"frame_id", kString, 0, ""}}},
         {"geometry_msgs/msg/Quaternion",
-         {{"x", kDouble, 0, ""}, {"y", kDouble, 0, ""}, {"z", kDouble, 0, ""}, {"w", kDouble, 0, ""}}},
+         {{"x", kDouble, 0, ""},
+          {"y", kDouble, 0, ""},
+          {"z", kDouble, 0, ""},
+          {"w", kDouble, 0, ""}}},
         {"geometry_msgs/msg/Vector3",
          {{"x", kDouble, 0, ""}, {"y", kDouble, 0, ""}, {"z", kDouble, 0, ""}}},
         {"sensor_msgs/msg/PointField",
@@ -121,8 +124,9 @@ std::string json(const Description& d) {
         if (i != 0) {
             s += ", ";
         }
-        s += "{\"name\": \"" + std::string(f.name) + "\", \"type\": {\"type_id\": " +
-             std::to_string(f.typeId) + ", \"capacity\": " + std::to_string(f.capacity) +
+        s += "{\"name\": \"" + std::string(f.name) +
+             "\", \"type\": {\"type_id\": " + std::to_string(f.typeId) +
+             ", \"capacity\": " + std::to_string(f.capacity) +
              ", \"string_capacity\": 0, \"nested_type_name\": \"" + f.nested + "\"}}";
     }
     return s + "]}";
