@@ -40,6 +40,8 @@ void bindSim(py::module_& module);
 // Recordings (tarn/recording.h) and the frame source (tarn/source.h).
 void bindPcap(py::module_& module);
 void bindSource(py::module_& module);
+// The DDS publisher (tarn/dds.h).
+void bindDds(py::module_& module);
 
 }  // namespace tarn::python
 

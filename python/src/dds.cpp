@@ -1,86 +1,60 @@
-// The extension module tarn._dds: the DDS publisher of tarn/dds.h for tarn.dds.Publisher. Its
-// own module, so Python programs without DDS never load Cyclone DDS.
-#include <pybind11/numpy.h>
+// The DDS publisher of tarn/dds.h in tarn._tarn, for tarn.dds.Publisher: DdsPublisher, the
+// DdsSensor handles it gives, and dds_type_hash.
 #include <pybind11/pybind11.h>
 
-#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <string>
 
+#include "bindings.h"
+#include "grid.h"
 #include "tarn/dds.h"
 
-namespace py = pybind11;
-
+namespace tarn::python {
 namespace {
 
-void check(int rc) {
+void checkDds(int rc) {
     if (rc != TARN_OK) {
         throw std::runtime_error(std::string(tarn_dds_strerror(rc)) + " (" + std::to_string(rc) +
                                  ")");
     }
 }
 
-class Publisher {
+// The publisher, shared by the Python object and the sensors it gave, so a sensor outliving a
+// closed publisher raises instead of reaching freed memory.
+class PublisherState {
   public:
-    Publisher(int domain, const std::string& ddsConfig, bool reliable, int depth,
-              bool reliableDiagnostics, int diagnosticsPeriodMs) {
-        tarn_dds_config config;
-        tarn_dds_config_init(&config);
-        config.domain_id = domain;
-        config.cyclonedds_config = ddsConfig.c_str();
-        config.data_qos = {reliable ? 1 : 0, depth};
-        config.diagnostics_qos.reliable = reliableDiagnostics ? 1 : 0;
-        config.diagnostics_period_ms = diagnosticsPeriodMs;
-        tarn_dds* dds = nullptr;
-        check(tarn_dds_open(&config, &dds));
-        dds_.reset(dds);
-    }
-    // Returns the sensor's handle as an integer, for the Python wrapper.
-    uintptr_t addSensor(const std::string& ns, const std::string& frameId) {
-        tarn_dds_sensor_config config;
-        tarn_dds_sensor_config_init(&config);
-        config.namespace_name = ns.c_str();
-        config.messages.frame_id = frameId.c_str();
-        tarn_dds_sensor* sensor = nullptr;
-        check(tarn_dds_add_sensor(live(), &config, &sensor));
-        return reinterpret_cast<uintptr_t>(sensor);
-    }
+    explicit PublisherState(tarn_dds* dds) : dds_(dds) {}
+    ~PublisherState() { close(); }
     void close() {
-        py::gil_scoped_release release;
-        dds_.reset();
+        tarn_dds_close(dds_);
+        dds_ = nullptr;
     }
-    tarn_dds* live() {
-        if (!dds_) {
-            throw std::runtime_error("the publisher is closed");
+    tarn_dds* live() const {
+        if (dds_ == nullptr) {
+            throw std::runtime_error("the DDS publisher is closed");
         }
-        return dds_.get();
+        return dds_;
     }
 
   private:
-    struct Close {
-        void operator()(tarn_dds* dds) const { tarn_dds_close(dds); }
-    };
-    std::unique_ptr<tarn_dds, Close> dds_;
+    tarn_dds* dds_;
 };
 
-tarn_dds_sensor* sensorOf(uintptr_t handle) { return reinterpret_cast<tarn_dds_sensor*>(handle); }
+class DdsSensor {
+  public:
+    static constexpr size_t kInfoFields = 12;  // tarn.FrameInfo's, in tarn_frame_info's order
 
-}  // namespace
+    DdsSensor(std::shared_ptr<PublisherState> publisher, tarn_dds_sensor* sensor)
+        : publisher_(std::move(publisher)), sensor_(sensor) {}
 
-PYBIND11_MODULE(_dds, module) {
-    module.doc() = "Bindings of the DDS publisher (tarn/dds.h); use tarn.dds.";
-    py::class_<Publisher>(module, "Publisher")
-        .def(py::init<int, const std::string&, bool, int, bool, int>())
-        .def("add_sensor", &Publisher::addSensor)
-        .def("close", &Publisher::close);
-    // grid: a C-contiguous array of 54,000 40-byte cells (tarn.POINT_DTYPE); info: the
-    // FrameInfo fields in tarn_frame_info's order.
-    module.def("publish_frame", [](Publisher& p, uintptr_t sensor, py::buffer grid, py::tuple info) {
-        p.live();
-        py::buffer_info b = grid.request();
-        if (b.size * b.itemsize != ssize_t(TARN_CELLS * sizeof(tarn_point))) {
-            throw std::invalid_argument("the grid must hold 150 x 360 points of 40 bytes");
+    // grid: a grid array (tarn.POINT_DTYPE, 150 x 360, as gridOf takes it); info: the FrameInfo
+    // fields.
+    void publishFrame(const py::object& grid, const py::tuple& info) {
+        publisher_->live();
+        const tarn_point* points = gridOf(grid, false);
+        if (info.size() != kInfoFields) {
+            throw std::invalid_argument("info must hold the fields of tarn.FrameInfo");
         }
         tarn_frame_info fi{};
         fi.sequence = info[0].cast<uint64_t>();
@@ -94,14 +68,15 @@ PYBIND11_MODULE(_dds, module) {
         fi.last_timestamp = info[8].cast<uint64_t>();
         fi.receive_monotonic_ns = info[9].cast<int64_t>();
         fi.receive_realtime_ns = info[10].cast<int64_t>();
-        const auto* points = static_cast<const tarn_point*>(b.ptr);
+        fi.redelivered = info[11].cast<bool>();
         py::gil_scoped_release release;
-        check(tarn_dds_publish_frame(sensorOf(sensor), points, &fi));
-    });
-    module.def("sensor_stats", [](Publisher& p, uintptr_t sensor) {
-        p.live();
+        checkDds(tarn_dds_publish_frame(sensor_, points, &fi));
+    }
+
+    py::dict stats() const {
+        publisher_->live();
         tarn_dds_topic_stats s[TARN_DDS_TOPICS];
-        check(tarn_dds_sensor_stats(sensorOf(sensor), s));
+        checkDds(tarn_dds_sensor_stats(sensor_, s));
         py::dict out;
         for (int t = 0; t < TARN_DDS_TOPICS; ++t) {
             py::dict d;
@@ -113,9 +88,60 @@ PYBIND11_MODULE(_dds, module) {
             out[tarn_dds_topic_name(t)] = d;
         }
         return out;
-    });
-    module.def("type_hash", [](int kind) {
+    }
+
+  private:
+    std::shared_ptr<PublisherState> publisher_;
+    tarn_dds_sensor* sensor_;  // freed with the publisher, so used only while it is live
+};
+
+class DdsPublisher {
+  public:
+    DdsPublisher(int domain, const std::string& ddsConfig, bool reliable, int depth,
+                 bool reliableDiagnostics, int diagnosticsPeriodMs) {
+        tarn_dds_config config;
+        tarn_dds_config_init(&config);
+        config.domain_id = domain;
+        config.cyclonedds_config = textArgument(ddsConfig);
+        config.data_qos = {reliable ? 1 : 0, depth};
+        config.diagnostics_qos.reliable = reliableDiagnostics ? 1 : 0;
+        config.diagnostics_period_ms = diagnosticsPeriodMs;
+        tarn_dds* dds = nullptr;
+        checkDds(tarn_dds_open(&config, &dds));
+        state_ = std::make_shared<PublisherState>(dds);
+    }
+    DdsSensor addSensor(const std::string& ns, const std::string& frameId) {
+        tarn_dds_sensor_config config;
+        tarn_dds_sensor_config_init(&config);
+        config.namespace_name = textArgument(ns);
+        config.messages.frame_id = textArgument(frameId);
+        tarn_dds_sensor* sensor = nullptr;
+        checkDds(tarn_dds_add_sensor(state_->live(), &config, &sensor));
+        return DdsSensor(state_, sensor);
+    }
+    void close() {
+        py::gil_scoped_release release;
+        state_->close();
+    }
+
+  private:
+    std::shared_ptr<PublisherState> state_;
+};
+
+}  // namespace
+
+void bindDds(py::module_& module) {
+    py::class_<DdsSensor>(module, "DdsSensor")
+        .def("publish_frame", &DdsSensor::publishFrame)
+        .def("stats", &DdsSensor::stats);
+    py::class_<DdsPublisher>(module, "DdsPublisher")
+        .def(py::init<int, const std::string&, bool, int, bool, int>())
+        .def("add_sensor", &DdsPublisher::addSensor)
+        .def("close", &DdsPublisher::close);
+    module.def("dds_type_hash", [](int kind) {
         const char* h = tarn_dds_type_hash(kind);
-        return h ? std::string(h) : std::string();
+        return h != nullptr ? std::string(h) : std::string();
     });
 }
+
+}  // namespace tarn::python

@@ -13,4 +13,5 @@ PYBIND11_MODULE(_tarn, module) {
     tarn::python::bindSim(module);
     tarn::python::bindPcap(module);
     tarn::python::bindSource(module);
+    tarn::python::bindDds(module);
 }

@@ -16,26 +16,25 @@ without it CYCLONEDDS_URI applies. ``domain=None`` reads ROS_DOMAIN_ID as ROS 2 
 
 import dataclasses
 
-from tarn import _dds
+from tarn import _tarn
 
 
 class Sensor:
     """One sensor's topics. ``publish`` serialises the frame and returns; a thread of the
     publisher writes it."""
 
-    def __init__(self, publisher, handle, namespace):
-        self._publisher = publisher
-        self._handle = handle
+    def __init__(self, native, namespace):
+        self._native = native
         self.namespace = namespace
 
     def publish(self, frame):
         """Publishes a tarn.Frame as points, depth/image and intensity/image."""
         info = dataclasses.astuple(frame.info)
-        _dds.publish_frame(self._publisher._native, self._handle, frame.points, info)
+        self._native.publish_frame(frame.points, info)
 
     def stats(self):
         """Per topic: offered, published, not_published, failed and subscribers."""
-        return _dds.sensor_stats(self._publisher._native, self._handle)
+        return self._native.stats()
 
 
 class Publisher:
@@ -43,7 +42,7 @@ class Publisher:
 
     def __init__(self, domain=None, dds_config=None, reliable=False, depth=5,
                  reliable_diagnostics=True, diagnostics_period=1.0):
-        self._native = _dds.Publisher(-1 if domain is None else int(domain), dds_config or "",
+        self._native = _tarn.DdsPublisher(-1 if domain is None else int(domain), dds_config or "",
                                       bool(reliable), int(depth), bool(reliable_diagnostics),
                                       int(round(diagnostics_period * 1000)))
         self._sensors = []
@@ -53,7 +52,7 @@ class Publisher:
         the namespace with '/' as '_')."""
         if frame_id is None:
             frame_id = namespace.replace("/", "_")
-        sensor = Sensor(self, self._native.add_sensor(namespace, frame_id), namespace)
+        sensor = Sensor(self._native.add_sensor(namespace, frame_id), namespace)
         self._sensors.append(sensor)
         return sensor
 
