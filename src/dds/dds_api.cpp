@@ -24,7 +24,7 @@ template <typename Serialise>
 void publishOne(tarn_dds_sensor& sensor, int topicIndex, Serialise serialise) {
     tarn::dds::Topic& topic = sensor.topics[topicIndex];
     // The padding's room beyond what the serialiser may fill, so the sample takes the buffer over.
-    std::vector<uint8_t> bytes(topic.lastSize + tarn::dds::kRawSamplePadding);
+    tarn::dds::SampleBytes bytes(topic.lastSize + tarn::dds::kRawSamplePadding);
     size_t length = 0;
     int rc = serialise(bytes.data(), bytes.size() - tarn::dds::kRawSamplePadding, &length);
     if (rc == TARN_ERR_BUFFER_TOO_SMALL) {

@@ -270,7 +270,7 @@ int Publisher::addSensor(const tarn_dds_sensor_config& config, tarn_dds_sensor**
     return TARN_OK;
 }
 
-void Publisher::enqueue(Topic& topic, std::vector<uint8_t>&& bytes, size_t length) {
+void Publisher::enqueue(Topic& topic, SampleBytes&& bytes, size_t length) {
     topic.offered.fetch_add(1);
     topic.lastSize = length;
     struct ddsi_serdata* sample = newRawSample(topic.type, std::move(bytes), length);
@@ -323,8 +323,8 @@ void Publisher::publishDiagnostics(tarn_dds_sensor& sensor, int64_t nowNs) {
         return;
     }
     topic.lastSize = bytes.size();
-    const size_t total = bytes.size();
-    struct ddsi_serdata* sample = newRawSample(topic.type, std::move(bytes), total);
+    SampleBytes sampleBytes(bytes.begin(), bytes.end());
+    struct ddsi_serdata* sample = newRawSample(topic.type, std::move(sampleBytes), bytes.size());
     if (sample == nullptr || dds_writecdr(topic.writer, sample) < 0) {
         topic.notPublished.fetch_add(1);
         topic.failed.fetch_add(1);

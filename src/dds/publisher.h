@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "raw_sertype.h"
 #include "tarn/dds.h"
 
 struct tarn_dds_sensor;
@@ -55,7 +56,7 @@ class Publisher {
 
     // Queues the first length of bytes on a topic, replacing (and counting) a message still
     // queued there. Bytes with kRawSamplePadding to spare are taken over without a copy.
-    void enqueue(Topic& topic, std::vector<uint8_t>&& bytes, size_t length);
+    void enqueue(Topic& topic, SampleBytes&& bytes, size_t length);
 
   private:
     Publisher() = default;

@@ -37,9 +37,9 @@ uint32_t basehashOf(const struct ddsi_sertype* type) {
 // references (serdata.refc) and calls freeSample when the last one goes; until then the bytes
 // stay where they are, as to_ser_ref promises.
 struct RawSample {
-    struct ddsi_serdata c;       // first, so a ddsi_serdata* is a RawSample*
-    std::vector<uint8_t> bytes;  // align4(length) of them, the padding zero
-    uint32_t length = 0;         // the CDR bytes, encapsulation header included
+    struct ddsi_serdata c;  // first, so a ddsi_serdata* is a RawSample*
+    SampleBytes bytes;      // align4(length) of them, the padding zero
+    uint32_t length = 0;    // the CDR bytes, encapsulation header included
     // The bytes are written before the sample exists and only read after. Cyclone DDS hands
     // samples between its threads and counts their references with locks and atomics of its
     // own, which ThreadSanitizer does not see in Debian's uninstrumented build; so the order is
@@ -62,7 +62,7 @@ void endRead(const struct ddsi_serdata* d) {
 
 // A sample of type; an untyped one (for Cyclone DDS's instance map) has no type of its own.
 struct ddsi_serdata* make(const struct ddsi_sertype* type, enum ddsi_serdata_kind kind,
-                          std::vector<uint8_t>&& bytes, size_t length, bool untyped = false) {
+                          SampleBytes&& bytes, size_t length, bool untyped = false) {
     if (length > bytes.size() || length > UINT32_MAX - 3) {
         return nullptr;
     }
@@ -104,7 +104,7 @@ void freeSample(struct ddsi_serdata* d) {
 
 struct ddsi_serdata* fromSerIov(const struct ddsi_sertype* type, enum ddsi_serdata_kind kind,
                                 ddsrt_msg_iovlen_t niov, const ddsrt_iovec_t* iov, size_t) {
-    std::vector<uint8_t> bytes;
+    SampleBytes bytes;
     try {
         for (ddsrt_msg_iovlen_t i = 0; i < niov; ++i) {
             const uint8_t* p = static_cast<const uint8_t*>(iov[i].iov_base);
@@ -247,7 +247,7 @@ struct ddsi_sertype* newRawSertype(const char* typeName) {
     return &t->c;
 }
 
-struct ddsi_serdata* newRawSample(const struct ddsi_sertype* type, std::vector<uint8_t>&& bytes,
+struct ddsi_serdata* newRawSample(const struct ddsi_sertype* type, SampleBytes&& bytes,
                                   size_t length) {
     return make(type, SDK_DATA, std::move(bytes), length);
 }
