@@ -10,7 +10,8 @@
 // Every participant runs on tests/dds/loopback.xml (loopback only, no multicast, 127.0.0.1 the
 // only peer) in domain 47, which no test uses.
 // Prints one "name value" line per figure.
-// Run: build/<flavour>/bench/tarn_dds_bench [seconds per phase, default 5]
+// Publisher and bare writers take turns in five rounds; each figure is the median round.
+// Run: build/<flavour>/bench/tarn_dds_bench [seconds of frames per side, default 5]
 #include <sys/resource.h>
 #include <time.h>
 
@@ -42,6 +43,7 @@ constexpr int kDomain = 47;
 constexpr double kFramesPerSecond = 20.0;
 constexpr int kFrameTopics = 3;  // points, depth/image, intensity/image
 constexpr double kPercentile99 = 0.99;
+constexpr int kRounds = 5;  // alternating rounds of publisher and bare writers
 
 int64_t realtimeNs() {
     timespec t{};
@@ -166,68 +168,125 @@ std::vector<size_t> messageSizes(const tarn_point* grid, const tarn_frame_info& 
     return sizes;
 }
 
-struct Figures {
-    double publisherCpuMs = 0;
-    double bareCpuMs = 0;
-    uint64_t notPublished = 0;
-    double directMedianMs = 0, directP99Ms = 0;  // publish call to arrival
-    double medianMs = 0, p99Ms = 0;              // last datagram to arrival
-    size_t clouds = 0;
-};
-
-// The publisher fed frames directly: CPU per frame, and the delay from the call to arrival.
-void publisherPhase(int sensors, int frames, const std::vector<tarn_point>& grid,
-                    SubscriberProcess& sub, Figures& out) {
-    tarn_dds_config config;
-    tarn_dds_config_init(&config);
-    config.domain_id = kDomain;
-    tarn_dds* dds = nullptr;
-    if (tarn_dds_open(&config, &dds) != TARN_OK) {
-        throw std::runtime_error("tarn_dds_open failed");
+// The publisher's sensors, fed frames directly.
+class PublisherSide {
+  public:
+    explicit PublisherSide(int sensors) {
+        tarn_dds_config config;
+        tarn_dds_config_init(&config);
+        config.domain_id = kDomain;
+        if (tarn_dds_open(&config, &dds_) != TARN_OK) {
+            throw std::runtime_error("tarn_dds_open failed");
+        }
+        for (int s = 0; s < sensors; ++s) {
+            names_.push_back(nameOf(s));
+        }
+        for (const std::string& name : names_) {
+            tarn_dds_sensor_config sc;
+            tarn_dds_sensor_config_init(&sc);
+            sc.namespace_name = name.c_str();
+            tarn_dds_sensor* sensor = nullptr;
+            tarn_dds_add_sensor(dds_, &sc, &sensor);
+            sensors_.push_back(sensor);
+        }
     }
-    std::vector<tarn_dds_sensor*> handles;
-    std::vector<std::string> names;
-    for (int s = 0; s < sensors; ++s) {
-        names.push_back(nameOf(s));
-        tarn_dds_sensor_config sc;
-        tarn_dds_sensor_config_init(&sc);
-        sc.namespace_name = names.back().c_str();
-        tarn_dds_sensor* sensor = nullptr;
-        tarn_dds_add_sensor(dds, &sc, &sensor);
-        handles.push_back(sensor);
-    }
-    if (!waitUntil([&] { return matched(handles); }, 20000ms)) {
-        throw std::runtime_error("the subscriber did not match the publisher");
-    }
-    std::this_thread::sleep_for(500ms);  // discovery settles
-    const int64_t from = realtimeNs();
-    const double cpu0 = cpuSeconds();
-    paced(frames, [&](int f) {
+    ~PublisherSide() { tarn_dds_close(dds_); }
+    bool matched() const { return ::matched(sensors_); }
+    void publish(const std::vector<tarn_point>& grid, int frame) {
         tarn_frame_info info{};
-        info.sequence = uint64_t(f + 1);
+        info.sequence = uint64_t(frame + 1);
         info.complete = 1;
         info.receive_realtime_ns = realtimeNs();
-        for (tarn_dds_sensor* sensor : handles) {
+        for (tarn_dds_sensor* sensor : sensors_) {
             tarn_dds_publish_frame(sensor, grid.data(), &info);
         }
-    });
-    waitUntil([&] { return drained(handles); }, 5000ms);
-    out.publisherCpuMs = 1e3 * (cpuSeconds() - cpu0) / double(frames * sensors);
-    for (tarn_dds_sensor* sensor : handles) {
-        for (int t = 0; t < kFrameTopics; ++t) {
-            out.notPublished += statsOf(sensor)[size_t(t)].not_published;
+    }
+    void drain() const {
+        waitUntil([this] { return drained(sensors_); }, 5000ms);
+    }
+    uint64_t notPublished() const {
+        uint64_t n = 0;
+        for (tarn_dds_sensor* sensor : sensors_) {
+            for (int t = 0; t < kFrameTopics; ++t) {
+                n += statsOf(sensor)[size_t(t)].not_published;
+            }
+        }
+        return n;
+    }
+    const std::vector<tarn_dds_sensor*>& sensors() const { return sensors_; }
+
+  private:
+    tarn_dds* dds_ = nullptr;
+    std::vector<std::string> names_;
+    std::vector<tarn_dds_sensor*> sensors_;
+};
+
+// Bare Cyclone DDS writers of byte sequences of the messages' sizes, one per topic, with the
+// publisher's data QoS.
+class BareSide {
+  public:
+    BareSide(int sensors, const std::vector<size_t>& sizes) {
+        participant_ = dds_create_participant(kDomain, nullptr, nullptr);
+        dds_qos_t* qos = dds_create_qos();
+        dds_qset_reliability(qos, DDS_RELIABILITY_BEST_EFFORT, 0);
+        dds_qset_history(qos, DDS_HISTORY_KEEP_LAST, 5);
+        dds_qset_durability(qos, DDS_DURABILITY_VOLATILE);
+        dds_data_representation_id_t xcdr1 = DDS_DATA_REPRESENTATION_XCDR1;
+        dds_qset_data_representation(qos, 1, &xcdr1);
+        for (int s = 0; s < sensors; ++s) {
+            for (int t = 0; t < kFrameTopics; ++t) {
+                const std::string name = "bench/" + nameOf(s) + "/" + std::to_string(t);
+                dds_entity_t topic = dds_create_topic(participant_, &tarn_bench_Bytes_desc,
+                                                      name.c_str(), nullptr, nullptr);
+                writers_.push_back(dds_create_writer(participant_, topic, qos, nullptr));
+            }
+        }
+        dds_delete_qos(qos);
+        // The sequence's 4-byte length and the encapsulation header make up each message's size.
+        for (size_t size : sizes) {
+            payloads_.emplace_back(size - 8, uint8_t(0x5a));
         }
     }
-    const int64_t to = realtimeNs();
-    std::this_thread::sleep_for(300ms);  // the last clouds arrive
-    const auto d = delays(sub.lines(), from, to);
-    out.directMedianMs = percentileMs(d, 0.5);
-    out.directP99Ms = percentileMs(d, kPercentile99);
+    ~BareSide() { dds_delete(participant_); }
+    bool matched() const {
+        for (dds_entity_t w : writers_) {
+            dds_publication_matched_status_t m{};
+            if (dds_get_publication_matched_status(w, &m) < 0 || m.current_count == 0) {
+                return false;
+            }
+        }
+        return true;
+    }
+    void publish() {
+        for (size_t w = 0; w < writers_.size(); ++w) {
+            std::vector<uint8_t>& p = payloads_[w % kFrameTopics];
+            tarn_bench_Bytes sample{};
+            sample.data._buffer = p.data();
+            sample.data._length = uint32_t(p.size());
+            sample.data._maximum = uint32_t(p.size());
+            sample.data._release = false;
+            dds_write(writers_[w], &sample);
+        }
+    }
 
-    // The full path: simulated sensors stream into library streams feeding the same sensors.
+  private:
+    dds_entity_t participant_ = 0;
+    std::vector<dds_entity_t> writers_;
+    std::vector<std::vector<uint8_t>> payloads_;
+};
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+// Simulated sensors streaming into library streams whose frames go to the publisher's sensors;
+// the delays from each frame's last datagram to the cloud's arrival.
+std::vector<int64_t> streamedDelays(const std::vector<tarn_dds_sensor*>& sensors, int frames,
+                                    SubscriberProcess& sub) {
     std::vector<tarn_sim*> sims;
     std::vector<tarn_stream*> streams;
-    for (int s = 0; s < sensors; ++s) {
+    for (tarn_dds_sensor* sensor : sensors) {
         const uint16_t port = tarn::bench::freeLocalPort();
         tarn_sim_config* sc = nullptr;
         tarn_sim_config_new(&sc);
@@ -248,13 +307,13 @@ void publisherPhase(int sensors, int frames, const std::vector<tarn_point>& grid
         stream.device_address = "127.0.0.1";
         stream.device_port = sourcePort;
         stream.on_frame = tarn_dds_on_frame;
-        stream.frame_user = handles[size_t(s)];
+        stream.frame_user = sensor;
         tarn_stream* opened = nullptr;
         tarn_stream_open(&stream, &opened);
         sims.push_back(sim);
         streams.push_back(opened);
     }
-    const int64_t streamFrom = realtimeNs();
+    const int64_t from = realtimeNs();
     for (tarn_sim* sim : sims) {
         tarn_sim_start(sim);
     }
@@ -262,70 +321,64 @@ void publisherPhase(int sensors, int frames, const std::vector<tarn_point>& grid
         tarn_sim_wait(sim, 60000);
     }
     std::this_thread::sleep_for(500ms);  // the last frames decode and arrive
-    const auto full = delays(sub.lines(), streamFrom, realtimeNs());
-    out.medianMs = percentileMs(full, 0.5);
-    out.p99Ms = percentileMs(full, kPercentile99);
-    out.clouds = full.size();
     for (size_t s = 0; s < sims.size(); ++s) {
         tarn_stream_close(streams[s]);
         tarn_sim_close(sims[s]);
     }
-    tarn_dds_close(dds);
+    return delays(sub.lines(), from, realtimeNs());
 }
 
-// Bare Cyclone DDS writers of byte sequences of the messages' sizes, at the same rate.
-void barePhase(int sensors, int frames, const std::vector<size_t>& sizes, Figures& out) {
-    dds_entity_t participant = dds_create_participant(kDomain, nullptr, nullptr);
-    dds_qos_t* qos = dds_create_qos();
-    dds_qset_reliability(qos, DDS_RELIABILITY_BEST_EFFORT, 0);
-    dds_qset_history(qos, DDS_HISTORY_KEEP_LAST, 5);
-    dds_qset_durability(qos, DDS_DURABILITY_VOLATILE);
-    dds_data_representation_id_t xcdr1 = DDS_DATA_REPRESENTATION_XCDR1;
-    dds_qset_data_representation(qos, 1, &xcdr1);
-    std::vector<dds_entity_t> writers;
+// Publisher and bare writers in alternating rounds, so that whatever else the machine does
+// lands on both; the median round of each.
+void measure(int sensors, int frames, const std::vector<tarn_point>& grid,
+             const std::vector<size_t>& sizes) {
+    std::vector<std::string> args = {TARN_DDS_BENCH_SUBSCRIBER, std::to_string(kDomain)};
     for (int s = 0; s < sensors; ++s) {
-        for (int t = 0; t < kFrameTopics; ++t) {
-            const std::string name = "bench/" + nameOf(s) + "/" + std::to_string(t);
-            dds_entity_t topic = dds_create_topic(participant, &tarn_bench_Bytes_desc, name.c_str(),
-                                                  nullptr, nullptr);
-            writers.push_back(dds_create_writer(participant, topic, qos, nullptr));
-        }
+        args.push_back(nameOf(s));
     }
-    dds_delete_qos(qos);
-    const bool all = waitUntil(
-        [&] {
-            for (dds_entity_t w : writers) {
-                dds_publication_matched_status_t m{};
-                if (dds_get_publication_matched_status(w, &m) < 0 || m.current_count == 0) {
-                    return false;
-                }
-            }
-            return true;
-        },
-        20000ms);
-    if (!all) {
-        throw std::runtime_error("the subscriber did not match the bare writers");
+    SubscriberProcess sub(args);
+    PublisherSide publisher(sensors);
+    BareSide bare(sensors, sizes);
+    if (!waitUntil([&] { return publisher.matched() && bare.matched(); }, 20000ms)) {
+        throw std::runtime_error("the subscriber did not match every writer");
     }
-    std::this_thread::sleep_for(500ms);
-    // The sequence's 4-byte length and the encapsulation header make up each message's size.
-    std::vector<std::vector<uint8_t>> payloads;
-    for (size_t size : sizes) {
-        payloads.emplace_back(size - 8, uint8_t(0x5a));
+    std::this_thread::sleep_for(500ms);  // discovery settles
+    const int perRound = std::max(2, frames / kRounds);
+    std::vector<double> publisherMs, bareMs, ratios;
+    const int64_t from = realtimeNs();
+    for (int r = 0; r < kRounds; ++r) {
+        double cpu0 = cpuSeconds();
+        paced(perRound, [&](int f) { publisher.publish(grid, r * perRound + f); });
+        publisher.drain();
+        const double p = 1e3 * (cpuSeconds() - cpu0) / double(perRound * sensors);
+        cpu0 = cpuSeconds();
+        paced(perRound, [&](int) { bare.publish(); });
+        const double b = 1e3 * (cpuSeconds() - cpu0) / double(perRound * sensors);
+        publisherMs.push_back(p);
+        bareMs.push_back(b);
+        ratios.push_back(b > 0 ? p / b : 0.0);
     }
-    const double cpu0 = cpuSeconds();
-    paced(frames, [&](int) {
-        for (size_t w = 0; w < writers.size(); ++w) {
-            std::vector<uint8_t>& p = payloads[w % kFrameTopics];
-            tarn_bench_Bytes sample{};
-            sample.data._buffer = p.data();
-            sample.data._length = uint32_t(p.size());
-            sample.data._maximum = uint32_t(p.size());
-            sample.data._release = false;
-            dds_write(writers[w], &sample);
-        }
-    });
-    out.bareCpuMs = 1e3 * (cpuSeconds() - cpu0) / double(frames * sensors);
-    dds_delete(participant);
+    const int64_t to = realtimeNs();
+    std::this_thread::sleep_for(300ms);  // the last clouds arrive
+    const auto direct = delays(sub.lines(), from, to);
+    const auto streamed = streamedDelays(publisher.sensors(), frames, sub);
+    sub.stop();
+
+    const char* n = sensors == 1 ? "1" : "4";
+    std::printf("sensors_%s_publisher_cpu_ms_per_frame %.3f\n", n, median(publisherMs));
+    std::printf("sensors_%s_bare_writer_cpu_ms_per_frame %.3f\n", n, median(bareMs));
+    std::printf("sensors_%s_cpu_ratio median %.2f rounds", n, median(ratios));
+    for (double r : ratios) {
+        std::printf(" %.2f", r);
+    }
+    std::printf("\nsensors_%s_not_published %llu of %d\n", n,
+                static_cast<unsigned long long>(publisher.notPublished()),
+                kRounds * perRound * sensors * kFrameTopics);
+    std::printf("sensors_%s_publish_to_arrival_ms median %.2f p99 %.2f clouds %zu\n", n,
+                percentileMs(direct, 0.5), percentileMs(direct, kPercentile99), direct.size());
+    std::printf("sensors_%s_last_datagram_to_arrival_ms median %.2f p99 %.2f clouds %zu of %d\n", n,
+                percentileMs(streamed, 0.5), percentileMs(streamed, kPercentile99), streamed.size(),
+                frames * sensors);
 }
 
 }  // namespace
@@ -341,27 +394,7 @@ int main(int argc, char** argv) {
     std::printf("message_bytes %zu %zu %zu\n", sizes[0], sizes[1], sizes[2]);
     try {
         for (int sensors : {1, 4}) {
-            std::vector<std::string> args = {TARN_DDS_BENCH_SUBSCRIBER, std::to_string(kDomain)};
-            for (int s = 0; s < sensors; ++s) {
-                args.push_back(nameOf(s));
-            }
-            SubscriberProcess sub(args);
-            Figures f;
-            publisherPhase(sensors, frames, grid, sub, f);
-            barePhase(sensors, frames, sizes, f);
-            sub.stop();
-            const std::string n = std::to_string(sensors);
-            std::printf("sensors_%s_publisher_cpu_ms_per_frame %.3f\n", n.c_str(),
-                        f.publisherCpuMs);
-            std::printf("sensors_%s_bare_writer_cpu_ms_per_frame %.3f\n", n.c_str(), f.bareCpuMs);
-            std::printf("sensors_%s_cpu_ratio %.2f\n", n.c_str(),
-                        f.bareCpuMs > 0 ? f.publisherCpuMs / f.bareCpuMs : 0.0);
-            std::printf("sensors_%s_not_published %llu\n", n.c_str(),
-                        static_cast<unsigned long long>(f.notPublished));
-            std::printf("sensors_%s_publish_to_arrival_ms median %.2f p99 %.2f\n", n.c_str(),
-                        f.directMedianMs, f.directP99Ms);
-            std::printf("sensors_%s_last_datagram_to_arrival_ms median %.2f p99 %.2f clouds %zu\n",
-                        n.c_str(), f.medianMs, f.p99Ms, f.clouds);
+            measure(sensors, frames, grid, sizes);
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tarn_dds_bench: %s\n", e.what());
