@@ -105,3 +105,6 @@ install(CODE "
 ")
 tarn_install_component(tarn_view COMPONENT view REQUIRES tarn_messages
                        DESCRIPTION "tarn SDK: the live viewer, over HTTP and the Foxglove WebSocket protocol")
+tarn_install_component(tarn_dds COMPONENT dds REQUIRES tarn_messages
+                       DESCRIPTION "tarn SDK: ROS 2 topics over DDS (Cyclone DDS)"
+                       FIND_DEPENDENCIES CycloneDDS)

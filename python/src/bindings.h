@@ -42,6 +42,8 @@ void bindPcap(py::module_& module);
 void bindSource(py::module_& module);
 // MCAP files (tarn/mcap.h): tarn.mcap.Writer, and their frames for tarn.open.
 void bindMcap(py::module_& module);
+// The DDS publisher (tarn/dds.h).
+void bindDds(py::module_& module);
 
 }  // namespace tarn::python
 

@@ -14,4 +14,5 @@ PYBIND11_MODULE(_tarn, module) {
     tarn::python::bindPcap(module);
     tarn::python::bindSource(module);
     tarn::python::bindMcap(module);
+    tarn::python::bindDds(module);
 }

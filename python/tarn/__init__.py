@@ -14,7 +14,7 @@ tarn.Error with the library's result code. The library's printed lines go to the
 """
 
 from tarn import _tarn
-from tarn import mcap, sim
+from tarn import dds, mcap, sim
 from tarn.control import NET_INFO_BYTES, Control, check_ip_format, crc8, get_net_info, set_net_info
 from tarn.decoder import Decoder, read_pcap
 from tarn.errors import (AngleError, AngleInUseError, ConnectError, ControlCommandError,

@@ -18,6 +18,7 @@ int runReplay(const Words& words);
 int runInfo(const Words& words);
 int runExport(const Words& words);
 int runView(const Words& words);
+int runRos2(const Words& words);
 
 // Runs a subcommand, turns its exceptions into a one-line message on standard error prefixed
 // with name ("tarn net get"), checks that standard output took everything (finishOutput), and

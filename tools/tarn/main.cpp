@@ -25,6 +25,7 @@ Commands:
   export   writes a recording's frames as PLY, PCD, CSV and PNG files
   sim      the simulated sensor on loopback: streams a tilted wall, serves the control port
   net      reads or writes a sensor's network settings, checks an address text
+  ros2     publishes sensors' frames as ROS 2 topics over DDS, no ROS installation needed
 
 Examples:
   tarn stream --duration 5 --angle --save .    the embedded simulated sensor, 5 seconds
@@ -42,7 +43,8 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"stream", runStream}, {"record", runRecord}, {"replay", runReplay}, {"info", runInfo},
-    {"export", runExport}, {"sim", runSim},       {"net", runNet},       {"view", runView}};
+    {"export", runExport}, {"sim", runSim},       {"net", runNet},       {"view", runView},
+    {"ros2", runRos2}};
 
 int dispatch(const Words& words) {
     if (words.empty()) {

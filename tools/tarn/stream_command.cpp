@@ -247,10 +247,10 @@ class Input {
         const int result = tarn_source_open_recording(o.recording.c_str(), nullptr, 0, &source_,
                                                       error, sizeof error);
         if (result != TARN_OK) {
-            throw Failure(ExitStatus::file, error[0] != '\0' ? std::string(error)
-                                                             : std::string("cannot open ") +
-                                                                   o.recording + ": " +
-                                                                   tarn_recording_strerror(result));
+            throw Failure(ExitStatus::file, error[0] != '\0'
+                                                ? std::string(error)
+                                                : std::string("cannot open ") + o.recording + ": " +
+                                                      tarn_recording_strerror(result));
         }
     }
     ~Input() {
@@ -281,9 +281,8 @@ class Input {
 std::string rejectedSourcesText(tarn_stream* stream) {
     tarn_rejected_source sources[TARN_REJECTED_SOURCES_KEPT] = {};
     std::size_t count = 0;
-    if (stream == nullptr ||
-        tarn_stream_get_rejected_sources(stream, sources, TARN_REJECTED_SOURCES_KEPT, &count) !=
-            TARN_OK) {
+    if (stream == nullptr || tarn_stream_get_rejected_sources(
+                                 stream, sources, TARN_REJECTED_SOURCES_KEPT, &count) != TARN_OK) {
         return "";
     }
     std::string text;
@@ -311,9 +310,10 @@ void explainRejections(const StreamOptions& o, const tarn_stream_stats& s, tarn_
     std::printf("tarn stream: every one of the %" PRIu64
                 " datagrams came from a source other than the one expected, %s port %s%s%s; "
                 "give the sender's address and source port as --device ADDRESS:PORT
-",
-                s.datagrams_read, o.source.device.c_str(), port.c_str(),
-                heard.empty() ? "" : "; heard from ", heard.c_str());
+                ",
+                s.datagrams_read,
+                o.source.device.c_str(), port.c_str(), heard.empty() ? "" : "; heard from ",
+                heard.c_str());
 }
 
 int run(const StreamOptions& o) {
@@ -381,10 +381,10 @@ int run(const StreamOptions& o) {
             ended = true;
         } else if (result != TARN_ERR_TIMEOUT) {
             const std::string reason = tarn_source_error(input.source());
-            throw Failure(result == TARN_ERR_RECORDING_DAMAGED ? ExitStatus::file
-                                                               : ExitStatus::failure,
-                          "reading a frame: " + (reason.empty() ? std::string(tarn_strerror(result))
-                                                                : reason));
+            throw Failure(
+                result == TARN_ERR_RECORDING_DAMAGED ? ExitStatus::file : ExitStatus::failure,
+                "reading a frame: " +
+                    (reason.empty() ? std::string(tarn_strerror(result)) : reason));
         }
         now = input.stats().stream;
         if (clock.tickDue()) {
@@ -406,7 +406,8 @@ int run(const StreamOptions& o) {
                 stop.stopped() ? "stopped" : (ended ? "the recording ended" : "done"), elapsed);
     printSummary(elapsed, stats.stream, o.angle ? &angle : nullptr, live);
     if (stats.frames_dropped != 0) {
-        std::printf("tarn stream: %" PRIu64 " frames dropped before this tool took them (its "
+        std::printf("tarn stream: %" PRIu64
+                    " frames dropped before this tool took them (its "
                     "frame queue was full)\n",
                     stats.frames_dropped);
     }
