@@ -309,11 +309,9 @@ void explainRejections(const StreamOptions& o, const tarn_stream_stats& s, tarn_
     const std::string heard = rejectedSourcesText(stream);
     std::printf("tarn stream: every one of the %" PRIu64
                 " datagrams came from a source other than the one expected, %s port %s%s%s; "
-                "give the sender's address and source port as --device ADDRESS:PORT
-                ",
-                s.datagrams_read,
-                o.source.device.c_str(), port.c_str(), heard.empty() ? "" : "; heard from ",
-                heard.c_str());
+                "give the sender's address and source port as --device ADDRESS:PORT\n",
+                s.datagrams_read, o.source.device.c_str(), port.c_str(),
+                heard.empty() ? "" : "; heard from ", heard.c_str());
 }
 
 int run(const StreamOptions& o) {
