@@ -28,7 +28,7 @@ installation: /NS/points, /NS/depth/image, /NS/intensity/image, /NS/imu_raw (and
 IMU layout in a library application) and /NS/diagnostics once a second. A SOURCE is a sensor's
 address, ADDRESS or ADDRESS:LOCAL_PORT (the local port it sends to, 7001 by default), or "sim"
 for a simulated sensor on loopback. Without a SOURCE and --config: one simulated sensor. Prints a
-status line per second; stops on Ctrl-C or after --duration.)";
+status line per second and a summary at the end; stops on Ctrl-C, SIGTERM or after --duration.)";
 const char* const kExamples =
     R"(  tarn ros2                               one simulated sensor on /tarn
   tarn ros2 192.168.1.10 --namespace front    a sensor sending to local port 7001
