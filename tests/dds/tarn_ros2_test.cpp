@@ -15,7 +15,8 @@ using tarn::dds::test::SubscriberProcess;
 using tarn::testing::ToolProcess;
 using namespace std::chrono_literals;
 
-constexpr int kDomain = 48;
+constexpr int kRestartDomain = 48;
+constexpr int kDurationDomain = 49;
 
 // The tool's environment: the loopback configuration for the subscriber, and Cyclone DDS's
 // insides left out of ThreadSanitizer's reports (the tool does not build in the suppressions
@@ -67,11 +68,11 @@ size_t stampedAfter(const Received& r, long long after) {
 TEST(TarnRos2Test, ARunningSubscriberPicksUpARestartedTool) {
     setEnvironment();
     SubscriberProcess sub(
-        {TARN_DDS_SUBSCRIBER, std::to_string(kDomain), "120000", "0", "1", "restart"});
+        {TARN_DDS_SUBSCRIBER, std::to_string(kRestartDomain), "120000", "0", "1", "restart"});
     ASSERT_TRUE(sub.started());
     const std::vector<std::string> args = {"ros2",         "sim",
                                            "--namespace",  "restart",
-                                           "--domain",     std::to_string(kDomain),
+                                           "--domain",     std::to_string(kRestartDomain),
                                            "--dds-config", TARN_DDS_LOOPBACK_CONFIG,
                                            "--reliable"};
     long long firstEnded = 0;
@@ -101,6 +102,18 @@ TEST(TarnRos2Test, ARunningSubscriberPicksUpARestartedTool) {
             firstEnded = realtimeNs();
         }
     }
+}
+
+// --duration is the run's length, not rounded down to its whole seconds.
+TEST(TarnRos2Test, DurationIsTheRunsLength) {
+    setEnvironment();
+    const auto outcome = tarn::testing::runTool({"ros2", "--duration", "0.5", "--domain",
+                                                 std::to_string(kDurationDomain), "--dds-config",
+                                                 TARN_DDS_LOOPBACK_CONFIG});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    const size_t at = outcome.out.find("tarn ros2: done after ");
+    ASSERT_NE(at, std::string::npos) << outcome.out;
+    EXPECT_GE(std::stod(outcome.out.substr(at + 22)), 0.5) << outcome.out;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // a status line per second.
 #include <yaml-cpp/yaml.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -207,8 +208,8 @@ void printSummary(const Running& r) {
             line += text;
         }
     }
-    std::printf("%s %" PRIu64 " not published, %" PRIu64 " failed\n", line.c_str(), notPublished,
-                failed);
+    std::printf("%s%s %" PRIu64 " not published, %" PRIu64 " failed\n", line.c_str(),
+                line.back() == ':' ? " no messages," : "", notPublished, failed);
 }
 
 struct Ros2Options {
@@ -320,14 +321,13 @@ int runRos2(const Words& words) {
     }
     std::fflush(stdout);
     const auto begin = StopSignal::Clock::now();
+    const auto end = duration > 0 ? begin + std::chrono::duration_cast<StopSignal::Clock::duration>(
+                                                std::chrono::duration<double>(duration))
+                                  : StopSignal::Clock::time_point::max();
     auto next = begin;
     while (true) {
         next += std::chrono::seconds(1);
-        if (duration > 0 && next > begin + std::chrono::duration_cast<StopSignal::Clock::duration>(
-                                               std::chrono::duration<double>(duration))) {
-            break;
-        }
-        if (!stop.sleepUntil(next)) {
+        if (!stop.sleepUntil(std::min(next, end)) || next > end) {
             break;
         }
         for (const auto& r : running) {
