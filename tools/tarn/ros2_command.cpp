@@ -2,6 +2,7 @@
 // a status line per second.
 #include <yaml-cpp/yaml.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -28,7 +29,7 @@ installation: /NS/points, /NS/depth/image, /NS/intensity/image, /NS/imu_raw (and
 IMU layout in a library application) and /NS/diagnostics once a second. A SOURCE is a sensor's
 address, ADDRESS or ADDRESS:LOCAL_PORT (the local port it sends to, 7001 by default), or "sim"
 for a simulated sensor on loopback. Without a SOURCE and --config: one simulated sensor. Prints a
-status line per second; stops on Ctrl-C or after --duration.)";
+status line per second and a summary at the end; stops on Ctrl-C, SIGTERM or after --duration.)";
 const char* const kExamples =
     R"(  tarn ros2                               one simulated sensor on /tarn
   tarn ros2 192.168.1.10 --namespace front    a sensor sending to local port 7001
@@ -108,9 +109,13 @@ struct Running {
     tarn_sim* sim = nullptr;
     tarn_stream* stream = nullptr;
     tarn_dds_sensor* sensor = nullptr;
-    ~Running() {
+    ~Running() { stop(); }
+    // Stops the frames; the sensor's counters are then final but for a message still queued.
+    void stop() {
         tarn_sim_close(sim);
+        sim = nullptr;
         tarn_stream_close(stream);
+        stream = nullptr;
     }
 };
 
@@ -183,6 +188,28 @@ std::unique_ptr<Running> start(tarn_dds* dds, const SensorSource& source, int de
     }
     tarn_dds_sensor_set_stream(r->sensor, r->stream);
     return r;
+}
+
+// Each topic's messages published of those handed in (one still queued when the publisher
+// closes is neither published nor counted as not published), and what did not go out.
+void printSummary(const Running& r) {
+    tarn_dds_topic_stats s[TARN_DDS_TOPICS];
+    tarn_dds_sensor_stats(r.sensor, s);
+    std::string line = "tarn ros2: /" + r.source.ns + ":";
+    uint64_t notPublished = 0;
+    uint64_t failed = 0;
+    for (int t = 0; t < TARN_DDS_TOPICS; ++t) {
+        notPublished += s[t].not_published;
+        failed += s[t].failed;
+        if (s[t].offered > 0) {
+            char text[96];
+            std::snprintf(text, sizeof text, " %s %" PRIu64 "/%" PRIu64 ",", tarn_dds_topic_name(t),
+                          s[t].published, s[t].offered);
+            line += text;
+        }
+    }
+    std::printf("%s%s %" PRIu64 " not published, %" PRIu64 " failed\n", line.c_str(),
+                line.back() == ':' ? " no messages," : "", notPublished, failed);
 }
 
 struct Ros2Options {
@@ -294,14 +321,13 @@ int runRos2(const Words& words) {
     }
     std::fflush(stdout);
     const auto begin = StopSignal::Clock::now();
+    const auto end = duration > 0 ? begin + std::chrono::duration_cast<StopSignal::Clock::duration>(
+                                                std::chrono::duration<double>(duration))
+                                  : StopSignal::Clock::time_point::max();
     auto next = begin;
     while (true) {
         next += std::chrono::seconds(1);
-        if (duration > 0 && next > begin + std::chrono::duration_cast<StopSignal::Clock::duration>(
-                                               std::chrono::duration<double>(duration))) {
-            break;
-        }
-        if (!stop.sleepUntil(next)) {
+        if (!stop.sleepUntil(std::min(next, end)) || next > end) {
             break;
         }
         for (const auto& r : running) {
@@ -314,7 +340,15 @@ int runRos2(const Words& words) {
         }
         std::fflush(stdout);
     }
-    running.clear();  // streams stop before the publisher closes
+    const double elapsed = std::chrono::duration<double>(StopSignal::Clock::now() - begin).count();
+    for (const auto& r : running) {  // streams stop before the publisher closes
+        r->stop();
+    }
+    std::printf("tarn ros2: %s after %.1f s\n", stop.stopped() ? "stopped" : "done", elapsed);
+    for (const auto& r : running) {
+        printSummary(*r);
+    }
+    std::fflush(stdout);
     return 0;
 }
 
