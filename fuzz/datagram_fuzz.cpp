@@ -504,16 +504,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     check(tarn_decoder_open(&decoder) == TARN_OK);
     std::vector<tarn_point> decoded(TARN_CELLS);
 
-    tarn::stream::WorkingFrame working;
     for (const Made& made : datagrams) {
         const Model::Event expected = model.take(made);
         const int frames = delivered.frames;
         const int imuSamples = delivered.imuSamples;
         const Datagram& bytes = made.bytes;
-        check(stream.storeDatagram(bytes.data(), bytes.size(), tarn::stream::receiveTimeNow()));
-        while (stream.assembleQueued(working)) {
+        check(stream.receiver().store(bytes.data(), bytes.size(), tarn::stream::receiveTimeNow()));
+        while (stream.assembler().assembleQueued()) {
         }
-        while (stream.decodeQueued()) {
+        while (stream.decoder().decodeQueued()) {
         }
         check(delivered.frames == frames + (expected == Model::Event::kFrame ? 1 : 0));
         check(delivered.imuSamples == imuSamples + (expected == Model::Event::kImu ? 1 : 0));

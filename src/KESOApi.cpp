@@ -12,7 +12,7 @@
 #include "geometry/rotation.h"
 #include "stream/connection.h"
 #include "stream/engine.h"
-#include "stream/publication.h"
+#include "stream/keso_shims.h"
 #include "stream/stream_state.h"
 
 // ---- Measurement data path state (created at load in this order) --------------------------

@@ -7,10 +7,10 @@
 #include <new>
 #include <unordered_map>
 
-#include "stream/assembler.h"
 #include "stream/counters.h"
-#include "stream/decoder.h"
-#include "stream/engine.h"
+#include "stream/frame_assembly.h"
+#include "stream/frame_decode.h"
+#include "stream/stream_storage.h"
 #include "tarn/tarn.h"
 
 namespace {

@@ -92,7 +92,7 @@ int bindSocket(Engine& stream, const OpenRequest& request, bool wantDestination)
     sockaddr_in bound{};
     socklen_t length = sizeof bound;
     getsockname(socket, reinterpret_cast<sockaddr*>(&bound), &length);
-    stream.setLocalPort(ntohs(bound.sin_port));
+    stream.receiver().setLocalPort(ntohs(bound.sin_port));
     return TARN_OK;
 }
 
@@ -150,7 +150,7 @@ int tarn_stream_open(const tarn_stream_config* config, tarn_stream** out) {
         return bound;
     }
     stream->discardLeftovers();
-    stream->setUpReceiveBuffer(stream->storage().socket.load());
+    stream->receiver().setUpSocket(stream->storage().socket.load());
     stream->setCallbacks(callbacksOf(*config));
     try {
         tarn::api::addStream(handle, stream);
@@ -194,7 +194,7 @@ int tarn_stream_local_port(tarn_stream* stream, int* port) {
     if (found == nullptr) {
         return TARN_ERR_INVALID_HANDLE;
     }
-    *port = found->localPort();
+    *port = found->receiver().localPort();
     return TARN_OK;
 }
 
@@ -203,7 +203,7 @@ int tarn_stream_get_frame(tarn_stream* stream, tarn_point* grid, tarn_frame_info
     if (found == nullptr) {
         return TARN_ERR_INVALID_HANDLE;
     }
-    return found->copyPublished(asGrid(grid), info) == KESO_OK ? TARN_OK : TARN_ERR_NO_FRAME;
+    return found->publication().copy(asGrid(grid), info) == KESO_OK ? TARN_OK : TARN_ERR_NO_FRAME;
 }
 
 int tarn_stream_wait_frame(tarn_stream* stream, int timeout_ms, tarn_point* grid,
@@ -212,7 +212,7 @@ int tarn_stream_wait_frame(tarn_stream* stream, int timeout_ms, tarn_point* grid
     if (found == nullptr) {
         return TARN_ERR_INVALID_HANDLE;
     }
-    return found->waitPublished(timeout_ms, asGrid(grid), info);
+    return found->publication().wait(timeout_ms, asGrid(grid), info);
 }
 
 int tarn_stream_get_stats(tarn_stream* stream, tarn_stream_stats* stats) {
@@ -236,6 +236,6 @@ int tarn_stream_get_rejected_sources(tarn_stream* stream, tarn_rejected_source* 
     if (found == nullptr) {
         return TARN_ERR_INVALID_HANDLE;
     }
-    *count = found->rejectedSources().copy(sources, capacity);
+    *count = found->receiver().rejectedSources().copy(sources, capacity);
     return TARN_OK;
 }

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "format/datagram_format.h"
-#include "stream/stream_state.h"
+#include "stream/ring_slot.h"
 
 namespace tarn::stream {
 

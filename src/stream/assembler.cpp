@@ -1,276 +1,128 @@
 #include "stream/assembler.h"
 
-#include <cstring>
 #include <utility>
 
-#include "api/log.h"
-#include "format/datagram_format.h"
-#include "stream/engine.h"
+#include "stream/workers.h"
 
 namespace tarn::stream {
 
 namespace {
-
-using log::Destination;
-
-void count(StreamCounters* counters, Counter StreamCounters::*counter) {
-    if (counters != nullptr) {
-        bump(counters->*counter);
-    }
-}
-
-void resetFrame(WorkingFrame& frame) {
-    frame.earlier.clear();
-    if (frame.current != nullptr) {
-        frame.current->clear();
-    }
-    frame.count = 0;
-    frame.queued = false;
-    frame.merged = false;
-    frame.redelivered = false;
-    frame.begunWithFirst = false;
-    frame.discarding = false;
-    ++frame.starts;
-}
-
-AssemblyResult appendToWorkingList(const uint8_t* datagram, std::size_t length,
-                                   WorkingFrame& frame, const AssemblyContext& context) {
-    if (frame.discarding) {
-        return AssemblyResult::kDropped;
-    }
-    if (frame.count >= kMaxWorkingListDatagrams) {
-        if (frame.begunWithFirst && !frame.merged) {
-            log::format(context.logStream, Destination::kStandardOutput,
-                        "frame assembly: a frame of more than %zu datagrams, discarded up to "
-                        "the next first datagram\n",
-                        kMaxWorkingListDatagrams);
-        } else {
-            log::format(context.logStream, Destination::kStandardOutput,
-                        "frame assembly: %zu datagrams without a first datagram, discarded\n",
-                        frame.count + 1);
-        }
-        resetFrame(frame);
-        frame.discarding = true;
-        count(context.counters, &StreamCounters::framesTooLong);
-        return AssemblyResult::kWorkingListFull;
-    }
-    if (frame.queued) {
-        frame.queued = false;
-        frame.merged = true;
-        frame.redelivered = false;
-    }
-    if (frame.current == nullptr) {
-        frame.current = context.pool.take();
-    }
-    frame.current->append(datagram, length);
-    ++frame.count;
-    return AssemblyResult::kAppended;
-}
-
-// UDP may deliver a datagram twice. A first datagram equal to the one the frame in hand began
-// with is such a copy.
-bool isRepeatedFirst(const uint8_t* datagram, std::size_t length, const WorkingFrame& frame) {
-    return frame.begunWithFirst && !frame.queued && frame.current != nullptr &&
-           frame.current->firstIs(datagram, length);
-}
-
-// A last datagram equal to the last one of the frame just queued, with nothing in between.
-bool isRepeatedLast(const uint8_t* datagram, std::size_t length, const WorkingFrame& frame) {
-    return frame.queued && !frame.earlier.empty() && frame.earlier.back()->lastIs(datagram, length);
-}
-
-// A first datagram ends the frame in hand: if that one never got its last datagram, it is lost.
-void startFrame(WorkingFrame& frame, const AssemblyContext& context) {
-    if (frame.count != 0 && !frame.queued) {
-        count(context.counters, &StreamCounters::framesLostLast);
-    }
-    resetFrame(frame);
-    frame.begunWithFirst = true;
-}
-
-AssemblyResult assemblePointDatagram(const uint8_t* datagram, std::size_t length,
-                                     WorkingFrame& frame, const AssemblyContext& context) {
-    if (length < kPointHeaderBytes) {
-        count(context.counters, &StreamCounters::invalidShort);
-        return AssemblyResult::kDropped;
-    }
-    const PointHeader header = readPointHeader(datagram);
-    if (header.versionMinor != kSupportedVersionMinor) {
-        log::format(context.logStream, Destination::kStandardOutput,
-                    "version_minor is %d ,unsupported\n", header.versionMinor);
-        count(context.counters, &StreamCounters::invalidVersion);
-        return AssemblyResult::kDropped;
-    }
-    const int pixelBytes = pixelBytesOfType(header.pixelType);
-    if (pixelBytes == 0) {
-        log::format(context.logStream, Destination::kStandardOutput, "data type %d is invalid\n",
-                    header.pixelType);
-        count(context.counters, &StreamCounters::invalidPixelType);
-        return AssemblyResult::kDropped;
-    }
-    context.pixelBytes.store(pixelBytes, std::memory_order_relaxed);
-
-    switch (header.frameFlag) {
-        case kFirstDatagram:
-            if (isRepeatedFirst(datagram, length, frame)) {
-                return AssemblyResult::kDropped;
-            }
-            startFrame(frame, context);
-            return appendToWorkingList(datagram, length, frame, context);
-        case kMiddleDatagram:
-            return appendToWorkingList(datagram, length, frame, context);
-        case kLastDatagram: {
-            // A repeated last datagram delivers the frame just queued again, as it always has
-            // (callers may rely on it), but says so instead of calling it merged.
-            const bool repeated = isRepeatedLast(datagram, length, frame);
-            const bool wasMerged = frame.merged;
-            const AssemblyResult appended = appendToWorkingList(datagram, length, frame, context);
-            if (appended != AssemblyResult::kAppended) {
-                return appended;
-            }
-            if (repeated) {
-                frame.merged = wasMerged;
-                frame.redelivered = true;
-            }
-            count(context.counters, &StreamCounters::framesCompleted);
-            // The run is complete: it goes out shared and read-only, and stays for a merge.
-            frame.earlier.push_back(std::move(frame.current));
-            frame.current = nullptr;
-            frame.queued = true;
-            if (frame.redelivered) {
-                count(context.counters, &StreamCounters::framesRedelivered);
-            } else if (frame.merged) {
-                count(context.counters, &StreamCounters::framesMerged);
-            }
-            return AssemblyResult::kFrameCompleted;
-        }
-        default:
-            log::format(context.logStream, Destination::kStandardOutput,
-                        "frameFlag is %d ,unsupported\n", header.frameFlag);
-            count(context.counters, &StreamCounters::invalidFrameFlag);
-            return AssemblyResult::kDropped;
-    }
-}
-
-AssemblyResult assembleImuDatagram(const uint8_t* datagram, std::size_t length,
-                                   KESOImuData* imuSample, const AssemblyContext& context) {
-    if (length < kImuDatagramBytes) {
-        count(context.counters, &StreamCounters::invalidShort);
-        return AssemblyResult::kDropped;
-    }
-    if (datagram[kImuSampleFlagOffset] != kImuSampleValid) {
-        count(context.counters, &StreamCounters::invalidImuFlag);
-        return AssemblyResult::kDropped;
-    }
-    std::memcpy(imuSample, datagram + kImuRecordOffset, sizeof(KESOImuData));
-    imuSample->timestamp = readU64Le(datagram + kImuTimestampOffset) / kImuTimestampDivisor;
-    count(context.counters, &StreamCounters::imuSamples);
-    return AssemblyResult::kImuSample;
-}
-
+constexpr int64_t kMicrosecondsPerMillisecond = 1000;
 }  // namespace
 
-AssemblyResult assembleDatagram(const uint8_t* datagram, std::size_t length, WorkingFrame& frame,
-                                KESOImuData* imuSample, const AssemblyContext& context) {
-    if (length < kCommonHeaderBytes) {
-        count(context.counters, &StreamCounters::invalidShort);
-        return AssemblyResult::kDropped;
+Assembler::Assembler(const StreamStorage& storage, DatagramQueue& datagrams,
+                     const ReceiveRing& ring, FrameQueue& frames, Publication& publication,
+                     StreamCounters& counters, DeliveryGate& gate, tarn_stream* const& logStream)
+    : running_(storage.running),
+      pixelBytes_(storage.pixelBytes),
+      decodeGrid_(storage.decodeGrid),
+      kesoCallback_(storage.kesoImuCallback),
+      datagrams_(datagrams),
+      ring_(ring),
+      frames_(frames),
+      publication_(publication),
+      counters_(counters),
+      gate_(gate),
+      logStream_(logStream) {}
+
+void Assembler::setCallback(tarn_imu_callback callback, void* user) {
+    callback_ = callback;
+    callbackUser_ = user;
+}
+
+void Assembler::deliverImu(const KESOImuData& sample) {
+    const Delivery delivery(gate_);
+    if (!delivery.passed()) {
+        return;
     }
-    if (readU16Le(datagram + kMagicOffset) != kMagic) {
-        count(context.counters, &StreamCounters::invalidMagic);
-        return AssemblyResult::kDropped;
+    if (KESOImuCallback callback = kesoCallback_.load()) {
+        callback(sample);
     }
-    switch (datagram[kDataTypeOffset]) {
-        case kPointDataType:
-            return assemblePointDatagram(datagram, length, frame, context);
-        case kImuDataType:
-            return assembleImuDatagram(datagram, length, imuSample, context);
+    if (callback_ != nullptr) {
+        callback_(reinterpret_cast<const tarn_imu_sample*>(&sample), callbackUser_);
+    }
+}
+
+bool Assembler::assembleQueued() {
+    OriginDataPack* pack = nullptr;
+    if (!datagrams_.takeNext(pack)) {
+        return false;
+    }
+    const std::size_t length = pack->len < kMaxDatagramBytes ? pack->len : kMaxDatagramBytes;
+    const ReceiveTime received = ring_.arrivalOf(pack);
+    const AssemblyContext context{pixelBytes_, &counters_, logStream_, *runPool_};
+    KESOImuData sample{};
+    const AssemblyResult result = assembleDatagram(pack->data, length, frame_, &sample, context);
+    decodeArrived();
+    switch (result) {
+        case AssemblyResult::kFrameCompleted:
+            queueCompleted(received);
+            break;
+        case AssemblyResult::kImuSample:
+            deliverImu(sample);
+            break;
         default:
-            count(context.counters, &StreamCounters::invalidType);
-            return AssemblyResult::kDropped;
+            break;
     }
+    return true;
 }
 
-AssemblyResult assembleDatagram(const uint8_t* datagram, std::size_t length,
-                                std::list<std::string>& workingList, KESOImuData* imuSample) {
-    RunPool& pool = spareRunPool();
-    WorkingFrame frame;
-    if (!workingList.empty()) {
-        frame.current = pool.take();
-        for (const std::string& kept : workingList) {
-            frame.current->append(reinterpret_cast<const uint8_t*>(kept.data()), kept.size());
+void Assembler::decodeArrived() {
+    if (arriving_.outdatedBy(frame_)) {
+        undoArrived();
+    }
+    if (frame_.count == 0 || !frames_.decoderCaughtUp()) {
+        return;
+    }
+    // A frame is begun in the grid only when the grid can be brought back should it be lost, and
+    // not while a backlog waits.
+    if (!arriving_.writing() && (!publication_.holdsDecodeGrid() ||
+                                 datagrams_.queued() > kMostBacklogForIncrementalDecode)) {
+        return;
+    }
+    arriving_.catchUp(frame_, decodeGrid_);
+}
+
+// The rows the lost frame wrote are copied back from the published grid, which holds the decode
+// grid as it was before. An application that published a grid of its own meanwhile
+// (KESOSetFrame) gets that grid's rows instead.
+void Assembler::undoArrived() {
+    publication_.copyRowsInto(decodeGrid_,
+                              [this](auto visit) { arriving_.forEachTouchedRow(visit); });
+    arriving_.reset();
+}
+
+void Assembler::queueCompleted(const ReceiveTime& lastReceived) {
+    QueuedFrame queued = frameToQueue(frame_, lastReceived);
+    const bool decoded = arriving_.writing();
+    if (decoded) {
+        queued.decoded = true;
+        queued.decodedInfo = arriving_.info(queued);
+    }
+    if (!frames_.push(std::move(queued)) && decoded) {
+        undoArrived();
+    }
+    arriving_.reset();
+}
+
+void Assembler::run() {
+    arriving_.reset();
+    frame_ = WorkingFrame{};
+    const int64_t idleWait = kIdleWakeMilliseconds * kMicrosecondsPerMillisecond;
+    // A wake-up means "look at the queue", not "one datagram": the receiver wakes the assembler
+    // only when a frame may be complete, for an IMU sample, or when datagrams pile up. The stop
+    // is looked at before each datagram, so that a stopped stream delivers nothing of what is
+    // still queued.
+    while (running_.load()) {
+        while (running_.load() && assembleQueued()) {
         }
-        frame.count = workingList.size();
-        const std::string& first = workingList.front();
-        frame.begunWithFirst = first.size() > kFrameFlagOffset &&
-                               static_cast<uint8_t>(first[kFrameFlagOffset]) == kFirstDatagram;
+        datagrams_.waitForDatagrams(idleWait);
     }
-    const AssemblyContext context{m_one_pixel_len, nullptr, defaultStream().logStream(), pool};
-    const AssemblyResult result = assembleDatagram(datagram, length, frame, imuSample, context);
-    workingList = datagramsOf(frame);
-    return result;
-}
-
-QueuedFrame frameToQueue(const WorkingFrame& frame, const ReceiveTime& lastReceived) {
-    QueuedFrame queued;
-    queued.runs.assign(frame.earlier.begin(), frame.earlier.end());
-    queued.merged = frame.merged;
-    queued.redelivered = frame.redelivered;
-    queued.lastReceived = lastReceived;
-    for (const SharedRun& run : queued.runs) {
-        queued.bytes += run->datagramBytes() + run->count() * kQueuedDatagramOverheadBytes;
+    // The decoder takes nothing more, so the grid is the assembler's.
+    if (arriving_.writing()) {
+        undoArrived();
     }
-    return queued;
-}
-
-namespace {
-void appendStrings(const DatagramRun& run, std::list<std::string>& datagrams) {
-    run.forEach([&](const uint8_t* bytes, std::size_t length) {
-        datagrams.emplace_back(reinterpret_cast<const char*>(bytes), length);
-        return true;
-    });
-}
-}  // namespace
-
-std::list<std::string> datagramsOf(const WorkingFrame& frame) {
-    std::list<std::string> datagrams;
-    for (const SharedRun& run : frame.earlier) {
-        appendStrings(*run, datagrams);
-    }
-    if (frame.current != nullptr) {
-        appendStrings(*frame.current, datagrams);
-    }
-    return datagrams;
-}
-
-std::list<std::string> datagramsOf(const QueuedFrame& frame) {
-    std::list<std::string> datagrams;
-    for (const SharedRun& run : frame.runs) {
-        appendStrings(*run, datagrams);
-    }
-    return datagrams;
-}
-
-QueuedFrame queuedFrameOf(const std::list<std::string>& datagrams, RunPool& pool) {
-    QueuedFrame queued;
-    if (datagrams.empty()) {
-        return queued;
-    }
-    OwnedRun run = pool.take();
-    for (const std::string& datagram : datagrams) {
-        run->append(reinterpret_cast<const uint8_t*>(datagram.data()), datagram.size());
-        queued.bytes += datagram.size() + kQueuedDatagramOverheadBytes;
-    }
-    queued.runs.push_back(std::move(run));
-    return queued;
-}
-
-std::size_t QueuedFrame::count() const {
-    std::size_t datagrams = 0;
-    for (const SharedRun& run : runs) {
-        datagrams += run->count();
-    }
-    return datagrams;
+    frame_ = WorkingFrame{};
 }
 
 }  // namespace tarn::stream

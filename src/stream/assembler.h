@@ -1,95 +1,85 @@
-// The assembler: validates each received datagram, gathers the point datagrams of a frame into
-// a working list, queues whole frames for the decoder and delivers IMU samples.
+// The assembler of a stream: takes the datagrams the receiver queued, gathers each frame (see
+// frame_assembly.h), writes it into the decode grid as it arrives while the decoder has nothing
+// else to do with the grid (see IncrementalDecode), queues whole frames for the decoder and
+// hands IMU samples to the IMU callbacks.
 #ifndef TARN_STREAM_ASSEMBLER_H
 #define TARN_STREAM_ASSEMBLER_H
 
 #include <atomic>
-#include <cstddef>
 #include <cstdint>
-#include <list>
-#include <string>
-#include <vector>
+#include <memory>
 
 #include "KESOApi.h"
 #include "stream/counters.h"
+#include "stream/datagram_queue.h"
 #include "stream/datagram_run.h"
-#include "stream/stream_state.h"
-
-// The default stream's assembler thread body; returns once linkDeviceFlag is false.
-void threadDataPacking();
-
-// Queues a frame for the default stream's decoder; false when the frame queue is full (the frame is
-// then lost). Assembler side only.
-bool PushPackgedData(std::list<std::string> frame);
-
-// Takes the oldest frame queued for the default stream's decoder; an empty list when none is
-// queued. Decoder side only.
-std::list<std::string> FrontPackgedData();
+#include "stream/delivery_gate.h"
+#include "stream/frame_assembly.h"
+#include "stream/frame_queue.h"
+#include "stream/incremental_decode.h"
+#include "stream/publication.h"
+#include "stream/receive_ring.h"
+#include "stream/stream_storage.h"
+#include "tarn/tarn.h"
 
 namespace tarn::stream {
 
-// A working list never holds more datagrams than this; a stream without first datagrams would
-// otherwise grow it without end.
-constexpr std::size_t kMaxWorkingListDatagrams = 1000;
+// The assembler begins to write a frame into the grid as it arrives only while no more than this
+// many datagrams wait behind it: in a burst it gathers and the decoder decodes, each on its core.
+constexpr uint64_t kMostBacklogForIncrementalDecode = 2 * kDatagramsBeforeWake;
 
-enum class AssemblyResult {
-    kDropped,          // not a usable datagram, a duplicated first datagram, or the rest of a
-                       // discarded frame; nothing changed but perhaps the pixel size
-    kAppended,         // a first or middle point datagram, now in the working list
-    kFrameCompleted,   // a last point datagram: the working list is a frame to queue
-    kImuSample,        // an IMU datagram: the sample is ready for the IMU callback
-    kWorkingListFull,  // the working list would have grown too long and was discarded
+class Assembler {
+  public:
+    // Works on storage's stop flag, pixel size, decode grid and KESO IMU callback; takes from
+    // datagrams (slots of ring), pushes to frames, undoes a lost frame from publication, counts
+    // in counters and calls the IMU callbacks through gate. logStream is the stream's handle as
+    // its messages name it. All must remain live while the assembler is in use.
+    Assembler(const StreamStorage& storage, DatagramQueue& datagrams, const ReceiveRing& ring,
+              FrameQueue& frames, Publication& publication, StreamCounters& counters,
+              DeliveryGate& gate, tarn_stream* const& logStream);
+    Assembler(const Assembler&) = delete;
+    Assembler& operator=(const Assembler&) = delete;
+
+    // While the assembler does not run.
+    void setCallback(tarn_imu_callback callback, void* user);
+    // Where the runs of queued frames come from. Any thread.
+    RunPool& runPool() { return *runPool_; }
+
+    // ---- The assembler thread ----
+    // Assembles until the stop flag is cleared; a stopped stream delivers nothing of what is
+    // still queued. Starts and ends with an empty working frame.
+    void run();
+    // One step: handles the oldest queued datagram, if any; false when none was queued.
+    bool assembleQueued();
+
+  private:
+    void deliverImu(const KESOImuData& sample);
+    // Writes what arrived of the working frame into the decode grid, and undoes what was written
+    // of a frame that will not be delivered.
+    void decodeArrived();
+    void undoArrived();
+    void queueCompleted(const ReceiveTime& lastReceived);
+
+    const std::atomic<bool>& running_;            // the stream's stop flag
+    std::atomic<int32_t>& pixelBytes_;            // written here, read by any thread
+    const Grid decodeGrid_;                       // see decodeArrived
+    std::atomic<KESOImuCallback>& kesoCallback_;  // written only while no worker runs
+    DatagramQueue& datagrams_;
+    const ReceiveRing& ring_;
+    FrameQueue& frames_;
+    Publication& publication_;
+    StreamCounters& counters_;  // the assembler's counters are written here only
+    DeliveryGate& gate_;
+    tarn_stream* const& logStream_;  // set before the first run
+    // Written only while the assembler does not run.
+    tarn_imu_callback callback_ = nullptr;
+    void* callbackUser_ = nullptr;
+    std::shared_ptr<RunPool> runPool_ = std::make_shared<RunPool>();
+    // Assembler thread. The working frame's decode writes the decode grid only while the decoder
+    // has finished every frame pushed to it (FrameQueue::decoderCaughtUp).
+    WorkingFrame frame_;
+    IncrementalDecode arriving_;
 };
-
-// The frame being gathered.
-struct WorkingFrame {
-    // Runs of already queued frames that this one continues, because its first datagram was lost.
-    std::vector<SharedRun> earlier;
-    OwnedRun current;       // the datagrams since; null until the first one
-    std::size_t count = 0;  // datagrams in earlier and current
-    // Its datagrams already went out as a frame at a last datagram, and no first datagram came
-    // since: what is appended now belongs to a frame whose first datagram was lost.
-    bool queued = false;
-    bool merged = false;  // it holds a queued frame's datagrams and newer ones
-    // Completed by a duplicate of the last datagram of the frame queued before: the same frame
-    // again.
-    bool redelivered = false;
-    bool begunWithFirst = false;  // its current run started at a first datagram
-    // The working list grew too long and was discarded: datagrams are dropped up to the next
-    // first datagram.
-    bool discarding = false;
-    // How often the frame was begun anew (a first datagram, a discard), so that what was decoded
-    // of it can tell that it belongs to an earlier frame.
-    uint64_t starts = 0;
-};
-
-// What one assembler works with besides its working frame.
-struct AssemblyContext {
-    std::atomic<int32_t>& pixelBytes;  // the latest accepted pixel size (m_one_pixel_len)
-    StreamCounters* counters;          // may be null
-    tarn_stream* logStream;            // the stream its messages belong to
-    RunPool& pool;                     // where new runs come from
-};
-
-// Handles one received datagram of `length` bytes: checks its header, records the pixel size, and
-// updates the working frame; for an IMU datagram fills *imuSample instead. Prints the assembler's
-// messages and counts what it drops.
-AssemblyResult assembleDatagram(const uint8_t* datagram, std::size_t length, WorkingFrame& frame,
-                                KESOImuData* imuSample, const AssemblyContext& context);
-
-// The same for the default stream's pixel size and messages, on a bare working list.
-AssemblyResult assembleDatagram(const uint8_t* datagram, std::size_t length,
-                                std::list<std::string>& workingList, KESOImuData* imuSample);
-
-// The frame that the last datagram just completed, as the decoder receives it: it shares the
-// working frame's runs, copying no datagram.
-QueuedFrame frameToQueue(const WorkingFrame& frame, const ReceiveTime& lastReceived);
-
-// The datagrams of a working or queued frame as separate strings, in order.
-std::list<std::string> datagramsOf(const WorkingFrame& frame);
-std::list<std::string> datagramsOf(const QueuedFrame& frame);
-// A queued frame holding these datagrams in one run.
-QueuedFrame queuedFrameOf(const std::list<std::string>& datagrams, RunPool& pool);
 
 }  // namespace tarn::stream
 

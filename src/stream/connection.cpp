@@ -15,7 +15,7 @@
 #include "api/log.h"
 #include "stream/engine.h"
 #include "stream/pause.h"
-#include "stream/receiver.h"
+#include "stream/source_filter.h"
 #include "stream/stream_state.h"
 #include "stream/workers.h"
 
@@ -130,8 +130,8 @@ int connectDevice(int localPort, const char* deviceIp, int devicePort) {
 
     engine.workers().waitForAll();
     engine.discardLeftovers();
-    engine.setUpReceiveBuffer(socket);
-    engine.setLocalPort(boundPort(socket));
+    engine.receiver().setUpSocket(socket);
+    engine.receiver().setLocalPort(boundPort(socket));
     const auto port = static_cast<uint16_t>(devicePort);
     try {
         engine.start(defaultStreamShared(),
@@ -150,7 +150,7 @@ int disconnectDevice() {
     closeConnection();
     pauseMicroseconds(kDisconnectPauseMicroseconds);
     sockfd.store(-1);
-    defaultStream().setLocalPort(0);
+    defaultStream().receiver().setLocalPort(0);
     return KESO_OK;
 }
 

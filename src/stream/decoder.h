@@ -1,53 +1,63 @@
-// The decoder: writes the points of each assembled frame into a decode grid, then the stream
-// publishes the grid and calls the frame callback.
+// The decoder of a stream: decodes each queued frame into the decode grid (see frame_decode.h)
+// unless the assembler already wrote it as it arrived, numbers it, publishes it and hands it to
+// the frame callbacks.
 #ifndef TARN_STREAM_DECODER_H
 #define TARN_STREAM_DECODER_H
 
-#include <cstddef>
+#include <atomic>
 #include <cstdint>
-#include <list>
-#include <string>
 
 #include "KESOApi.h"
-#include "stream/frame_strips.h"
-#include "stream/stream_state.h"
+#include "stream/counters.h"
+#include "stream/delivery_gate.h"
+#include "stream/frame_decode.h"
+#include "stream/frame_queue.h"
+#include "stream/publication.h"
+#include "stream/stream_storage.h"
 #include "tarn/tarn.h"
-
-// The default stream's decoder thread body; returns once linkDeviceFlag is false, after finishing
-// the frame in hand (decoded, published and handed to the frame callback).
-void threadGetPointCloud();
 
 namespace tarn::stream {
 
-using FrameIterator = std::list<std::string>::const_iterator;
+class Decoder {
+  public:
+    // Works on storage's stop flag, decode grid and KESO frame callback; takes from frames,
+    // publishes to publication, counts in counters and calls the frame callbacks through gate.
+    // logStream is the stream's handle as its messages name it. All must remain live while the
+    // decoder is in use.
+    Decoder(const StreamStorage& storage, FrameQueue& frames, Publication& publication,
+            StreamCounters& counters, DeliveryGate& gate, tarn_stream* const& logStream);
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
 
-// Writes the points of one point datagram into grid, reading pixels of the size its own header's
-// pixel type gives. Points outside the grid and bytes past the datagram's end are never touched;
-// a datagram of an unknown pixel type writes nothing. False when the datagram is not a point
-// datagram (it then prints a message for logStream and writes nothing).
-bool decodeDatagram(const uint8_t* datagram, std::size_t length, Grid grid,
-                    tarn_stream* logStream);
-bool decodeDatagram(const std::string& datagram, Grid grid, tarn_stream* logStream = nullptr);
+    // ---- While the decoder does not run ----
+    void setCallback(tarn_frame_callback callback, void* user);
+    // Numbers the next frame 1 again.
+    void resetSequence() { sequence_ = 0; }
 
-// Decodes datagrams [begin, end) in order; stops at the first that is not a point datagram.
-void decodeHalf(FrameIterator begin, FrameIterator end, Grid grid,
-                tarn_stream* logStream = nullptr);
+    // ---- The decoder thread ----
+    // Decodes until the stop flag is cleared, after finishing the frame in hand (decoded,
+    // published and handed to the frame callbacks).
+    void run();
+    // One step: decodes, publishes and hands out the oldest queued frame, if any; false when none
+    // was queued.
+    bool decodeQueued();
 
-// Decodes a whole frame into grid in arrival order (the later datagram wins a shared cell): the
-// first n / 2 datagrams, then the rest, each half ending at a datagram that is not a point
-// datagram. Returns what is known of the frame; its sequence is left 0.
-tarn_frame_info decodeFrame(const QueuedFrame& frame, Grid grid, tarn_stream* logStream);
+  private:
+    void deliver(const tarn_frame_info& info);
 
-// Notes a point datagram's pixel type and timestamp in info (the first datagram's timestamp when
-// first is true; mixed_pixel_types when its pixel type differs from the one before).
-void describeDatagram(const uint8_t* datagram, std::size_t length, bool first,
-                      tarn_frame_info& info);
-// Fills in what the frame itself tells (datagrams, merged, redelivered, arrival) and what its
-// cells written make of it (complete).
-void describeFrame(const QueuedFrame& frame, uint32_t cellsWritten, tarn_frame_info& info);
-
-// The same for a bare list of datagrams.
-void decodeFrame(const std::list<std::string>& frame, Grid grid);
+    const std::atomic<bool>& running_;              // the stream's stop flag
+    const Grid decodeGrid_;                         // the decoder's, but see FrameQueue
+    std::atomic<KESOFrameCallback>& kesoCallback_;  // written only while no worker runs
+    FrameQueue& frames_;
+    Publication& publication_;
+    StreamCounters& counters_;  // the decoder's counters are written here only
+    DeliveryGate& gate_;
+    tarn_stream* const& logStream_;  // set before the first run
+    // Written only while the decoder does not run.
+    tarn_frame_callback callback_ = nullptr;
+    void* callbackUser_ = nullptr;
+    uint64_t sequence_ = 0;  // decoder thread
+};
 
 }  // namespace tarn::stream
 

@@ -1,7 +1,7 @@
 #include "stream/incremental_decode.h"
 
 #include "format/datagram_format.h"
-#include "stream/decoder.h"
+#include "stream/frame_decode.h"
 #include "stream/frame_strips.h"
 
 namespace tarn::stream {

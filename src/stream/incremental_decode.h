@@ -10,8 +10,8 @@
 #include <cstdint>
 
 #include "KESOApi.h"
-#include "stream/assembler.h"
 #include "stream/cell_coverage.h"
+#include "stream/frame_assembly.h"
 #include "stream/frame_strips.h"
 #include "tarn/tarn.h"
 

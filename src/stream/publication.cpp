@@ -1,73 +1,61 @@
 #include "stream/publication.h"
 
 #include <chrono>
-#include <cstring>
-#include <mutex>
-
-#include "stream/engine.h"
-#include "stream/stream_state.h"
 
 namespace tarn::stream {
 
 namespace {
-
 constexpr std::size_t kGridBytes = sizeof(KESOPointData) * KESO_ROWS * KESO_COLUMNS;
-
-template <typename Callback>
-int registerCallback(std::atomic<Callback>& registered, Callback callback) {
-    if (linkDeviceFlag.load()) {
-        return KESO_ERR_CONNECTED;
-    }
-    if (callback != nullptr) {
-        registered.store(callback);
-    }
-    return KESO_OK;
-}
-
 }  // namespace
 
-void Engine::publish(Grid grid, const tarn_frame_info* info) {
+Publication::Publication(const StreamStorage& storage)
+    : publishedGrid_(storage.publishedGrid),
+      decodeGrid_(storage.decodeGrid),
+      published_(storage.published),
+      mutex_(storage.publishedMutex),
+      running_(storage.running) {}
+
+void Publication::publish(Grid grid, const tarn_frame_info* info) {
     {
-        std::lock_guard<std::mutex> lock(storage_.publishedMutex);
-        if (storage_.running.load()) {
-            storage_.published.store(true);
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (running_.load()) {
+            published_.store(true);
         }
-        std::memcpy(storage_.publishedGrid, grid, kGridBytes);
-        publishedIsDecoded_.store(grid == storage_.decodeGrid);
+        std::memcpy(publishedGrid_, grid, kGridBytes);
+        holdsDecodeGrid_.store(grid == decodeGrid_);
         if (info != nullptr) {
-            publishedInfo_ = *info;
+            info_ = *info;
         }
         ++publications_;
     }
-    publishedChanged_.notify_all();
+    changed_.notify_all();
 }
 
-int Engine::copyPublished(Grid grid, tarn_frame_info* info) {
-    std::lock_guard<std::mutex> lock(storage_.publishedMutex);
-    if (!storage_.published.load()) {
+int Publication::copy(Grid grid, tarn_frame_info* info) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!published_.load()) {
         return KESO_ERR_NO_FRAME;
     }
     if (grid != nullptr) {
-        std::memcpy(grid, storage_.publishedGrid, kGridBytes);
+        std::memcpy(grid, publishedGrid_, kGridBytes);
     }
     if (info != nullptr) {
-        *info = publishedInfo_;
+        *info = info_;
     }
     return KESO_OK;
 }
 
-int Engine::waitPublished(int timeoutMs, Grid grid, tarn_frame_info* info) {
-    std::unique_lock<std::mutex> lock(storage_.publishedMutex);
+int Publication::wait(int timeoutMs, Grid grid, tarn_frame_info* info) {
+    std::unique_lock<std::mutex> lock(mutex_);
     const auto ready = [this] {
-        return !storage_.running.load() ||
-               (storage_.published.load() && publications_ > lastWaited_);
+        return !running_.load() || (published_.load() && publications_ > lastWaited_);
     };
     if (timeoutMs < 0) {
-        publishedChanged_.wait(lock, ready);
+        changed_.wait(lock, ready);
     } else {
-        publishedChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+        changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
     }
-    if (!storage_.running.load()) {
+    if (!running_.load()) {
         return TARN_ERR_NOT_CONNECTED;
     }
     if (!ready()) {
@@ -75,33 +63,22 @@ int Engine::waitPublished(int timeoutMs, Grid grid, tarn_frame_info* info) {
     }
     lastWaited_ = publications_;
     if (grid != nullptr) {
-        std::memcpy(grid, storage_.publishedGrid, kGridBytes);
+        std::memcpy(grid, publishedGrid_, kGridBytes);
     }
     if (info != nullptr) {
-        *info = publishedInfo_;
+        *info = info_;
     }
     return TARN_OK;
 }
 
-void publishFrame(KESOPointData (*grid)[KESO_COLUMNS]) {
-    if (grid != nullptr) {
-        defaultStream().publish(grid, nullptr);
+void Publication::withdraw() {
+    {
+        // Under the mutex: a publication that saw the stream running has finished, and every
+        // later one sees it stopped, so nothing raises the flag again.
+        std::lock_guard<std::mutex> lock(mutex_);
+        published_.store(false);
     }
-}
-
-int copyPublishedFrame(KESOPointData (*grid)[KESO_COLUMNS]) {
-    if (grid == nullptr) {
-        return KESO_ERR_NO_FRAME;
-    }
-    return defaultStream().copyPublished(grid, nullptr);
-}
-
-int registerFrameCallback(KESOFrameCallback callback) {
-    return registerCallback(frameUpdateFunc, callback);
-}
-
-int registerImuCallback(KESOImuCallback callback) {
-    return registerCallback(imuUpdateFunc, callback);
+    changed_.notify_all();
 }
 
 }  // namespace tarn::stream

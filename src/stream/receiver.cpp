@@ -3,29 +3,27 @@
 #include <arpa/inet.h>
 #include <linux/sock_diag.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <ctime>
 
+#include "api/log.h"
 #include "format/datagram_format.h"
-#include "stream/engine.h"
+#include "stream/frame_queue.h"
+#include "stream/workers.h"
 
 namespace tarn::stream {
 
 namespace {
 
-constexpr std::size_t kAddressTextBytes = 16;
-constexpr int64_t kNanosecondsPerSecond = 1000000000;
-
-int64_t nanoseconds(clockid_t clock) {
-    timespec now{};
-    clock_gettime(clock, &now);
-    return static_cast<int64_t>(now.tv_sec) * kNanosecondsPerSecond + now.tv_nsec;
-}
+// Two frames of the largest pixels, as the kernel counts a receive buffer: it books about twice
+// a datagram's length for each queued datagram.
+constexpr int kKernelBookingFactor = 2;
+constexpr int64_t kTwoFramesOfBuffer = 2 * kKernelBookingFactor * int64_t{kLargestFrameBytes};
 
 // What the kernel tells beside a datagram: its drop counter, when it arrived (CLOCK_REALTIME)
 // and the local address it came to.
@@ -72,13 +70,6 @@ bool readKernelDrops(int socket, uint32_t* drops) {
     return true;
 }
 
-}  // namespace
-
-ReceiveTime receiveTimeNow() {
-    return ReceiveTime{nanoseconds(CLOCK_MONOTONIC), nanoseconds(CLOCK_REALTIME)};
-}
-
-namespace {
 // A datagram's arrival, from the kernel's CLOCK_REALTIME stamp and the time it was read: the
 // monotonic time is the read's, less the time the datagram waited. Without a stamp, or with one
 // after the read or more than a second before it (the wall clock was set meanwhile), the time it
@@ -90,38 +81,7 @@ ReceiveTime arrivalOf(int64_t arrivalRealtimeNs, const ReceiveTime& read) {
     }
     return ReceiveTime{read.monotonicNs - waited, arrivalRealtimeNs};
 }
-}  // namespace
 
-bool SourceFilter::accepts(const sockaddr_in& source) const {
-    if (acceptsNothing || source.sin_addr.s_addr != address) {
-        return false;
-    }
-    const uint16_t sourcePort = ntohs(source.sin_port);
-    return sourcePort == port || (alternatePort != 0 && sourcePort == alternatePort);
-}
-
-SourceFilter SourceFilter::forAddressText(const char* address, uint16_t port,
-                                          uint16_t alternatePort) {
-    SourceFilter filter;
-    filter.port = port;
-    filter.alternatePort = alternatePort;
-    in_addr parsed{};
-    char printed[kAddressTextBytes] = {};
-    if (address != nullptr && inet_pton(AF_INET, address, &parsed) == 1 &&
-        inet_ntop(AF_INET, &parsed, printed, sizeof printed) != nullptr &&
-        std::strcmp(printed, address) == 0) {
-        filter.address = parsed.s_addr;
-        filter.acceptsNothing = false;
-    }
-    return filter;
-}
-
-bool isDeviceSource(const sockaddr_in& source, const std::string& deviceIp, uint16_t devicePort) {
-    return SourceFilter::forAddressText(deviceIp.c_str(), devicePort, kAlternateDevicePort)
-        .accepts(source);
-}
-
-namespace {
 // A last point datagram may complete a frame; an IMU sample goes to the application at once.
 bool endsAFrameOrIsImu(const uint8_t* datagram, std::size_t length) {
     if (length <= kDataTypeOffset) {
@@ -131,58 +91,6 @@ bool endsAFrameOrIsImu(const uint8_t* datagram, std::size_t length) {
     return type == kImuDataType || (type == kPointDataType && length > kFrameFlagOffset &&
                                     datagram[kFrameFlagOffset] == kLastDatagram);
 }
-}  // namespace
-
-bool Engine::pushDatagram(OriginDataPack* pack, bool wakeAssembler) {
-    if (!storage_.datagramQueue.try_enqueue(pack)) {
-        return false;
-    }
-    pushedPointers_.fetch_add(1, std::memory_order_relaxed);
-    if (wakeAssembler) {
-        datagramsReady_.signal();
-    }
-    return true;
-}
-
-bool Engine::takeDatagram(OriginDataPack** pack) {
-    if (!storage_.datagramQueue.try_dequeue(*pack)) {
-        return false;
-    }
-    datagramsReady_.tryWait();
-    takenPointers_.fetch_add(1, std::memory_order_release);
-    return true;
-}
-
-void Engine::clearDatagrams() {
-    const std::size_t queued = storage_.datagramQueue.size_approx();
-    OriginDataPack* discarded = nullptr;
-    for (std::size_t i = 0; i < queued && takeDatagram(&discarded); ++i) {
-    }
-}
-
-uint64_t Engine::queuedDatagramPointers() const {
-    const uint64_t taken = takenPointers_.load(std::memory_order_acquire);
-    return pushedPointers_.load(std::memory_order_relaxed) - taken;
-}
-
-bool Engine::storeDatagram(const uint8_t* bytes, std::size_t length,
-                           const ReceiveTime& received) {
-    if (queuedDatagramPointers() >= kRingFullQueuedPointers) {
-        return false;
-    }
-    const uint64_t index = storage_.ringIndex;
-    OriginDataPack* slot = &storage_.ring[index];
-    std::memcpy(slot->data, bytes, length);
-    slot->len = static_cast<uint16_t>(length);
-    slotTimes_[index] = received;
-    if (!pushDatagram(slot)) {
-        return false;
-    }
-    storage_.ringIndex = index + 1 >= kRingSlots ? 0 : index + 1;
-    return true;
-}
-
-namespace {
 
 // Sleeps for the given time unless wakeFd, the receiver's eventfd, is signalled first; true when
 // it slept the whole time.
@@ -223,19 +131,95 @@ struct ReceiveBatch {
 
 }  // namespace
 
+Receiver::Receiver(const StreamStorage& storage, DatagramQueue& datagrams, StreamCounters& counters,
+                   DeliveryGate& gate, tarn_stream* const& logStream)
+    : socket_(storage.socket),
+      running_(storage.running),
+      datagrams_(datagrams),
+      counters_(counters),
+      gate_(gate),
+      logStream_(logStream),
+      ring_(storage.ring, storage.ringIndex),
+      wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+Receiver::~Receiver() {
+    if (wakeFd_ != -1) {
+        close(wakeFd_);
+    }
+}
+
+void Receiver::setCallback(tarn_datagram_callback callback, void* user) {
+    callback_ = callback;
+    callbackUser_ = user;
+}
+
+void Receiver::setUpSocket(int socket) {
+    const int enable = 1;
+    setsockopt(socket, SOL_SOCKET, SO_RXQ_OVFL, &enable, sizeof enable);
+    // Arrival times from the kernel: the receiver may read a datagram a while after it arrived.
+    setsockopt(socket, SOL_SOCKET, SO_TIMESTAMPNS, &enable, sizeof enable);
+    int granted = 0;
+    socklen_t length = sizeof granted;
+    if (getsockopt(socket, SOL_SOCKET, SO_RCVBUF, &granted, &length) != 0) {
+        return;
+    }
+    counters_.receiveBufferBytes.store(static_cast<uint64_t>(granted), std::memory_order_relaxed);
+    if (granted < kTwoFramesOfBuffer) {
+        log::format(logStream_, log::Destination::kStandardError,
+                    "receive buffer: the kernel granted %d bytes, fewer than two frames need "
+                    "(%lld bytes); raise net.core.rmem_max, for example "
+                    "'sysctl -w net.core.rmem_max=%lld', and connect again",
+                    granted, static_cast<long long>(kTwoFramesOfBuffer),
+                    static_cast<long long>(kTwoFramesOfBuffer));
+    }
+}
+
+void Receiver::discardLeftovers() {
+    uint64_t wakeups = 0;
+    if (wakeFd_ != -1 && read(wakeFd_, &wakeups, sizeof wakeups) < 0) {
+        // Nothing was pending.
+    }
+    rejected_.reset();
+    unannounced_ = 0;
+}
+
+void Receiver::wake() {
+    const uint64_t one = 1;
+    if (wakeFd_ != -1 && write(wakeFd_, &one, sizeof one) < 0) {
+        // The counter is already non-zero: the receiver wakes anyway.
+    }
+}
+
+bool Receiver::store(const uint8_t* bytes, std::size_t length, const ReceiveTime& received) {
+    if (datagrams_.queued() >= kRingFullQueuedPointers) {
+        return false;
+    }
+    const uint64_t index = ring_.next();
+    OriginDataPack* slot = ring_.slot(index);
+    std::memcpy(slot->data, bytes, length);
+    slot->len = static_cast<uint16_t>(length);
+    ring_.setArrival(index, received);
+    if (!datagrams_.push(slot)) {
+        return false;
+    }
+    ring_.setNext(index + 1);
+    return true;
+}
+
 // Reads what the socket holds, up to kDatagramsPerWake datagrams, in batches straight into the
 // next free ring slots. With the ring full it stops and leaves the rest in the socket, whose
 // receive buffer holds them until the assembler has made room (and where the kernel counts what
 // does not fit). Accepted datagrams are kept in consecutive slots: one that follows a rejected
 // datagram moves down into the rejected one's slot.
-Engine::Drained Engine::drainSocket(int socket, const SourceFilter& filter) {
+Receiver::Drained Receiver::drainSocket(int socket, const SourceFilter& filter) {
     static thread_local ReceiveBatch batch;
     Drained drained;
     std::size_t& read = drained.datagrams;
     while (read < kDatagramsPerWake) {
-        const uint64_t queued = queuedDatagramPointers();
-        const uint64_t free = queued >= kRingFullQueuedPointers ? 0 : kRingFullQueuedPointers - queued;
-        const uint64_t first = storage_.ringIndex;
+        const uint64_t queued = datagrams_.queued();
+        const uint64_t free =
+            queued >= kRingFullQueuedPointers ? 0 : kRingFullQueuedPointers - queued;
+        const uint64_t first = ring_.next();
         const uint64_t untilWrap = kRingSlots - first;
         std::size_t slots = ReceiveBatch::kSize;
         slots = std::min<std::size_t>(slots, free);
@@ -246,7 +230,7 @@ Engine::Drained Engine::drainSocket(int socket, const SourceFilter& filter) {
         }
         const std::size_t wanted = slots;
         for (std::size_t i = 0; i < wanted; ++i) {
-            batch.aim(i, storage_.ring[first + i].data);
+            batch.aim(i, ring_.slot(first + i)->data);
         }
         const int received =
             recvmmsg(socket, batch.messages, static_cast<unsigned>(wanted), MSG_DONTWAIT, nullptr);
@@ -280,7 +264,7 @@ Engine::Drained Engine::drainSocket(int socket, const SourceFilter& filter) {
             }
             const auto* bytes = static_cast<const uint8_t*>(batch.buffers[i].iov_base);
             pace_.note(bytes, length, now.monotonicNs);
-            if (callbacks_.datagram != nullptr) {
+            if (callback_ != nullptr) {
                 const Delivery delivery(gate_);
                 if (!delivery.passed()) {
                     stopped = true;  // the rest of the batch is dropped with the connection
@@ -291,15 +275,15 @@ Engine::Drained Engine::drainSocket(int socket, const SourceFilter& filter) {
                 meta.destination_port = static_cast<uint16_t>(localPort_.load());
                 meta.receive_monotonic_ns = arrived.monotonicNs;
                 meta.receive_realtime_ns = arrived.realtimeNs;
-                callbacks_.datagram(bytes, length, &meta, callbacks_.datagramUser);
+                callback_(bytes, length, &meta, callbackUser_);
             }
-            OriginDataPack* slot = &storage_.ring[next];
+            OriginDataPack* slot = ring_.slot(next);
             if (slot->data != bytes) {
                 std::memmove(slot->data, bytes, length);
             }
             slot->len = static_cast<uint16_t>(length);
-            slotTimes_[next] = arrived;
-            if (!pushDatagram(slot, false)) {
+            ring_.setArrival(next, arrived);
+            if (!datagrams_.push(slot, false)) {
                 bump(counters_.datagramsQueueFull);
                 continue;
             }
@@ -307,12 +291,12 @@ Engine::Drained Engine::drainSocket(int socket, const SourceFilter& filter) {
             ++unannounced_;
             urgent = urgent || endsAFrameOrIsImu(slot->data, length);
         }
-        storage_.ringIndex = next >= kRingSlots ? 0 : next;
+        ring_.setNext(next);
         // A sleeping assembler costs a system call to wake, so it is woken once a batch, and only
         // when it has something to deliver or much to do.
         if (unannounced_ > 0 && (urgent || unannounced_ >= kDatagramsBeforeWake)) {
             unannounced_ = 0;
-            datagramsReady_.signal();
+            datagrams_.wakeAssembler();
         }
         read += static_cast<std::size_t>(received);
         if (stopped || static_cast<std::size_t>(received) < wanted) {
@@ -322,19 +306,19 @@ Engine::Drained Engine::drainSocket(int socket, const SourceFilter& filter) {
     }
     if (unannounced_ > 0 && drained.ringFull) {
         unannounced_ = 0;
-        datagramsReady_.signal();
+        datagrams_.wakeAssembler();
     }
     return drained;
 }
 
 // Waits on the socket and drains it; in the middle of a frame it sleeps instead, as long as the
 // frames' pace allows (see ArrivalPace). A stop wakes it from either wait.
-void Engine::runReceiver(const SourceFilter& filter) {
-    const int socket = storage_.socket.load();
+void Receiver::run(const SourceFilter& filter) {
+    const int socket = socket_.load();
     pace_ = ArrivalPace{};
     uint64_t kernelDrops = counters_.kernelDrops.load(std::memory_order_relaxed);
     int64_t linger = 0;
-    while (storage_.running.load()) {
+    while (running_.load()) {
         bool readable = false;
         if (linger > 0) {
             // In the middle of a frame: the datagrams due meanwhile are read in one go afterwards.
@@ -353,7 +337,7 @@ void Engine::runReceiver(const SourceFilter& filter) {
                 // Another wake-up consumed it first.
             }
         }
-        if (!readable || !storage_.running.load()) {
+        if (!readable || !running_.load()) {
             continue;
         }
         const Drained drained = drainSocket(socket, filter);
@@ -374,7 +358,7 @@ void Engine::runReceiver(const SourceFilter& filter) {
             kernelDrops = drops;
             pace_.forget();
         } else if (drained.datagrams > 0 && drained.emptied && wakeFd_ != -1) {
-            linger = pace_.lingerNs(nanoseconds(CLOCK_MONOTONIC),
+            linger = pace_.lingerNs(clockNanoseconds(CLOCK_MONOTONIC),
                                     counters_.receiveBufferBytes.load(std::memory_order_relaxed));
         }
     }

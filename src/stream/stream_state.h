@@ -1,71 +1,16 @@
-// Process-wide state of the measurement data path. Defined in KESOApi.cpp.
+// Process-wide state of the measurement data path: the default stream's objects, by the names the
+// KESO interface gives them. Defined in KESOApi.cpp; the default Engine works on them.
 #ifndef TARN_STREAM_STREAM_STATE_H
 #define TARN_STREAM_STREAM_STATE_H
 
 #include <atomic>
 #include <cstdint>
-#include <list>
-#include <memory>
-#include <vector>
 #include <mutex>
-#include <string>
-
-#include <readerwriterqueue/readerwriterqueue.h>
 
 #include "KESOApi.h"
-#include "stream/datagram_run.h"
-#include "tarn/tarn.h"
-
-constexpr int kRingSlots = 4000;
-constexpr std::size_t kMaxDatagramBytes = 1472;
-constexpr std::size_t kOriginQueueCapacity = 4480;
-constexpr std::size_t kFrameQueueCapacity = 200;
-constexpr std::size_t kQueueBlockSize = 512;
-
-// One received datagram in a ring slot.
-struct OriginDataPack {
-    uint16_t len;                     // valid bytes in data, 1 to 1472
-    uint8_t data[kMaxDatagramBytes];  // the datagram as received; bytes past len are stale
-};
-static_assert(sizeof(OriginDataPack) == 1474, "a ring slot is 1474 bytes");
-
-namespace tarn::stream {
-
-// When the host received a datagram.
-struct ReceiveTime {
-    int64_t monotonicNs = 0;  // CLOCK_MONOTONIC
-    int64_t realtimeNs = 0;   // CLOCK_REALTIME
-};
-
-// A frame on its way from the assembler to the decoder: its datagrams in arrival order, in one
-// run or, for a frame merged with its predecessor, in several; and what the assembler knew of it.
-struct QueuedFrame {
-    std::vector<std::shared_ptr<const DatagramRun>> runs;
-    bool merged = false;        // its first datagram was lost; it holds the previous frame's too
-    bool redelivered = false;   // the previous frame again, completed by a duplicated last datagram
-    ReceiveTime lastReceived;   // arrival of its last datagram
-    std::size_t bytes = 0;      // what it holds, for the frame queue's byte bound
-    // Already written into the decode grid while it arrived (see IncrementalDecode); its info
-    // is then decodedInfo.
-    bool decoded = false;
-    tarn_frame_info decodedInfo{};
-
-    std::size_t count() const;
-    // Calls visit(bytes, length) for each datagram in order; stops early when visit returns false.
-    template <typename Visit>
-    void forEach(Visit visit) const {
-        for (const auto& run : runs) {
-            if (!run->forEach(visit)) {
-                return;
-            }
-        }
-    }
-};
-
-}  // namespace tarn::stream
-
-using OriginDataQueue = moodycamel::ReaderWriterQueue<OriginDataPack*, kQueueBlockSize>;
-using PackgedDataQueue = moodycamel::ReaderWriterQueue<tarn::stream::QueuedFrame, kQueueBlockSize>;
+#include "stream/datagram_queue.h"
+#include "stream/frame_queue.h"
+#include "stream/ring_slot.h"
 
 // Measurement UDP socket; -1 when there is none. Written by connect/disconnect on the
 // application thread, read by the receiver on every receive (atomic, since the receiver of an
@@ -90,7 +35,8 @@ extern uint64_t m_big_buffer_index;
 // assembler; the decoder reads each datagram's own pixel type instead (relaxed).
 extern std::atomic<int32_t> m_one_pixel_len;
 
-// Decode grid of the default stream. Written and read by its decoder thread only; the frame
+// Decode grid of the default stream. Written by its decoder thread, and by its assembler only
+// while the decoder has finished every frame pushed to it (see stream/frame_queue.h); the frame
 // callback sees it between two frames.
 extern KESOPointData frame_[KESO_ROWS][KESO_COLUMNS];
 // Published grid and its flag, guarded by realTimeDataMutex_ (the flag is also cleared

@@ -3,8 +3,6 @@
 #include <thread>
 #include <utility>
 
-#include "stream/engine.h"
-
 namespace tarn::stream {
 
 namespace {
@@ -75,18 +73,6 @@ void setWorkerLauncher(WorkerLauncher launcher) {
 
 WorkerLauncher workerLauncher() {
     return currentLauncher;
-}
-
-void waitForWorkersToReturn() {
-    defaultStream().workers().waitForAll();
-}
-
-bool waitForWorkersToReturnFor(std::chrono::milliseconds limit) {
-    return defaultStream().workers().waitForAllFor(limit);
-}
-
-int runningWorkers() {
-    return defaultStream().workers().running();
 }
 
 }  // namespace tarn::stream

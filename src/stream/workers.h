@@ -10,6 +10,10 @@
 
 namespace tarn::stream {
 
+// A worker that finds its queue empty sleeps at most this long before it looks at the stop flag
+// again; stopping wakes it at once, so this only bounds the idle wake-ups.
+constexpr int kIdleWakeMilliseconds = 1000;
+
 // The receiver is the only worker that uses the socket; it is also counted on its own, so that
 // the socket is closed only once it has returned.
 enum class WorkerRole { kReceiver, kOther };
@@ -62,11 +66,6 @@ using WorkerLauncher = void (*)(std::function<void()> body);
 // default. Call only while no stream is being opened or connected.
 void setWorkerLauncher(WorkerLauncher launcher);
 WorkerLauncher workerLauncher();
-
-// The default stream's workers.
-void waitForWorkersToReturn();
-bool waitForWorkersToReturnFor(std::chrono::milliseconds limit);
-int runningWorkers();
 
 }  // namespace tarn::stream
 

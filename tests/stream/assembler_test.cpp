@@ -9,6 +9,7 @@
 
 #include "sim/datagram.h"
 #include "stream/decoder.h"
+#include "stream/keso_shims.h"
 #include "stream/stream_state.h"
 #include "stream/engine.h"
 #include "stream_test_support.h"

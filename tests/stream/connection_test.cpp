@@ -18,6 +18,7 @@
 #include "sim/scene.h"
 #include "sim/stream_sender.h"
 #include "stream/assembler.h"
+#include "stream/keso_shims.h"
 #include "stream/receiver.h"
 #include "stream/stream_state.h"
 #include "stream/workers.h"

@@ -14,6 +14,7 @@
 #include "sim/scene.h"
 #include "stream/assembler.h"
 #include "stream/cell_coverage.h"
+#include "stream/keso_shims.h"
 #include "stream/stream_state.h"
 #include "stream_test_support.h"
 

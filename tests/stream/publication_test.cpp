@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "stream/keso_shims.h"
 #include "stream/stream_state.h"
 #include "stream/workers.h"
 #include "stream_test_support.h"

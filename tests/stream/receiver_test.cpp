@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "stream/keso_shims.h"
 #include "stream/rejected_sources.h"
 #include "stream/stream_state.h"
 
