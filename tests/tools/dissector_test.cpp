@@ -149,16 +149,15 @@ class DissectorTest : public ::testing::Test {
     // environment points them somewhere. Lua may be refused to root, and root's tshark ignores
     // WIRESHARK_PLUGIN_DIR; then tshark runs as nobody, which needs a readable capture.
     // options go to tshark as they are.
-    std::vector<std::vector<std::string>> dissect(const std::string& capturePath,
-                                                  const std::string& environment = "",
-                                                  bool script = true,
-                                                  const std::string& options = "") {
+    std::vector<std::vector<std::string>> dissect(
+        const std::string& capturePath, const std::string& environment = "", bool script = true,
+        const std::string& options = "", const std::vector<std::string>& fields = kFields) {
         std::string command = "tshark -r " + capturePath + options;
         if (script) {
             command += " -X lua_script:" TARN_DISSECTOR;
         }
         command += " -T fields -E separator='|' -E occurrence=f";
-        for (const std::string& field : kFields) {
+        for (const std::string& field : fields) {
             command += " -e " + field;
         }
         command += " >" + directory_ + "/fields.txt 2>" + directory_ + "/errors.txt";
@@ -190,7 +189,7 @@ class DissectorTest : public ::testing::Test {
             for (std::string cell; std::getline(cells, cell, '|');) {
                 row.push_back(cell);
             }
-            row.resize(kFields.size());
+            row.resize(fields.size());
             rows.push_back(row);
         }
         return rows;
@@ -341,6 +340,18 @@ TEST_F(DissectorTest, DecodesDatagramsAndAControlExchange) {
     const std::string path = directory_ + "/capture.pcap";
     writeCapture(path);
     expectRows(dissect(path, "", true, " -o tarn.pixels:TRUE"), true);
+}
+
+// The header bytes the library does not read are in a shown tree with their preference only.
+TEST_F(DissectorTest, UnreadBytesComeWithTheirPreference) {
+    const std::string path = directory_ + "/capture.pcap";
+    writeCapture(path);
+    const std::vector<std::string> unread = {"tarn.byte2", "tarn.unused_7", "tarn.unused_21"};
+    const auto shown = dissect(path, "", true, " -o tarn.unread:TRUE", unread);
+    ASSERT_GE(shown.size(), 3u);
+    EXPECT_EQ(shown[0], (std::vector<std::string>{"0x00", "00000000", std::string(32, '0')}));
+    EXPECT_EQ(shown[2], (std::vector<std::string>{"0x00", "", ""}));  // the IMU datagram
+    EXPECT_EQ(dissect(path, "", true, "", unread)[0], std::vector<std::string>(3));
 }
 
 // Installed under tshark's own prefix, the dissector lands in the folder tshark reads Lua plugins

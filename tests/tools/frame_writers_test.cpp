@@ -4,6 +4,7 @@
 #include <png.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -55,6 +56,7 @@ struct RawPng {
     int colourType = -1;
     std::vector<std::vector<uint8_t>> rows;
     std::map<std::string, std::string> texts;
+    std::vector<png_color> palette;
 };
 
 RawPng readRawPng(const std::string& path) {
@@ -81,6 +83,11 @@ RawPng readRawPng(const std::string& path) {
     const std::size_t rowBytes = png_get_rowbytes(png, info);
     for (png_uint_32 row = 0; row < out.height; ++row) {
         out.rows.emplace_back(rows[row], rows[row] + rowBytes);
+    }
+    png_colorp palette = nullptr;
+    int colours = 0;
+    if (png_get_PLTE(png, info, &palette, &colours) != 0) {
+        out.palette.assign(palette, palette + colours);
     }
     png_textp texts = nullptr;
     const int count = png_get_text(png, info, &texts, nullptr);
@@ -137,7 +144,12 @@ class FrameFilesTest : public ::testing::Test {
         EXPECT_EQ(load<uint16_t>(payload, offset + 22), column);
     }
 
+    // The colour of a pixel, through the palette of an indexed picture.
     static Rgb pixel(const RawPng& png, int row, int column) {
+        if (png.colourType == PNG_COLOR_TYPE_PALETTE) {
+            const png_color& colour = png.palette.at(png.rows[row][column]);
+            return {colour.red, colour.green, colour.blue};
+        }
         const uint8_t* at = png.rows[row].data() + column * 3;
         return {at[0], at[1], at[2]};
     }
@@ -191,6 +203,10 @@ TEST_F(FrameFilesTest, CsvHasAHeaderAndOneExactLinePerCell) {
     grid_[3][5].y = -1e-05f;
     grid_[3][5].z = 1048576.0f;
     grid_[3][5].distance = 1.5e9f;
+    // A different y in every other cell: numbers that share a slot of the writer's table of texts.
+    for (std::size_t cell = 6; cell < kCells; cell += 2) {
+        grid_[cell / kColumns][cell % kColumns].y = static_cast<float>(cell) * -0.37f;
+    }
     tarn::writers::writeCsv(directory_ + "/f.csv", grid_.get());
     std::istringstream lines(readFile(directory_ + "/f.csv"));
     std::string line;
@@ -300,16 +316,32 @@ TEST_F(FrameFilesTest, PngsReadBackWithTheConventionsAndLegends) {
 
     const RawPng intensity = readRawPng(directory_ + "/f-intensity.png");
     ASSERT_EQ(intensity.rows.size(), static_cast<std::size_t>(kRows));
+    EXPECT_EQ(intensity.colourType, PNG_COLOR_TYPE_PALETTE);
     EXPECT_EQ(pixel(intensity, 0, 0), kFirstColour);
     EXPECT_EQ(pixel(intensity, 0, 1), kLastColour);
+    for (int column = 0; column < kColumns; ++column) {
+        const uint32_t value = std::min<uint32_t>(grid_[1][column].intensity, 255);
+        ASSERT_EQ(pixel(intensity, 1, column), tarn::writers::colourAt(value / 255.0)) << column;
+    }
     EXPECT_EQ(intensity.texts.at("Description").rfind("Intensity: dark violet 0, ", 0), 0u);
     EXPECT_EQ(tarn::writers::colourAt(0.5), (Rgb{33, 144, 141}));
+}
+
+TEST_F(FrameFilesTest, OnlyTheKindsAskedForAreWritten) {
+    const auto paths = tarn::writers::writeFrameFiles(
+        directory_, "f", grid_.get(), tarn::writers::kPcdFile | tarn::writers::kDepth16PngFile);
+    EXPECT_EQ(paths,
+              (std::vector<std::string>{directory_ + "/f.pcd", directory_ + "/f-depth16.png"}));
+    for (const char* name : {"/f.ply", "/f.csv", "/f-depth.png", "/f-intensity.png"}) {
+        EXPECT_NE(access((directory_ + name).c_str(), F_OK), 0) << name;
+    }
 }
 
 TEST(FrameFiles, UnwritablePathIsReportedWithItsName) {
     Grid grid{new KESOPointData[kRows][kColumns]()};
     for (auto write : {tarn::writers::writePly, tarn::writers::writePcd, tarn::writers::writeCsv,
-                       tarn::writers::writeDepthPng, tarn::writers::writeDepth16Png}) {
+                       tarn::writers::writeDepthPng, tarn::writers::writeDepth16Png,
+                       tarn::writers::writeIntensityPng}) {
         try {
             write("/nonexistent-dir/f", grid.get());
             ADD_FAILURE() << "no error";

@@ -5,15 +5,14 @@
 #include <stdexcept>
 #include <utility>
 
-#include "tools/tarn/writers/frame_files.h"
-
 namespace tarn::cli {
 
 FrameSaver::FrameSaver(std::string directory, std::size_t capacity, std::string prefix,
-                       std::size_t workers)
+                       std::size_t workers, unsigned files)
     : directory_(std::move(directory)),
       capacity_(capacity == 0 ? 1 : capacity),
-      prefix_(std::move(prefix)) {
+      prefix_(std::move(prefix)),
+      files_(files) {
     for (std::size_t i = 0; i < (workers == 0 ? 1 : workers); ++i) {
         threads_.emplace_back([this] { work(); });
     }
@@ -95,7 +94,8 @@ void FrameSaver::work() {
         if (!failed) {
             try {
                 writers::writeFrameFiles(directory_, stem,
-                                         reinterpret_cast<writers::GridView>(item.grid.data()));
+                                         reinterpret_cast<writers::GridView>(item.grid.data()),
+                                         files_);
                 if (!prefix_.empty()) {
                     std::printf(
                         "%s: wrote %s.{ply,pcd,csv}, %s-depth.png, %s-depth16.png and "

@@ -12,17 +12,19 @@
 #include <vector>
 
 #include "tarn/tarn.h"
+#include "tools/tarn/writers/frame_files.h"
 
 namespace tarn::cli {
 
 class FrameSaver {
   public:
     // Writes into directory (which must exist) each frame as frame-NNNNNN.{ply,pcd,csv,...},
-    // NNNNNN its sequence number, with a line on standard output per frame written (prefix first;
-    // none with an empty prefix). workers threads write, each its own frame, so frames may be
-    // finished out of order; at most capacity frames wait in the queue besides those.
+    // NNNNNN its sequence number, the files of writers::FileKind in files, with a line on standard
+    // output per frame written (prefix first; none with an empty prefix). workers threads write,
+    // each its own frame, so frames may be finished out of order; at most capacity frames wait in
+    // the queue besides those.
     FrameSaver(std::string directory, std::size_t capacity, std::string prefix,
-               std::size_t workers = 1);
+               std::size_t workers = 1, unsigned files = writers::kAllFiles);
     // Writes what is queued, then ends the threads.
     ~FrameSaver();
     FrameSaver(const FrameSaver&) = delete;
@@ -50,6 +52,7 @@ class FrameSaver {
     const std::string directory_;
     const std::size_t capacity_;
     const std::string prefix_;
+    const unsigned files_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable room_;

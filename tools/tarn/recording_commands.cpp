@@ -1,10 +1,12 @@
 // tarn info and tarn export: a recording decoded offline with the library's socket-less decoder.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <set>
@@ -23,6 +25,7 @@
 #include "tools/tarn/mcap_info.h"
 #include "tools/tarn/options.h"
 #include "tools/tarn/recording_reader.h"
+#include "tools/tarn/writers/frame_files.h"
 
 namespace tarn::cli {
 namespace {
@@ -45,15 +48,33 @@ const char* const kInfoExamples = R"(  tarn info capture.pcap
 )";
 
 const char* const kExportUsage =
-    "usage: tarn export FILE.pcap --save DIR [--every K] | --mcap OUT.mcap";
+    "usage: tarn export FILE.pcap --save DIR [--every K] [--files LIST] | --mcap OUT.mcap";
 const char* const kExportDescription =
-    R"(Decodes a recording offline and writes every K-th frame into DIR as PLY, PCD, CSV, a depth and an
-intensity PNG (frame-NNNNNN.ply, ..., numbered from the recording's first frame).)";
+    R"(Decodes a recording offline and writes every K-th frame into DIR as PLY, PCD, CSV, a colour depth
+picture, a 16-bit depth image and an intensity picture, or only the files --files names
+(frame-NNNNNN.ply, .pcd, .csv, -depth.png, -depth16.png and -intensity.png, numbered from the
+recording's first frame).)";
 
 const char* const kExportExamples = R"(  tarn export capture.pcap --save frames
   tarn export capture.pcap --save frames --every 10
+  tarn export capture.pcap --save clouds --files ply,pcd
   tarn export capture.pcap --mcap capture.mcap
 )";
+
+// --files' names, in the order the files are written.
+struct FileName {
+    const char* name;
+    writers::FileKind kind;
+};
+constexpr FileName kFileNames[] = {
+    {"ply", writers::kPlyFile},
+    {"pcd", writers::kPcdFile},
+    {"csv", writers::kCsvFile},
+    {"depth", writers::kDepthPngFile},
+    {"depth16", writers::kDepth16PngFile},
+    {"intensity", writers::kIntensityPngFile},
+};
+const char* const kFilesList = "ply,pcd,csv,depth,depth16,intensity";
 
 // tarn export writes frames on two threads (this machine's cores, beside the decoding one), with
 // at most four more decoded and waiting.
@@ -95,8 +116,30 @@ struct ExportOptions {
     std::string path;
     std::string directory;
     uint64_t every = 1;
+    unsigned files = writers::kAllFiles;
     std::string mcap;
 };
+
+// The kinds a comma-separated list of kFileNames names; throws UsageError for any other word.
+unsigned parseFileKinds(const std::string& list) {
+    unsigned kinds = 0;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = std::min(list.find(',', start), list.size());
+        const std::string word = list.substr(start, end - start);
+        const auto known = std::find_if(std::begin(kFileNames), std::end(kFileNames),
+                                        [&](const FileName& file) { return word == file.name; });
+        if (known == std::end(kFileNames)) {
+            throw UsageError("--files takes names of " + std::string(kFilesList) + ", not '" +
+                             word + "'");
+        }
+        kinds |= known->kind;
+        if (end == list.size()) {
+            return kinds;
+        }
+        start = end + 1;
+    }
+}
 
 void registerInfo(CLI::App& app, std::vector<std::string>& paths) {
     describeCommand(app, kInfoUsage, kInfoDescription, kInfoExamples);
@@ -110,6 +153,10 @@ void registerExport(CLI::App& app, ExportOptions& o) {
     app.add_option("--every", o.every, "every K-th frame [1]")
         ->type_name("K")
         ->check(wholeNumberIn(1, kMaxEvery));
+    app.add_option_function<std::string>(
+           "--files", [&o](const std::string& list) { o.files = parseFileKinds(list); },
+           std::string("the files to write, of ") + kFilesList + " [all]")
+        ->type_name("LIST");
     app.add_option("--mcap", o.mcap,
                    "instead, every frame and IMU sample as ROS 2 messages in an MCAP file")
         ->type_name("OUT.mcap");
@@ -284,8 +331,8 @@ int runExport(const Words& words) {
         throw UsageError("missing the recording (FILE.pcap)");
     }
     if (app.count("--mcap") != 0) {
-        if (app.count("--save") != 0 || app.count("--every") != 0) {
-            throw UsageError("--mcap takes neither --save nor --every");
+        if (app.count("--save") != 0 || app.count("--every") != 0 || app.count("--files") != 0) {
+            throw UsageError("--mcap takes none of --save, --every and --files");
         }
         return exportMcap(o.path, o.mcap);
     }
@@ -306,7 +353,7 @@ int runExport(const Words& words) {
         });
     }
     ProgressLine progress(showProgress, toWrite);
-    FrameSaver saver(directory, kExportQueue, "", kExportWorkers);
+    FrameSaver saver(directory, kExportQueue, "", kExportWorkers, o.files);
     const Decoded d = decode(path, "tarn export",
                              [&](const std::vector<tarn_point>& grid, const tarn_frame_info& info) {
                                  if (!wanted(info)) {
@@ -323,8 +370,9 @@ int runExport(const Words& words) {
     }
     const uint64_t written = saver.saved();
     progress.end(written);
-    std::printf("tarn export: wrote %" PRIu64 " of %" PRIu64 " frames into %s (6 files each)\n",
-                written, d.stats.frames_decoded, directory.c_str());
+    const int files = __builtin_popcount(o.files);
+    std::printf("tarn export: wrote %" PRIu64 " of %" PRIu64 " frames into %s (%d file%s each)\n",
+                written, d.stats.frames_decoded, directory.c_str(), files, files == 1 ? "" : "s");
     return 0;
 }
 

@@ -116,6 +116,10 @@ tarn.experts = e
 local prefs = tarn.prefs
 prefs.udp_port = Pref.uint("Measurement UDP port", SENSOR_DATA_PORT,
                            "UDP port always decoded as tarn measurements")
+prefs.unread = Pref.bool("Show unread bytes", false,
+                         "Show the header bytes the library does not read (byte 2, and bytes " ..
+                         "4-5, 7-10, 16-17, 19 and 21-36 of a point datagram) in a shown tree " ..
+                         "(six items: about a third of a shown datagram's cost)")
 prefs.pixels = Pref.bool("Decode pixels", false,
                          "Show every pixel of a point datagram as a subtree of its fields " ..
                          "(ten items a pixel: about 30 times slower to show)")
@@ -127,9 +131,12 @@ prefs.pixels = Pref.bool("Decode pixels", false,
 -- about 30 times dearer than its header. A shown tree (Wireshark's packet details, tshark -V,
 -- tshark -T fields) therefore holds the header and one summary item of the pixels (their count,
 -- bytes, last row and column); every pixel as a subtree of its fields comes with the "Decode
--- pixels" preference (-o tarn.pixels:TRUE). A tree that is not shown (Wireshark's packet list and
--- display filters, tshark reading or filtering a file) gets only the fields a filter, a column or
--- a tap refers to, pixel fields included, whatever the preference.
+-- pixels" preference (-o tarn.pixels:TRUE), and the header's bytes the library does not read with
+-- "Show unread bytes" (-o tarn.unread:TRUE). A tree that is not shown (Wireshark's packet list
+-- and display filters, tshark reading or filtering a file) gets only the fields a filter, a
+-- column or a tap refers to, pixel fields and unread bytes included, whatever the preferences.
+-- (Wireshark tells a shown tree that every field is referred to, so a filter on a pixel field or
+-- an unread byte needs its preference where the tree is shown: tshark -V or -T fields with -Y.)
 --
 -- Everything a packet needs is built here once, when the script loads; per packet the dissector
 -- reads the header as one string and adds items, and builds no table.
@@ -277,23 +284,29 @@ local function pixels_outside(count, first_row, first_column)
 end
 
 -- The fixed fields of a point datagram's header, after the common start: field, offset, width,
--- little-endian.
+-- little-endian, unread (bytes the library does not read).
 local point_header = {
-    { f.unused_4, 4, 2 }, { f.version_minor, 6, 1 }, { f.unused_7, 7, 4 }, { f.tag, 11, 1 },
-    { f.first_column, 12, 2, true }, { f.first_row, 14, 2, true }, { f.unused_16, 16, 2 },
-    { f.pixel_type, 18, 1 }, { f.unused_19, 19, 1 }, { f.frame_flag, 20, 1 },
-    { f.unused_21, 21, 16 }, { f.timestamp, 37, 8, true },
+    { f.unused_4, 4, 2, false, true }, { f.version_minor, 6, 1 },
+    { f.unused_7, 7, 4, false, true }, { f.tag, 11, 1 }, { f.first_column, 12, 2, true },
+    { f.first_row, 14, 2, true }, { f.unused_16, 16, 2, false, true }, { f.pixel_type, 18, 1 },
+    { f.unused_19, 19, 1, false, true }, { f.frame_flag, 20, 1 },
+    { f.unused_21, 21, 16, false, true }, { f.timestamp, 37, 8, true },
 }
 local VERSION_ITEM, PIXEL_TYPE_ITEM, FRAME_FLAG_ITEM = 2, 8, 10
 
--- Adds the fields of a header table that the tree needs (all of them when it is shown) and
--- returns the items in a table reused from packet to packet: items[i] is false when field i
--- was not added.
+-- Adds the fields of a header table that the tree needs and returns the items in a table reused
+-- from packet to packet: items[i] is false when field i was not added. A tree that is not shown
+-- gets the fields a filter or column refers to; a shown one (to which Wireshark says every field
+-- is referred) all but the unread bytes, which come with the "Show unread bytes" preference, as
+-- the pixels do with theirs. Each item is two calls into Wireshark (its range and the item), an
+-- allocation each: in a shown tree the six unread ranges cost about a third of the dissector's
+-- time.
 local function add_fields(tree, tvb, fields, items, shown)
+    local unread = shown and prefs.unread
     for i = 1, #fields do
         local field = fields[i]
         local item = false
-        if shown or referenced(tree, field[1]) then
+        if (shown and (unread or not field[5])) or (not shown and referenced(tree, field[1])) then
             item = (field[4] and add_le or add)(tree, field[1], range(tvb, field[2], field[3]))
         end
         items[i] = item
@@ -328,10 +341,10 @@ local function add_pixel_summary(tree, tvb, count, size, payload, first_row, fir
 end
 
 -- needed: whether the tree needs any field of the dissector (false without a tree).
-local function dissect_point(tvb, pinfo, tree, needed, length)
+local function dissect_point(tvb, cols, tree, needed, length)
     if length < POINT_HEADER_BYTES then
         add_expert(tree, e.short, "Point datagram shorter than its 45-byte header")
-        pinfo.cols.info = "Point datagram, too short"
+        cols.info = "Point datagram, too short"
         return
     end
     local shown = needed and tree.visible
@@ -360,14 +373,14 @@ local function dissect_point(tvb, pinfo, tree, needed, length)
     local info = format("Point, %s, column %d row %d, timestamp %s", flag_name or "bad flag",
                         first_column, first_row, uint64_text(header, 37, tvb))
     if size == nil then
-        pinfo.cols.info = info
+        cols.info = info
         add_expert(items[PIXEL_TYPE_ITEM] or tree, e.dropped,
                    "pixel type is not 0, 1 or 2: dropped")
         return
     end
     local payload = length - POINT_HEADER_BYTES
     local count = floor(payload / size)
-    pinfo.cols.info = format("%s, %d pixels", info, count)
+    cols.info = format("%s, %d pixels", info, count)
     local outside = pixels_outside(count, first_row, first_column)
     if outside > 0 then
         add_expert(tree, e.outside, format("%d pixels outside the 150 x 360 grid: skipped", outside))
@@ -442,13 +455,16 @@ end
 
 -- The measurement datagram ----------------------------------------------------------------------
 
-local common_start = { { f.magic, 0, 2, true }, { f.byte2, 2, 1 }, { f.data_type, 3, 1 } }
+local common_start = {
+    { f.magic, 0, 2, true }, { f.byte2, 2, 1, false, true }, { f.data_type, 3, 1 },
+}
 local MAGIC_ITEM, DATA_TYPE_ITEM = 1, 3
 local common_items = {}
 local tarn_handle  -- the dissector as a handle, to ask whether the tree needs it at all
 
 function tarn.dissector(tvb, pinfo, tree)
-    pinfo.cols.protocol = "TARN"
+    local cols = pinfo.cols  -- one lookup of the columns a packet
+    cols.protocol = "TARN"
     local root = add(tree, tarn, range(tvb))
     local length = tvb_len(tvb)
     if length < 4 then
@@ -470,12 +486,12 @@ function tarn.dissector(tvb, pinfo, tree)
         add_expert(items[MAGIC_ITEM] or root, e.dropped, "magic is not 0xA55A: dropped")
     end
     if data_type == DATA_TYPE_POINT then
-        dissect_point(tvb, pinfo, root, needed, length)
+        dissect_point(tvb, cols, root, needed, length)
     elseif data_type == DATA_TYPE_IMU then
         dissect_imu(tvb, pinfo, root)
     else
         add_expert(items[DATA_TYPE_ITEM] or root, e.dropped, "data type is not 1 or 4: dropped")
-        pinfo.cols.info = "Unknown data type " .. data_type
+        cols.info = "Unknown data type " .. data_type
     end
     return length
 end

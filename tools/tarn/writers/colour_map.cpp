@@ -23,7 +23,7 @@ Rgb colourAt(double t) {
     for (std::size_t i = 0; i < colour.size(); ++i) {
         const double a = kAnchors[low][i];
         const double b = kAnchors[low + 1][i];
-        colour[i] = static_cast<uint8_t>(std::lround(a + (b - a) * share));
+        colour[i] = static_cast<uint8_t>(roundNonNegative(a + (b - a) * share));
     }
     return colour;
 }

@@ -16,6 +16,13 @@ constexpr Rgb kNoData = {0, 0, 0};
 // The colour at t, clamped to 0 to 1.
 Rgb colourAt(double t);
 
+// std::lround(value) for 0 <= value < 2^31 (halves away from zero), without the library call: a
+// frame's pictures round about 200,000 values. value minus its whole part is exact.
+inline uint32_t roundNonNegative(double value) {
+    const auto whole = static_cast<uint32_t>(value);
+    return whole + (value - whole >= 0.5 ? 1 : 0);
+}
+
 }  // namespace tarn::writers
 
 #endif  // TARN_TOOLS_TARN_WRITERS_COLOUR_MAP_H

@@ -33,13 +33,25 @@ void writeDepthPng(const std::string& path, GridView grid);
 // 16-bit greyscale: each cell's depth rounded to a whole unit of the sensor's distance (the
 // distance exactly as the datagram carries it), at most 65535; 0 where there is no measurement.
 void writeDepth16Png(const std::string& path, GridView grid);
-// RGB, intensity 0 (dark violet) to 255 (yellow) over the whole colour map.
+// Indexed colour, a palette entry per intensity: 0 (dark violet) to 255 (yellow) over the whole
+// colour map.
 void writeIntensityPng(const std::string& path, GridView grid);
 
-// All six into directory as stem.ply, stem.pcd, stem.csv, stem-depth.png, stem-depth16.png and
-// stem-intensity.png; returns the paths written.
+// The files of a frame, one bit each, in the order writeFrameFiles writes them.
+enum FileKind : unsigned {
+    kPlyFile = 1U << 0,
+    kPcdFile = 1U << 1,
+    kCsvFile = 1U << 2,
+    kDepthPngFile = 1U << 3,
+    kDepth16PngFile = 1U << 4,
+    kIntensityPngFile = 1U << 5,
+};
+constexpr unsigned kAllFiles = (1U << 6) - 1;
+
+// The files of kinds (all six by default) into directory as stem.ply, stem.pcd, stem.csv,
+// stem-depth.png, stem-depth16.png and stem-intensity.png; returns the paths written.
 std::vector<std::string> writeFrameFiles(const std::string& directory, const std::string& stem,
-                                         GridView grid);
+                                         GridView grid, unsigned kinds = kAllFiles);
 
 }  // namespace tarn::writers
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -103,6 +104,42 @@ char* putFloat(char* out, float value) {
     return at;
 }
 
+// The texts of the floats a frame repeats: its coordinates come from a few thousand raw values
+// and its distances from whole numbers. A direct-mapped table keyed by the float's bits, one per
+// writing thread, so most of a frame's 216,000 numbers are a copy of 16 bytes instead of their
+// conversion. Every slot starts as 0.0's text ("0"), so no slot is empty.
+class FloatTexts {
+  public:
+    FloatTexts() {
+        for (Slot& slot : slots_) {
+            slot.text[0] = '0';
+            slot.length = 1;
+        }
+    }
+    // putFloat's text at out (which has room for kFloatTextBytes); returns the end.
+    char* put(char* out, float value) {
+        uint32_t bits = 0;
+        std::memcpy(&bits, &value, sizeof bits);
+        Slot& slot = slots_[(bits * kHashMultiplier) >> (32 - kSlotBits)];
+        if (slot.bits != bits) {
+            slot.bits = bits;
+            slot.length = static_cast<uint8_t>(putFloat(slot.text, value) - slot.text);
+        }
+        std::memcpy(out, slot.text, kFloatTextBytes);
+        return out + slot.length;
+    }
+
+  private:
+    static constexpr int kSlotBits = 13;
+    static constexpr uint32_t kHashMultiplier = 0x9E3779B1U;  // Fibonacci hashing
+    struct Slot {
+        uint32_t bits = 0;
+        uint8_t length = 0;
+        char text[kFloatTextBytes] = {};
+    };
+    Slot slots_[1U << kSlotBits];
+};
+
 template <typename Unsigned>
 char* putUnsigned(char* out, Unsigned value) {
     return std::to_chars(out, out + kIntegerTextBytes, value).ptr;
@@ -161,6 +198,8 @@ void writePcd(const std::string& path, GridView grid) {
 
 void writeCsv(const std::string& path, GridView grid) {
     static const std::string kHeader = "row,column,x,y,z,distance,intensity,timestamp,tag\n";
+    // 200 KB a writing thread, kept for its next frames.
+    thread_local const std::unique_ptr<FloatTexts> texts = std::make_unique<FloatTexts>();
     ByteBuffer out;
     char* const start =
         reinterpret_cast<char*>(out.extend(kHeader.size() + kCells * kCsvLineBytes));
@@ -173,7 +212,7 @@ void writeCsv(const std::string& path, GridView grid) {
             at = putUnsigned(at, cell.column);
             for (const float value : {cell.x, cell.y, cell.z, cell.distance}) {
                 *at++ = ',';
-                at = putFloat(at, value);
+                at = texts->put(at, value);
             }
             *at++ = ',';
             at = putUnsigned(at, cell.intensity);
