@@ -5,10 +5,11 @@
 // Four cells are 160 bytes, five 32-byte stores of eight 32-bit words each. A store's words come
 // either from the pixels (distance, intensity, x, y, z) or from the strip row (row and column,
 // timestamp, tag, and zero for a field the layout lacks). The pixel words are taken as a window
-// of eight consecutive 16-bit words of the four pixels, widened to eight 32-bit lanes and converted
-// lane by lane as the lane's field requires, with the same operations for every lane (the lanes of
-// other fields convert with factors of 1, which change nothing); one permutation then puts them in
-// the store's order and one blend brings in the strip row's words. No gathers, no branch per pixel.
+// of eight consecutive 16-bit words of the four pixels, widened to eight 32-bit lanes by one byte
+// shuffle and converted lane by lane as the lane's field requires, with the same operations for
+// every lane (the lanes of other fields convert with factors of 1 and 0, which change nothing); one
+// permutation then puts them in the store's order and one blend brings in the strip row's words.
+// No gathers, no branch per pixel.
 #include <utility>
 
 #include "stream/pixel_layouts.h"
@@ -166,27 +167,27 @@ TARN_AVX2_TARGET inline __m256i vectorOf(const Lanes& lanes) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes.lane));
 }
 
-// Per lane of a window starting at pixel word `start`: what to keep of the sign-extended word.
+// The byte shuffle that widens the eight pixel words from `start` on (16 bytes, loaded into both
+// halves of the register) to 32-bit lanes: a distance zero-extended, an intensity as its low byte,
+// a coordinate in the high half (its raw value times 2^16, sign and all).
+struct ShuffleControl {
+    int8_t byte[2 * kLanes * 2];
+};
+constexpr int8_t kZeroByte = -128;  // a shuffle index with the high bit set gives a zero byte
 template <typename Pixel>
-constexpr Lanes keptBitsOfWindow(int start) {
-    Lanes kept{};
+constexpr ShuffleControl shuffleOfWindow(int start) {
+    ShuffleControl control{};
     for (int lane = 0; lane < kLanes; ++lane) {
-        switch (Plan<Pixel>::kindOfWord(start + lane)) {
-            case WordKind::kDistance:
-                kept.lane[lane] = 0xFFFF;
-                break;
-            case WordKind::kIntensity:
-                kept.lane[lane] = 0xFF;
-                break;
-            case WordKind::kCoordinate:
-                kept.lane[lane] = -1;
-                break;
-            case WordKind::kNothing:
-                kept.lane[lane] = 0;
-                break;
-        }
+        const auto low = static_cast<int8_t>(2 * lane);
+        const auto high = static_cast<int8_t>(2 * lane + 1);
+        int8_t* const bytes = control.byte + 4 * lane;
+        const WordKind kind = Plan<Pixel>::kindOfWord(start + lane);
+        bytes[0] = kind == WordKind::kDistance || kind == WordKind::kIntensity ? low : kZeroByte;
+        bytes[1] = kind == WordKind::kDistance ? high : kZeroByte;
+        bytes[2] = kind == WordKind::kCoordinate ? low : kZeroByte;
+        bytes[3] = kind == WordKind::kCoordinate ? high : kZeroByte;
     }
-    return kept;
+    return control;
 }
 template <typename Pixel>
 constexpr int intensityLanesOfWindow(int start) {
@@ -205,34 +206,38 @@ constexpr int coordinateLanesOfWindow(int start) {
     return mask;
 }
 
-// coordinateAt of raw values already converted to float, in the lanes of `coordinates`: the
-// quotient by 5 (which is the division by 10 and the doubling, since doubling is exact) rounded
-// once, as the division rounds it. The product with 0.2 is within an ulp of the quotient, the FMA
-// gives its remainder exactly, and the second FMA corrects it; for every 16-bit raw value this is
-// the division's float, bit for bit (the tests compare all 65,536). In the other lanes the factors
-// are 1: the product is the value, the remainder 0, and the value comes out unchanged.
+// The quotient by 5 of the lanes of `coordinates` (raw values times 2^16, as floats), rounded
+// once: coordinateAt, since the division by 10 and the doubling (exact) round as one division by 5
+// does. 1/5 is taken as the sum of two floats, hi + lo; r * hi + r * lo (the second product
+// rounded, the sum rounded once by the FMA) is within far less than the distance of any quotient
+// of a 16-bit integer by 5 from a rounding boundary, so it rounds to the quotient's float: for
+// every 16-bit raw value bit for bit that of the division (the tests compare all 65,536). The
+// factor 2^-16 is exact. The other lanes take hi = 1 and lo = 0 and come out unchanged.
+constexpr float kFifthHigh = 0.2f;
+constexpr float kFifthLow = static_cast<float>(0.2 - static_cast<double>(kFifthHigh));
+constexpr float kCoordinateScale = 1.0f / 65536.0f;
 template <int Coordinates>
 TARN_AVX2_TARGET inline __m256 coordinatesOfRaw(__m256 raw) {
     static_assert(kRawCoordinateDivisor / kRawCoordinateFactor == 5.0f,
                   "the quotient this computes");
-    const __m256 one = _mm256_set1_ps(1.0f);
-    const __m256 fifth = _mm256_blend_ps(one, _mm256_set1_ps(0.2f), Coordinates);
-    const __m256 five = _mm256_blend_ps(one, _mm256_set1_ps(5.0f), Coordinates);
-    const __m256 quotient = _mm256_mul_ps(raw, fifth);
-    const __m256 remainder = _mm256_fnmadd_ps(quotient, five, raw);
-    return _mm256_fmadd_ps(remainder, fifth, quotient);
+    const __m256 high = _mm256_blend_ps(_mm256_set1_ps(1.0f),
+                                        _mm256_set1_ps(kFifthHigh * kCoordinateScale), Coordinates);
+    const __m256 low = _mm256_blend_ps(_mm256_setzero_ps(),
+                                       _mm256_set1_ps(kFifthLow * kCoordinateScale), Coordinates);
+    return _mm256_fmadd_ps(raw, high, _mm256_mul_ps(raw, low));
 }
 
 // The eight pixel words from `Start` on, each as its cell word: the distance and the coordinates
 // as floats, the intensity as an integer.
 template <typename Pixel, int Start>
 TARN_AVX2_TARGET inline __m256i windowOf(const uint8_t* pixels) {
-    static constexpr Lanes kKept = keptBitsOfWindow<Pixel>(Start);
+    static constexpr ShuffleControl kShuffle = shuffleOfWindow<Pixel>(Start);
     constexpr int kIntensities = intensityLanesOfWindow<Pixel>(Start);
     constexpr int kCoordinates = coordinateLanesOfWindow<Pixel>(Start);
-    const __m256i words = _mm256_cvtepi16_epi32(
+    const __m256i words = _mm256_broadcastsi128_si256(
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 2 * Start)));
-    const __m256i raw = _mm256_and_si256(words, vectorOf(kKept));
+    const __m256i raw = _mm256_shuffle_epi8(
+        words, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kShuffle.byte)));
     __m256 values = _mm256_cvtepi32_ps(raw);
     if constexpr (kCoordinates != 0) {
         values = coordinatesOfRaw<kCoordinates>(values);
