@@ -1,4 +1,4 @@
-// The pixel layouts of point datagrams, and the writing of one strip row of pixels into grid
+// The pixel layouts of point datagrams, and the writing of a strip's rows of pixels into grid
 // cells. One type per layout, so that the per-point loop has no branch on the layout.
 #ifndef TARN_STREAM_PIXEL_LAYOUTS_H
 #define TARN_STREAM_PIXEL_LAYOUTS_H
