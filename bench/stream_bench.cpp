@@ -233,7 +233,7 @@ BENCHMARK(BM_StreamFrameMemcpy)->DenseRange(0, 2);
 BENCHMARK(BM_StreamGridMemcpy);
 BENCHMARK(BM_StreamAssemble)->DenseRange(0, 2);
 BENCHMARK(BM_StreamDecode)->DenseRange(0, 2);
-BENCHMARK(BM_StreamDecodeBaselinePath)->DenseRange(1, 2);
+BENCHMARK(BM_StreamDecodeBaselinePath)->DenseRange(0, 2);
 BENCHMARK(BM_StreamAssembleAndDecode)->DenseRange(0, 2);
 BENCHMARK(BM_StreamGridMemcpyCold)->Iterations(kColdIterations);
 BENCHMARK(BM_StreamDecodeCold)->DenseRange(0, 2)->Iterations(kColdIterations);

@@ -27,6 +27,16 @@ void writeRowOf(const FrameStrips::Strip& strip, std::size_t stripRow, KESOPoint
                          strip.firstColumn, strip.timestamp, strip.tag, rowCells);
 }
 
+// A whole strip: its rows with a pixel in every strip column in one go, then a partial last row.
+template <typename Pixel>
+void writeStripOf(const FrameStrips::Strip& strip, Grid grid) {
+    writeStripRows<Pixel>(strip.pixels, strip.fullRows, strip.fullWidth, strip.firstRow,
+                          strip.firstColumn, strip.timestamp, strip.tag, grid[strip.firstRow]);
+    if (strip.rows > strip.fullRows) {
+        writeRowOf<Pixel>(strip, strip.fullRows, grid[strip.firstRow + strip.fullRows]);
+    }
+}
+
 FrameStrips::RowWriter rowWriterOf(uint8_t pixelType) {
     switch (pixelType) {
         case kDistancePixelType:
@@ -85,9 +95,18 @@ bool FrameStrips::stripOf(const PointHeader& header, const uint8_t* datagram, st
 }
 
 void FrameStrips::writeStrip(const Strip& strip, Grid grid) {
-    KESOPointData* rowCells = grid[strip.firstRow];
-    for (std::size_t stripRow = 0; stripRow < strip.rows; ++stripRow, rowCells += KESO_COLUMNS) {
-        strip.writeRow(strip, stripRow, rowCells);
+    switch (strip.pixelType) {
+        case kDistancePixelType:
+            writeStripOf<DistancePixel>(strip, grid);
+            return;
+        case kXyzPixelType:
+            writeStripOf<XyzPixel>(strip, grid);
+            return;
+        case kDistanceXyzPixelType:
+            writeStripOf<DistanceXyzPixel>(strip, grid);
+            return;
+        default:  // stripOf makes strips of these layouts only
+            return;
     }
 }
 
@@ -133,39 +152,13 @@ bool FrameStrips::bandsAreDisjoint() {
     return true;
 }
 
-// A band of one pixel type, by that type's own code in line. The strip rows with a pixel in every
-// column are the bulk of a frame; the last row of a strip may be partial.
+// A band of one pixel type, by that type's own code in line, its strips in arrival order.
 template <typename Pixel>
 void FrameStrips::writeBand(std::size_t first, Grid grid) const {
     const uint32_t* begin = bandOrder_.data() + bandStart_[first];
     const uint32_t* end = bandOrder_.data() + bandStart_[first + 1];
-    constexpr std::size_t kRowBytes = kStrip * Pixel::kBytes;
-    if constexpr (Pixel::kWriteRowByRow) {
-        for (std::size_t stripRow = 0; stripRow < bandRows_[first]; ++stripRow) {
-            const std::size_t row = first + stripRow;
-            for (const uint32_t* index = begin; index != end; ++index) {
-                const Strip& strip = strips_[*index];
-                if (stripRow < strip.fullRows) {
-                    writeStripRow<Pixel>(strip.pixels + stripRow * kRowBytes, strip.fullWidth,
-                                         row, strip.firstColumn, strip.timestamp, strip.tag,
-                                         grid[row]);
-                } else if (stripRow < strip.rows) {
-                    strip.writeRow(strip, stripRow, grid[row]);
-                }
-            }
-        }
-    } else {
-        for (const uint32_t* index = begin; index != end; ++index) {
-            const Strip& strip = strips_[*index];
-            for (std::size_t stripRow = 0; stripRow < strip.fullRows; ++stripRow) {
-                const std::size_t row = first + stripRow;
-                writeStripRow<Pixel>(strip.pixels + stripRow * kRowBytes, strip.fullWidth, row,
-                                     strip.firstColumn, strip.timestamp, strip.tag, grid[row]);
-            }
-            if (strip.rows > strip.fullRows) {
-                strip.writeRow(strip, strip.fullRows, grid[first + strip.fullRows]);
-            }
-        }
+    for (const uint32_t* index = begin; index != end; ++index) {
+        writeStripOf<Pixel>(strips_[*index], grid);
     }
 }
 

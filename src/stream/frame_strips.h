@@ -2,10 +2,9 @@
 //
 // A datagram's pixels fill a strip four columns wide, row after row. The datagrams that start on
 // the same row form a band; where the frame's bands cover disjoint rows (as a sensor's frames do),
-// each band is written on its own: its datagrams in arrival order, or, for the distance-only
-// layout, row by row across its datagrams (each row's datagrams in arrival order), which writes
-// the grid in memory order. Either way a cell that datagrams share ends with the later one's
-// pixel, and the distinct cells are counted from the bands' columns without a per-cell set.
+// each band is written on its own, its datagrams in arrival order, so that a cell that datagrams
+// share ends with the later one's pixel, and the distinct cells are counted from the bands'
+// columns without a per-cell set.
 // Frames whose bands overlap are written datagram by datagram.
 #ifndef TARN_STREAM_FRAME_STRIPS_H
 #define TARN_STREAM_FRAME_STRIPS_H

@@ -1,4 +1,4 @@
-// The pixel layouts of point datagrams, and the writing of one strip row of pixels into grid
+// The pixel layouts of point datagrams, and the writing of a strip's rows of pixels into grid
 // cells. One type per layout, so that the per-point loop has no branch on the layout.
 #ifndef TARN_STREAM_PIXEL_LAYOUTS_H
 #define TARN_STREAM_PIXEL_LAYOUTS_H
@@ -27,7 +27,7 @@
 
 namespace tarn::stream {
 
-// The ways a strip row of four pixels is written: kBaseline with what every processor of the
+// The ways strip rows of four pixels are written: kBaseline with what every processor of the
 // architecture has (SSE2 on x86-64; one pixel at a time elsewhere), kAvx2 with AVX2 and FMA. All
 // give the same cells, bit for bit.
 enum class FourCellPath : uint8_t { kBaseline, kAvx2 };
@@ -52,10 +52,10 @@ inline FourCellPath fastestFourCellPath() {
                                                       : FourCellPath::kBaseline;
 }
 
-// The path writeStripRow takes: the fastest one the processor has, unless another was forced.
+// The path writeStripRows takes: the fastest one the processor has, unless another was forced.
 inline std::atomic<FourCellPath> activeFourCellPath{fastestFourCellPath()};
 
-// Makes writeStripRow take `path` (tests and benchmarks compare the paths); false, and nothing
+// Makes writeStripRows take `path` (tests and benchmarks compare the paths); false, and nothing
 // changed, when the processor lacks it.
 inline bool forceFourCellPath(FourCellPath path) {
     if (!fourCellPathSupported(path)) {
@@ -70,6 +70,13 @@ constexpr float kRawCoordinateDivisor = 10.0f;
 constexpr float kRawCoordinateFactor = 2.0f;
 inline float coordinateAt(const uint8_t* bytes) {
     return static_cast<float>(readI16Le(bytes)) / kRawCoordinateDivisor * kRawCoordinateFactor;
+}
+
+// The first 32-bit word of a cell: its row in the low half, its column in the high half.
+inline uint32_t rowColumnWord(std::size_t row, std::size_t column) {
+    static_assert(offsetof(KESOPointData, row) == 0 && offsetof(KESOPointData, column) == 2,
+                  "the halves of the word");
+    return static_cast<uint32_t>(row) | static_cast<uint32_t>(column) << 16;
 }
 
 #if TARN_FOUR_CELLS_AT_ONCE
@@ -106,9 +113,9 @@ inline __m128i lowBytesOfWords(__m128i words) {
 // coordinateAt for the low four 16-bit words, one per lane, with the same operations in the same
 // order (so the same results).
 inline __m128 coordinateLanes(__m128i words) {
-    return _mm_mul_ps(_mm_div_ps(_mm_cvtepi32_ps(signedWords(words)),
-                                 _mm_set1_ps(kRawCoordinateDivisor)),
-                      _mm_set1_ps(kRawCoordinateFactor));
+    return _mm_mul_ps(
+        _mm_div_ps(_mm_cvtepi32_ps(signedWords(words)), _mm_set1_ps(kRawCoordinateDivisor)),
+        _mm_set1_ps(kRawCoordinateFactor));
 }
 
 // The measured fields of four pixels from their raw fields.
@@ -131,13 +138,10 @@ FourPixels pixelsOfWords(const FourWords& words) {
 
 // Each read sets every measured field of the point, zero where the layout has no value. A layout
 // with kFourAtOnce also reads four pixels' raw fields side by side at once (whole loads and
-// interleaving, no per-pixel gathers), and one with kWriteRowByRow is written across a band's
-// datagrams row by row. Measured, row by row pays for the distance layout only; the coordinate
-// layouts were slower that way, with the caches cold too.
+// interleaving, no per-pixel gathers).
 struct DistancePixel {
     static constexpr std::size_t kBytes = kDistancePixelBytes;
     static constexpr bool kFourAtOnce = TARN_FOUR_CELLS_AT_ONCE;
-    static constexpr bool kWriteRowByRow = true;
     static constexpr bool kHasDistance = true;
     static constexpr bool kHasCoordinates = false;
     static void read(const uint8_t* pixel, KESOPointData& point) {
@@ -164,7 +168,6 @@ struct DistancePixel {
 struct XyzPixel {
     static constexpr std::size_t kBytes = kXyzPixelBytes;
     static constexpr bool kFourAtOnce = TARN_FOUR_CELLS_AT_ONCE;
-    static constexpr bool kWriteRowByRow = false;
     static constexpr bool kHasDistance = false;
     static constexpr bool kHasCoordinates = true;
     static void read(const uint8_t* pixel, KESOPointData& point) {
@@ -195,7 +198,6 @@ struct XyzPixel {
 struct DistanceXyzPixel {
     static constexpr std::size_t kBytes = kDistanceXyzPixelBytes;
     static constexpr bool kFourAtOnce = TARN_FOUR_CELLS_AT_ONCE;
-    static constexpr bool kWriteRowByRow = false;
     static constexpr bool kHasDistance = true;
     static constexpr bool kHasCoordinates = true;
     static void read(const uint8_t* pixel, KESOPointData& point) {
@@ -242,11 +244,11 @@ template <typename Pixel>
 void writeFourCells(const uint8_t* pixels, std::size_t row, std::size_t firstColumn,
                     uint64_t timestamp, uint8_t tag, KESOPointData* cells) {
     static_assert(sizeof(KESOPointData) == 40 && offsetof(KESOPointData, x) == 12 &&
-                      offsetof(KESOPointData, timestamp) == 24 && offsetof(KESOPointData, tag) == 32,
+                      offsetof(KESOPointData, timestamp) == 24 &&
+                      offsetof(KESOPointData, tag) == 32,
                   "the record layout the stores assume");
     const FourPixels p = pixelsOfWords<Pixel>(Pixel::wordsOfFour(pixels));
-    const uint32_t rowColumn =
-        static_cast<uint32_t>(row) | static_cast<uint32_t>(firstColumn) << 16;
+    const uint32_t rowColumn = rowColumnWord(row, firstColumn);
     __m128 a0 = _mm_castsi128_ps(_mm_add_epi32(_mm_set1_epi32(static_cast<int>(rowColumn)),
                                                _mm_setr_epi32(0, 1 << 16, 2 << 16, 3 << 16)));
     __m128 a1 = p.distance;
@@ -269,50 +271,69 @@ void writeFourCells(const uint8_t* pixels, std::size_t row, std::size_t firstCol
     _mm_storeu_ps(bytes + 2 * kFloatsPerCell + 4, _mm_movelh_ps(yz23, time));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes + 2 * kFloatsPerCell + 8), tags);
     _mm_storeu_ps(bytes + 3 * kFloatsPerCell, a3);
-    _mm_storeu_ps(bytes + 3 * kFloatsPerCell + 4, _mm_shuffle_ps(yz23, time, _MM_SHUFFLE(1, 0, 3, 2)));
+    _mm_storeu_ps(bytes + 3 * kFloatsPerCell + 4,
+                  _mm_shuffle_ps(yz23, time, _MM_SHUFFLE(1, 0, 3, 2)));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes + 3 * kFloatsPerCell + 8), tags);
 }
 #endif
 
 #if TARN_AVX2_CELLS
-// writeFourCells with AVX2 and FMA (pixel_layouts_avx2.cpp); only for a processor that has both.
+// writeStripRows for rows of four pixels, with AVX2 and FMA (pixel_layouts_avx2.cpp); only for a
+// processor that has both. `cells` is the first row's cell at `firstColumn`.
 template <typename Pixel>
-TARN_AVX2_TARGET void writeFourCellsAvx2(const uint8_t* pixels, std::size_t row,
-                                         std::size_t firstColumn, uint64_t timestamp, uint8_t tag,
-                                         KESOPointData* cells);
+TARN_AVX2_TARGET void writeFullRowsAvx2(const uint8_t* pixels, std::size_t rows, std::size_t row,
+                                        std::size_t firstColumn, uint64_t timestamp, uint8_t tag,
+                                        KESOPointData* cells);
 #endif
+
+// Writes `rows` consecutive strip rows of `columns` pixels each (at most kStripColumns, all inside
+// the grid; the pixels of strip row r at pixels + r * kStripColumns * Pixel::kBytes) into grid
+// rows `row` on, from `firstColumn` on. `rowCells` is grid row `row`, the rows after it follow it
+// in memory.
+template <typename Pixel>
+void writeStripRows(const uint8_t* pixels, std::size_t rows, std::size_t columns, std::size_t row,
+                    std::size_t firstColumn, uint64_t timestamp, uint8_t tag,
+                    KESOPointData* rowCells) {
+    constexpr std::size_t kRowPixelBytes = kStripColumns * Pixel::kBytes;
+#if TARN_FOUR_CELLS_AT_ONCE
+    if constexpr (Pixel::kFourAtOnce) {
+        if (columns == kStripColumns) {
+#if TARN_AVX2_CELLS
+            if (activeFourCellPath.load(std::memory_order_relaxed) == FourCellPath::kAvx2) {
+                writeFullRowsAvx2<Pixel>(pixels, rows, row, firstColumn, timestamp, tag,
+                                         rowCells + firstColumn);
+                return;
+            }
+#endif
+            for (std::size_t r = 0; r < rows; ++r) {
+                writeFourCells<Pixel>(pixels + r * kRowPixelBytes, row + r, firstColumn, timestamp,
+                                      tag, rowCells + r * KESO_COLUMNS + firstColumn);
+            }
+            return;
+        }
+    }
+#endif
+    for (std::size_t r = 0; r < rows; ++r) {
+        // Every field of the record is written in place: a record assembled elsewhere and copied
+        // in would be read back before its parts reached memory, which stalls the copy.
+        KESOPointData* cell = rowCells + r * KESO_COLUMNS + firstColumn;
+        const uint8_t* pixel = pixels + r * kRowPixelBytes;
+        for (std::size_t c = 0; c < columns; ++c, ++cell, pixel += Pixel::kBytes) {
+            cell->row = static_cast<uint16_t>(row + r);
+            cell->column = static_cast<uint16_t>(firstColumn + c);
+            Pixel::read(pixel, *cell);
+            cell->timestamp = timestamp;
+            cell->tag = tag;
+        }
+    }
+}
 
 // Writes `columns` pixels into the cells of grid row `row` from `firstColumn` on.
 template <typename Pixel>
 void writeStripRow(const uint8_t* pixels, std::size_t columns, std::size_t row,
                    std::size_t firstColumn, uint64_t timestamp, uint8_t tag,
                    KESOPointData* rowCells) {
-    KESOPointData* cell = rowCells + firstColumn;
-#if TARN_FOUR_CELLS_AT_ONCE
-    if constexpr (Pixel::kFourAtOnce) {
-        if (columns == kStripColumns) {
-#if TARN_AVX2_CELLS
-            // The distance layout has no conversion to gain from it: the baseline writes it.
-            if (Pixel::kHasCoordinates &&
-                activeFourCellPath.load(std::memory_order_relaxed) == FourCellPath::kAvx2) {
-                writeFourCellsAvx2<Pixel>(pixels, row, firstColumn, timestamp, tag, cell);
-                return;
-            }
-#endif
-            writeFourCells<Pixel>(pixels, row, firstColumn, timestamp, tag, cell);
-            return;
-        }
-    }
-#endif
-    // Every field of the record is written in place: a record assembled elsewhere and copied in
-    // would be read back before its parts reached memory, which stalls the copy.
-    for (std::size_t c = 0; c < columns; ++c, ++cell, pixels += Pixel::kBytes) {
-        cell->row = static_cast<uint16_t>(row);
-        cell->column = static_cast<uint16_t>(firstColumn + c);
-        Pixel::read(pixels, *cell);
-        cell->timestamp = timestamp;
-        cell->tag = tag;
-    }
+    writeStripRows<Pixel>(pixels, 1, columns, row, firstColumn, timestamp, tag, rowCells);
 }
 
 }  // namespace tarn::stream

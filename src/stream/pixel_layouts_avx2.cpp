@@ -1,6 +1,17 @@
-// Four cells at once with AVX2 and FMA. Only functions marked TARN_AVX2_TARGET use those
-// instructions, and writeStripRow calls them only on a processor that has them; the rest of this
-// file is baseline code.
+// Strip rows with AVX2 and FMA. Only functions marked TARN_AVX2_TARGET use those instructions, and
+// writeStripRows calls them only on a processor that has them; the rest of this file is baseline
+// code.
+//
+// Four cells are 160 bytes, five 32-byte stores of eight 32-bit words each. A store's words come
+// either from the pixels (distance, intensity, x, y, z) or from the strip row (row and column,
+// timestamp, tag, and zero for a field the layout lacks). The pixel words are taken as a window
+// of eight consecutive 16-bit words of the four pixels, widened to eight 32-bit lanes by one byte
+// shuffle and converted lane by lane as the lane's field requires, with the same operations for
+// every lane (the lanes of other fields convert with factors of 1 and 0, which change nothing); one
+// permutation then puts them in the store's order and one blend brings in the strip row's words.
+// No gathers, no branch per pixel.
+#include <utility>
+
 #include "stream/pixel_layouts.h"
 
 #if TARN_AVX2_CELLS
@@ -11,77 +22,349 @@ namespace tarn::stream {
 
 namespace {
 
-// coordinateAt of raw values already converted to float, eight lanes: the quotient by 5 (which
-// is the division by 10 and the doubling, since doubling is exact) rounded once, as the division
-// rounds it. The product with 0.2 is within an ulp of the quotient, the FMA gives its remainder
-// exactly, and the second FMA corrects it; for every 16-bit raw value this is the division's
-// float, bit for bit (the tests compare all 65,536).
+// The 32-bit words of a KESOPointData record.
+enum CellWord : int {
+    kRowColumnWord,
+    kDistanceWord,
+    kIntensityWord,
+    kXWord,
+    kYWord,
+    kZWord,
+    kTimeLowWord,
+    kTimeHighWord,
+    kTagWord,
+    kTagHighWord,
+    kWordsPerCell
+};
+static_assert(sizeof(KESOPointData) == kWordsPerCell * 4 && offsetof(KESOPointData, row) == 0 &&
+                  offsetof(KESOPointData, column) == 2 &&
+                  offsetof(KESOPointData, distance) == 4 * kDistanceWord &&
+                  offsetof(KESOPointData, intensity) == 4 * kIntensityWord &&
+                  offsetof(KESOPointData, x) == 4 * kXWord &&
+                  offsetof(KESOPointData, y) == 4 * kYWord &&
+                  offsetof(KESOPointData, z) == 4 * kZWord &&
+                  offsetof(KESOPointData, timestamp) == 4 * kTimeLowWord &&
+                  offsetof(KESOPointData, tag) == 4 * kTagWord,
+              "the record layout the stores assume");
+
+constexpr int kLanes = 8;
+constexpr int kStores = kStripColumns * kWordsPerCell / kLanes;
+static_assert(kStores * kLanes == kStripColumns * kWordsPerCell, "four cells in whole stores");
+
+// The byte offset of each field in a layout's pixel, -1 where the layout lacks the field.
+template <typename Pixel>
+struct FieldBytes;
+template <>
+struct FieldBytes<DistancePixel> {
+    static constexpr int kDistance = kDistancePixelDistance;
+    static constexpr int kIntensity = kDistancePixelIntensity;
+    static constexpr int kX = -1;
+    static constexpr int kY = -1;
+    static constexpr int kZ = -1;
+};
+template <>
+struct FieldBytes<XyzPixel> {
+    static constexpr int kDistance = -1;
+    static constexpr int kIntensity = kXyzPixelIntensity;
+    static constexpr int kX = kXyzPixelX;
+    static constexpr int kY = kXyzPixelY;
+    static constexpr int kZ = kXyzPixelZ;
+};
+template <>
+struct FieldBytes<DistanceXyzPixel> {
+    static constexpr int kDistance = kDistanceXyzPixelDistance;
+    static constexpr int kIntensity = kDistanceXyzPixelIntensity;
+    static constexpr int kX = kDistanceXyzPixelX;
+    static constexpr int kY = kDistanceXyzPixelY;
+    static constexpr int kZ = kDistanceXyzPixelZ;
+};
+
+// What a 16-bit word of a pixel holds.
+enum class WordKind { kNothing, kDistance, kIntensity, kCoordinate };
+
+// Where the words of a store come from, for one layout.
+template <typename Pixel>
+struct Plan {
+    using Bytes = FieldBytes<Pixel>;
+    static constexpr bool evenOrNone(int byte) { return byte < 0 || byte % 2 == 0; }
+    static_assert(Pixel::kBytes % 2 == 0 && evenOrNone(Bytes::kDistance) &&
+                      evenOrNone(Bytes::kIntensity) && evenOrNone(Bytes::kX) &&
+                      evenOrNone(Bytes::kY) && evenOrNone(Bytes::kZ),
+                  "every field in a 16-bit word of its own (the intensity in its low byte)");
+    static constexpr int kWordsPerPixel = static_cast<int>(Pixel::kBytes) / 2;
+    static constexpr int kPixelWords = kStripColumns * kWordsPerPixel;
+    static_assert(kPixelWords >= kLanes, "a window inside the four pixels");
+
+    static constexpr int byteOfField(int field) {
+        switch (field) {
+            case kDistanceWord:
+                return Bytes::kDistance;
+            case kIntensityWord:
+                return Bytes::kIntensity;
+            case kXWord:
+                return Bytes::kX;
+            case kYWord:
+                return Bytes::kY;
+            case kZWord:
+                return Bytes::kZ;
+            default:
+                return -1;
+        }
+    }
+    static constexpr WordKind kindOfWord(int pixelWord) {
+        const int byte = 2 * (pixelWord % kWordsPerPixel);
+        if (byte == Bytes::kDistance) {
+            return WordKind::kDistance;
+        }
+        if (byte == Bytes::kIntensity) {
+            return WordKind::kIntensity;
+        }
+        if (byte == Bytes::kX || byte == Bytes::kY || byte == Bytes::kZ) {
+            return WordKind::kCoordinate;
+        }
+        return WordKind::kNothing;
+    }
+    // The pixel word (0 to kPixelWords - 1) that lane `lane` of store `store` takes, or -1 when
+    // the lane is a word of the strip row.
+    static constexpr int pixelWordOf(int store, int lane) {
+        const int word = store * kLanes + lane;
+        const int byte = byteOfField(word % kWordsPerCell);
+        return byte < 0 ? -1 : word / kWordsPerCell * kWordsPerPixel + byte / 2;
+    }
+    // The first pixel word of the window a store takes its pixel words from.
+    static constexpr int windowOf(int store) {
+        int first = kPixelWords;
+        for (int lane = 0; lane < kLanes; ++lane) {
+            const int word = pixelWordOf(store, lane);
+            first = word >= 0 && word < first ? word : first;
+        }
+        return first > kPixelWords - kLanes ? kPixelWords - kLanes : first;
+    }
+    // The lanes of a store taken from the strip row's words, as a blend mask.
+    static constexpr int rowLanesOf(int store) {
+        int mask = 0;
+        for (int lane = 0; lane < kLanes; ++lane) {
+            mask |= pixelWordOf(store, lane) < 0 ? 1 << lane : 0;
+        }
+        return mask;
+    }
+    // Whether every pixel word a store takes lies in its window.
+    static constexpr bool windowHoldsWordsOf(int store) {
+        bool holds = true;
+        for (int lane = 0; lane < kLanes; ++lane) {
+            const int word = pixelWordOf(store, lane);
+            holds =
+                holds && (word < 0 || (word >= windowOf(store) && word < windowOf(store) + kLanes));
+        }
+        return holds;
+    }
+};
+
+struct Lanes {
+    int32_t lane[kLanes];
+};
+TARN_AVX2_TARGET inline __m256i vectorOf(const Lanes& lanes) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes.lane));
+}
+
+// The byte shuffle that widens the eight pixel words from `start` on (16 bytes, loaded into both
+// halves of the register) to 32-bit lanes: a distance zero-extended, an intensity as its low byte,
+// a coordinate in the high half (its raw value times 2^16, sign and all).
+struct ShuffleControl {
+    int8_t byte[2 * kLanes * 2];
+};
+constexpr int8_t kZeroByte = -128;  // a shuffle index with the high bit set gives a zero byte
+template <typename Pixel>
+constexpr ShuffleControl shuffleOfWindow(int start) {
+    ShuffleControl control{};
+    for (int lane = 0; lane < kLanes; ++lane) {
+        const auto low = static_cast<int8_t>(2 * lane);
+        const auto high = static_cast<int8_t>(2 * lane + 1);
+        int8_t* const bytes = control.byte + 4 * lane;
+        const WordKind kind = Plan<Pixel>::kindOfWord(start + lane);
+        bytes[0] = kind == WordKind::kDistance || kind == WordKind::kIntensity ? low : kZeroByte;
+        bytes[1] = kind == WordKind::kDistance ? high : kZeroByte;
+        bytes[2] = kind == WordKind::kCoordinate ? low : kZeroByte;
+        bytes[3] = kind == WordKind::kCoordinate ? high : kZeroByte;
+    }
+    return control;
+}
+template <typename Pixel>
+constexpr int intensityLanesOfWindow(int start) {
+    int mask = 0;
+    for (int lane = 0; lane < kLanes; ++lane) {
+        mask |= Plan<Pixel>::kindOfWord(start + lane) == WordKind::kIntensity ? 1 << lane : 0;
+    }
+    return mask;
+}
+template <typename Pixel>
+constexpr int coordinateLanesOfWindow(int start) {
+    int mask = 0;
+    for (int lane = 0; lane < kLanes; ++lane) {
+        mask |= Plan<Pixel>::kindOfWord(start + lane) == WordKind::kCoordinate ? 1 << lane : 0;
+    }
+    return mask;
+}
+
+// The quotient by 5 of the lanes of `coordinates` (raw values times 2^16, as floats), rounded
+// once: coordinateAt, since the division by 10 and the doubling (exact) round as one division by 5
+// does. 1/5 is taken as the sum of two floats, hi + lo; r * hi + r * lo (the second product
+// rounded, the sum rounded once by the FMA) is within far less than the distance of any quotient
+// of a 16-bit integer by 5 from a rounding boundary, so it rounds to the quotient's float: for
+// every 16-bit raw value bit for bit that of the division (the tests compare all 65,536). The
+// factor 2^-16 is exact. The other lanes take hi = 1 and lo = 0 and come out unchanged.
+constexpr float kFifthHigh = 0.2f;
+constexpr float kFifthLow = static_cast<float>(0.2 - static_cast<double>(kFifthHigh));
+constexpr float kCoordinateScale = 1.0f / 65536.0f;
+template <int Coordinates>
 TARN_AVX2_TARGET inline __m256 coordinatesOfRaw(__m256 raw) {
     static_assert(kRawCoordinateDivisor / kRawCoordinateFactor == 5.0f,
                   "the quotient this computes");
-    const __m256 fifth = _mm256_set1_ps(0.2f);
-    const __m256 quotient = _mm256_mul_ps(raw, fifth);
-    const __m256 remainder = _mm256_fnmadd_ps(quotient, _mm256_set1_ps(5.0f), raw);
-    return _mm256_fmadd_ps(remainder, fifth, quotient);
+    const __m256 high = _mm256_blend_ps(_mm256_set1_ps(1.0f),
+                                        _mm256_set1_ps(kFifthHigh * kCoordinateScale), Coordinates);
+    const __m256 low = _mm256_blend_ps(_mm256_setzero_ps(),
+                                       _mm256_set1_ps(kFifthLow * kCoordinateScale), Coordinates);
+    return _mm256_fmadd_ps(raw, high, _mm256_mul_ps(raw, low));
+}
+
+// The eight pixel words from `Start` on, each as its cell word: the distance and the coordinates
+// as floats, the intensity as an integer.
+template <typename Pixel, int Start>
+TARN_AVX2_TARGET inline __m256i windowOf(const uint8_t* pixels) {
+    static constexpr ShuffleControl kShuffle = shuffleOfWindow<Pixel>(Start);
+    constexpr int kIntensities = intensityLanesOfWindow<Pixel>(Start);
+    constexpr int kCoordinates = coordinateLanesOfWindow<Pixel>(Start);
+    const __m256i words = _mm256_broadcastsi128_si256(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 2 * Start)));
+    const __m256i raw = _mm256_shuffle_epi8(
+        words, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kShuffle.byte)));
+    __m256 values = _mm256_cvtepi32_ps(raw);
+    if constexpr (kCoordinates != 0) {
+        values = coordinatesOfRaw<kCoordinates>(values);
+    }
+    return _mm256_blend_epi32(_mm256_castps_si256(values), raw, kIntensities);
+}
+
+// The strip row's words a store takes: an index into {row and column, timestamp low, timestamp
+// high, tag, 0} per lane, and the column step (cell << 16) that each cell adds to its row and
+// column word.
+enum RowWord : int { kRowColumnSource, kTimeLowSource, kTimeHighSource, kTagSource, kZeroSource };
+constexpr Lanes rowSourcesOfStore(int store) {
+    Lanes sources{};
+    for (int lane = 0; lane < kLanes; ++lane) {
+        switch ((store * kLanes + lane) % kWordsPerCell) {
+            case kRowColumnWord:
+                sources.lane[lane] = kRowColumnSource;
+                break;
+            case kTimeLowWord:
+                sources.lane[lane] = kTimeLowSource;
+                break;
+            case kTimeHighWord:
+                sources.lane[lane] = kTimeHighSource;
+                break;
+            case kTagWord:
+                sources.lane[lane] = kTagSource;
+                break;
+            default:  // a field the layout lacks, the tag's high word, or a pixel's lane
+                sources.lane[lane] = kZeroSource;
+                break;
+        }
+    }
+    return sources;
+}
+constexpr Lanes columnStepsOfStore(int store) {
+    Lanes steps{};
+    for (int lane = 0; lane < kLanes; ++lane) {
+        const int word = store * kLanes + lane;
+        steps.lane[lane] =
+            word % kWordsPerCell == kRowColumnWord ? (word / kWordsPerCell) << 16 : 0;
+    }
+    return steps;
+}
+constexpr Lanes rowStepsOfStore(int store) {
+    Lanes steps{};
+    for (int lane = 0; lane < kLanes; ++lane) {
+        steps.lane[lane] = (store * kLanes + lane) % kWordsPerCell == kRowColumnWord ? 1 : 0;
+    }
+    return steps;
+}
+template <typename Pixel>
+constexpr Lanes windowLanesOfStore(int store) {
+    Lanes lanes{};
+    for (int lane = 0; lane < kLanes; ++lane) {
+        const int word = Plan<Pixel>::pixelWordOf(store, lane);
+        lanes.lane[lane] = word < 0 ? 0 : word - Plan<Pixel>::windowOf(store);
+    }
+    return lanes;
+}
+
+// The words of store `Store` that come from the strip row, for its first row.
+template <typename Pixel, int Store>
+TARN_AVX2_TARGET inline __m256i rowWordsOf(__m256i sources) {
+    static constexpr Lanes kSources = rowSourcesOfStore(Store);
+    static constexpr Lanes kColumnSteps = columnStepsOfStore(Store);
+    return _mm256_add_epi32(_mm256_permutevar8x32_epi32(sources, vectorOf(kSources)),
+                            vectorOf(kColumnSteps));
+}
+
+template <typename Pixel, int Store>
+TARN_AVX2_TARGET inline __m256i nextRowWords(__m256i rowWords) {
+    static constexpr Lanes kRowSteps = rowStepsOfStore(Store);
+    return _mm256_add_epi32(rowWords, vectorOf(kRowSteps));
+}
+
+// The eight cell words of store `Store` of a strip row.
+template <typename Pixel, int Store>
+TARN_AVX2_TARGET inline __m256i storeWordsOf(const uint8_t* pixels, __m256i rowWords) {
+    using P = Plan<Pixel>;
+    constexpr int kRowLanes = P::rowLanesOf(Store);
+    static_assert(P::windowHoldsWordsOf(Store), "every pixel word a store takes in its window");
+    if constexpr (kRowLanes == (1 << kLanes) - 1) {
+        return rowWords;
+    } else {
+        static constexpr Lanes kWindowLanes = windowLanesOfStore<Pixel>(Store);
+        const __m256i window = windowOf<Pixel, P::windowOf(Store)>(pixels);
+        return _mm256_blend_epi32(_mm256_permutevar8x32_epi32(window, vectorOf(kWindowLanes)),
+                                  rowWords, kRowLanes);
+    }
+}
+
+template <typename Pixel, int... Store>
+TARN_AVX2_TARGET inline void writeRows(const uint8_t* pixels, std::size_t rows, std::size_t row,
+                                       std::size_t firstColumn, uint64_t timestamp, uint8_t tag,
+                                       KESOPointData* cells, std::integer_sequence<int, Store...>) {
+    const uint32_t rowColumn = rowColumnWord(row, firstColumn);
+    const __m256i sources =
+        _mm256_setr_epi32(static_cast<int>(rowColumn), static_cast<int>(timestamp),
+                          static_cast<int>(timestamp >> 32), tag, 0, 0, 0, 0);
+    __m256i rowWords[] = {rowWordsOf<Pixel, Store>(sources)...};
+    constexpr std::size_t kRowPixelBytes = kStripColumns * Pixel::kBytes;
+    for (std::size_t r = 0; r < rows; ++r, pixels += kRowPixelBytes, cells += KESO_COLUMNS) {
+        // Every window is read before the first store, so windows that stores share are read
+        // once.
+        const __m256i words[] = {storeWordsOf<Pixel, Store>(pixels, rowWords[Store])...};
+        auto* out = reinterpret_cast<__m256i*>(cells);
+        (_mm256_storeu_si256(out + Store, words[Store]), ...);
+        ((rowWords[Store] = nextRowWords<Pixel, Store>(rowWords[Store])), ...);
+    }
 }
 
 }  // namespace
 
-// Four 8-float rows hold the first 32 bytes of the four cells: row and column, distance,
-// intensity and x in their low halves; y, z and the timestamp in their high halves. A transpose
-// within the halves turns them into one cell's first 32 bytes each.
 template <typename Pixel>
-TARN_AVX2_TARGET void writeFourCellsAvx2(const uint8_t* pixels, std::size_t row,
-                                         std::size_t firstColumn, uint64_t timestamp, uint8_t tag,
-                                         KESOPointData* cells) {
-    static_assert(sizeof(KESOPointData) == 40 && offsetof(KESOPointData, distance) == 4 &&
-                      offsetof(KESOPointData, intensity) == 8 && offsetof(KESOPointData, x) == 12 &&
-                      offsetof(KESOPointData, y) == 16 && offsetof(KESOPointData, z) == 20 &&
-                      offsetof(KESOPointData, timestamp) == 24 &&
-                      offsetof(KESOPointData, tag) == 32,
-                  "the record layout the stores assume");
-    static_assert(Pixel::kHasCoordinates, "the layouts with coordinates to convert");
-    const FourWords words = Pixel::wordsOfFour(pixels);
-    const uint32_t rowColumn =
-        static_cast<uint32_t>(row) | static_cast<uint32_t>(firstColumn) << 16;
-    const __m128i rowColumns = _mm_add_epi32(_mm_set1_epi32(static_cast<int>(rowColumn)),
-                                             _mm_setr_epi32(0, 1 << 16, 2 << 16, 3 << 16));
-    const __m256 timeLow = _mm256_castsi256_ps(_mm256_set1_epi32(static_cast<int>(timestamp)));
-    const __m256 timeHigh =
-        _mm256_castsi256_ps(_mm256_set1_epi32(static_cast<int>(timestamp >> 32)));
-    // x | y, and distance | z (a layout without distance has zero lanes there).
-    const __m256 xy = coordinatesOfRaw(_mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(words.xy)));
-    const __m256 distanceAndZ = _mm256_cvtepi32_ps(_mm256_inserti128_si256(
-        _mm256_castsi128_si256(words.distance), _mm_cvtepi16_epi32(words.z), 1));
-    const __m256 r0 =
-        _mm256_blend_ps(xy, _mm256_castps128_ps256(_mm_castsi128_ps(rowColumns)), 0x0F);
-    const __m256 r1 = _mm256_blend_ps(distanceAndZ, coordinatesOfRaw(distanceAndZ), 0xF0);
-    const __m256 r2 = _mm256_blend_ps(
-        timeLow, _mm256_castps128_ps256(_mm_castsi128_ps(words.intensity)), 0x0F);
-    const __m256 r3 = _mm256_blend_ps(timeHigh, xy, 0x0F);
-    const __m256 t0 = _mm256_unpacklo_ps(r0, r1);
-    const __m256 t1 = _mm256_unpacklo_ps(r2, r3);
-    const __m256 t2 = _mm256_unpackhi_ps(r0, r1);
-    const __m256 t3 = _mm256_unpackhi_ps(r2, r3);
-    const __m128i tags = _mm_cvtsi64_si128(static_cast<long long>(tag));
-    float* const floats = reinterpret_cast<float*>(cells);
-    constexpr std::size_t kFloatsPerCell = sizeof(KESOPointData) / sizeof(float);
-    _mm256_storeu_ps(floats, _mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(1, 0, 1, 0)));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(&cells[0].tag), tags);
-    _mm256_storeu_ps(floats + kFloatsPerCell, _mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(3, 2, 3, 2)));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(&cells[1].tag), tags);
-    _mm256_storeu_ps(floats + 2 * kFloatsPerCell,
-                     _mm256_shuffle_ps(t2, t3, _MM_SHUFFLE(1, 0, 1, 0)));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(&cells[2].tag), tags);
-    _mm256_storeu_ps(floats + 3 * kFloatsPerCell,
-                     _mm256_shuffle_ps(t2, t3, _MM_SHUFFLE(3, 2, 3, 2)));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(&cells[3].tag), tags);
+TARN_AVX2_TARGET void writeFullRowsAvx2(const uint8_t* pixels, std::size_t rows, std::size_t row,
+                                        std::size_t firstColumn, uint64_t timestamp, uint8_t tag,
+                                        KESOPointData* cells) {
+    writeRows<Pixel>(pixels, rows, row, firstColumn, timestamp, tag, cells,
+                     std::make_integer_sequence<int, kStores>{});
 }
 
-template void writeFourCellsAvx2<XyzPixel>(const uint8_t*, std::size_t, std::size_t, uint64_t,
-                                           uint8_t, KESOPointData*);
-template void writeFourCellsAvx2<DistanceXyzPixel>(const uint8_t*, std::size_t, std::size_t,
-                                                   uint64_t, uint8_t, KESOPointData*);
+template void writeFullRowsAvx2<DistancePixel>(const uint8_t*, std::size_t, std::size_t,
+                                               std::size_t, uint64_t, uint8_t, KESOPointData*);
+template void writeFullRowsAvx2<XyzPixel>(const uint8_t*, std::size_t, std::size_t, std::size_t,
+                                          uint64_t, uint8_t, KESOPointData*);
+template void writeFullRowsAvx2<DistanceXyzPixel>(const uint8_t*, std::size_t, std::size_t,
+                                                  std::size_t, uint64_t, uint8_t, KESOPointData*);
 
 }  // namespace tarn::stream
 

@@ -244,7 +244,7 @@ TEST_F(DecoderTest, CellsTheFrameDoesNotAddressKeepTheirValues) {
     EXPECT_EQ(changedCells(), 12);
 }
 
-// A frame is written row by row across its datagrams where they form disjoint bands of rows, and
+// A frame is written band by band where its datagrams form disjoint bands of rows, and
 // datagram by datagram otherwise; either way the grid and the cell count must be what writing
 // each datagram in arrival order gives. Frames here: the simulator's, reordered and with
 // duplicates, in every pixel type and mixed; and datagrams of random placement and length,

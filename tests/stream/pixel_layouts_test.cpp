@@ -1,7 +1,7 @@
 // A strip row of four pixels is written four cells at a time, on every path the processor has;
 // every field must come out as the one-pixel reading gives it, for every layout, every raw
-// coordinate and the extreme values, and whole strips (short ones, ones at the grid's edges) must
-// write the same grid on every path.
+// coordinate and the extreme values, and whole frames (short strips, strips at the grid's edges,
+// strips sharing cells) must write the same grid on every path.
 #include "stream/pixel_layouts.h"
 
 #include <gtest/gtest.h>
@@ -99,42 +99,66 @@ TEST(PixelLayoutsTest, FourCellsAtOnceEqualOnePixelReadsInEveryLayoutOnEveryPath
     }
 }
 
-// Strips of random pixels of every layout and length (whole, with a partial last row, cut inside
-// a pixel) at random places, the grid's last columns and rows among them: every path writes the
-// grid the baseline writes, byte for byte.
-TEST(PixelLayoutsTest, StripsWriteTheSameGridOnEveryPath) {
+// Frames of random datagrams of every layout and length (whole strip rows, a partial last row,
+// cut inside a pixel), at random places with the grid's last rows and columns among them, some
+// sharing cells (the later one wins), some forming bands of disjoint rows: every path writes the
+// grid the baseline writes, byte for byte, both strip by strip and as a whole frame.
+TEST(PixelLayoutsTest, FramesWriteTheSameGridOnEveryPath) {
     const RestoreFastestPath restore;
     constexpr std::size_t kGridBytes = sizeof(KESOPointData) * KESO_ROWS * KESO_COLUMNS;
-    const auto baseline = std::make_unique<KESOPointData[][KESO_COLUMNS]>(KESO_ROWS);
-    const auto other = std::make_unique<KESOPointData[][KESO_COLUMNS]>(KESO_ROWS);
+    auto newGrid = [] { return std::make_unique<KESOPointData[][KESO_COLUMNS]>(KESO_ROWS); };
+    // Per path: the frame written strip by strip, and as a whole; the baseline's are kept.
+    const auto strips = newGrid();
+    const auto frame = newGrid();
+    const auto baselineStrips = newGrid();
+    const auto baselineFrame = newGrid();
     std::mt19937 random(11);
     const uint8_t types[] = {kDistancePixelType, kXyzPixelType, kDistanceXyzPixelType};
+    const uint16_t bandRows[] = {0, 40, 80, 120, KESO_ROWS - 1};
     for (int trial = 0; trial < 300; ++trial) {
-        PointHeader header{};
-        header.pixelType = types[trial % 3];
-        header.tag = static_cast<uint8_t>(random());
-        header.timestamp = random();
-        header.firstRow = static_cast<uint16_t>(trial % 4 == 0 ? KESO_ROWS - 1 - random() % 8
-                                                               : random() % KESO_ROWS);
-        header.firstColumn = static_cast<uint16_t>(
-            trial % 4 == 1 ? KESO_COLUMNS - 1 - random() % 4 : 4 * (random() % 90));
-        const std::size_t pixelBytes = static_cast<std::size_t>(pixelBytesOfType(header.pixelType));
-        const std::size_t length = kPointHeaderBytes + random() % (200 * pixelBytes + 1);
-        std::vector<uint8_t> datagram(length);
-        for (uint8_t& byte : datagram) {
-            byte = static_cast<uint8_t>(random());
+        std::vector<std::vector<uint8_t>> datagrams(1 + random() % 24);
+        std::vector<PointHeader> headers(datagrams.size());
+        for (std::size_t i = 0; i < datagrams.size(); ++i) {
+            PointHeader& header = headers[i];
+            header.pixelType = types[trial % 4 == 3 ? random() % 3 : trial % 3];
+            header.tag = static_cast<uint8_t>(random());
+            header.timestamp = static_cast<uint64_t>(random()) << 32 | random();
+            header.firstRow = static_cast<uint16_t>(trial % 2 == 0 ? bandRows[random() % 5]
+                                                                   : random() % KESO_ROWS);
+            header.firstColumn = static_cast<uint16_t>(
+                random() % 8 == 0 ? KESO_COLUMNS - 1 - random() % 4 : 4 * (random() % 90));
+            const std::size_t pixelBytes =
+                static_cast<std::size_t>(pixelBytesOfType(header.pixelType));
+            datagrams[i].resize(kPointHeaderBytes + random() % (200 * pixelBytes + 1));
+            for (uint8_t& byte : datagrams[i]) {
+                byte = static_cast<uint8_t>(random());
+            }
         }
-        FrameStrips::Strip strip;
-        if (!FrameStrips::stripOf(header, datagram.data(), datagram.size(), strip)) {
-            continue;
-        }
+        uint32_t baselineCells = 0;
         for (FourCellPath path : supportedPaths()) {
             ASSERT_TRUE(forceFourCellPath(path));
-            const Grid grid = path == FourCellPath::kBaseline ? baseline.get() : other.get();
-            std::memset(grid, 0x5A, kGridBytes);
-            FrameStrips::writeStrip(strip, grid);
-            ASSERT_EQ(std::memcmp(baseline.get(), grid, kGridBytes), 0)
-                << "trial " << trial << ", path " << static_cast<int>(path);
+            std::memset(strips.get(), 0x5A, kGridBytes);
+            std::memset(frame.get(), 0x5A, kGridBytes);
+            FrameStrips whole(datagrams.size());
+            for (std::size_t i = 0; i < datagrams.size(); ++i) {
+                FrameStrips::Strip strip;
+                if (FrameStrips::stripOf(headers[i], datagrams[i].data(), datagrams[i].size(),
+                                         strip)) {
+                    FrameStrips::writeStrip(strip, strips.get());
+                }
+                whole.add(headers[i], datagrams[i].data(), datagrams[i].size());
+            }
+            const uint32_t cells = whole.write(frame.get());
+            if (path == FourCellPath::kBaseline) {
+                std::memcpy(baselineStrips.get(), strips.get(), kGridBytes);
+                std::memcpy(baselineFrame.get(), frame.get(), kGridBytes);
+                baselineCells = cells;
+            }
+            ASSERT_EQ(std::memcmp(baselineStrips.get(), strips.get(), kGridBytes), 0)
+                << "strip by strip, trial " << trial << ", path " << static_cast<int>(path);
+            ASSERT_EQ(std::memcmp(baselineFrame.get(), frame.get(), kGridBytes), 0)
+                << "whole frame, trial " << trial << ", path " << static_cast<int>(path);
+            ASSERT_EQ(cells, baselineCells);
         }
     }
 }
