@@ -189,19 +189,12 @@ constexpr ShuffleControl shuffleOfWindow(int start) {
     }
     return control;
 }
+// The lanes of the window starting at word `start` that hold words of one kind, one bit a lane.
 template <typename Pixel>
-constexpr int intensityLanesOfWindow(int start) {
+constexpr int lanesOfWindow(int start, WordKind kind) {
     int mask = 0;
     for (int lane = 0; lane < kLanes; ++lane) {
-        mask |= Plan<Pixel>::kindOfWord(start + lane) == WordKind::kIntensity ? 1 << lane : 0;
-    }
-    return mask;
-}
-template <typename Pixel>
-constexpr int coordinateLanesOfWindow(int start) {
-    int mask = 0;
-    for (int lane = 0; lane < kLanes; ++lane) {
-        mask |= Plan<Pixel>::kindOfWord(start + lane) == WordKind::kCoordinate ? 1 << lane : 0;
+        mask |= Plan<Pixel>::kindOfWord(start + lane) == kind ? 1 << lane : 0;
     }
     return mask;
 }
@@ -232,8 +225,8 @@ TARN_AVX2_TARGET inline __m256 coordinatesOfRaw(__m256 raw) {
 template <typename Pixel, int Start>
 TARN_AVX2_TARGET inline __m256i windowOf(const uint8_t* pixels) {
     static constexpr ShuffleControl kShuffle = shuffleOfWindow<Pixel>(Start);
-    constexpr int kIntensities = intensityLanesOfWindow<Pixel>(Start);
-    constexpr int kCoordinates = coordinateLanesOfWindow<Pixel>(Start);
+    constexpr int kIntensities = lanesOfWindow<Pixel>(Start, WordKind::kIntensity);
+    constexpr int kCoordinates = lanesOfWindow<Pixel>(Start, WordKind::kCoordinate);
     const __m256i words = _mm256_broadcastsi128_si256(
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 2 * Start)));
     const __m256i raw = _mm256_shuffle_epi8(
